@@ -1,0 +1,20 @@
+# Our own targets link kp_warnings: strict warnings, treated as errors.
+add_library(kp_warnings INTERFACE)
+target_compile_options(kp_warnings INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
+  -Wold-style-cast -Wimplicit-fallthrough -Werror)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  target_compile_options(kp_warnings INTERFACE -Wno-psabi)
+endif()
+
+# kp_add_gtest(name sources... LIBS libs...): one GoogleTest executable, registered with ctest.
+function(kp_add_gtest name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main kp_warnings)
+  target_compile_definitions(${name} PRIVATE KP_VECTORS_DIR="${PROJECT_SOURCE_DIR}/../shared/vectors")
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+endfunction()
