@@ -77,6 +77,9 @@ class KpWUsbBulkD : public WUsbBulkD {
   uint16_t statusWord = 0;
   const uint8_t* modelRecord = nullptr;  // 8 bytes
   uint32_t modelCheckResult = 0;
+
+ private:
+  int32_t ReceiveFrameCounting(uint8_t* frame, int& discarded);
 };
 
 }  // namespace kp

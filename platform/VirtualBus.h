@@ -134,6 +134,7 @@ class VirtualBus : public UsbPlatform {
 
   Device* Find(DeviceId id);
   const Device* Find(DeviceId id) const;
+  Device* DeviceBehind(WinUsbHandle handle);
   Device* DeviceOfWinUsb(WinUsbHandle handle);
   bool TakeFault(Device& d, Fault* fault);
   void Record(Device& d, bool out, bool ok, const uint8_t* bytes, uint32_t count);

@@ -1,0 +1,135 @@
+#include "link/KpWUsbBulkD.h"
+
+#include "link/Crc16.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kp {
+
+namespace {
+
+uint16_t LoadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+void StoreLe16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+}  // namespace
+
+KpWUsbBulkD::KpWUsbBulkD(UsbPlatform& platform, const Guid* guid, TraceSet* sink)
+    : WUsbBulkD(platform, guid, sink) {}
+
+uint8_t KpWUsbBulkD::CheckModel() {
+  modelCheckResult = 0;
+  if (modelRecord == nullptr) return 0;
+  const uint16_t code = static_cast<uint16_t>(modelRecord[0] * 256 + modelRecord[1]);
+  const uint16_t mustBeZero = LoadLe16(modelRecord + 6);
+  return (code == modelCode && mustBeZero == 0) ? modelRecord[2] : 0;
+}
+
+void KpWUsbBulkD::ReadStatus(uint32_t timeoutMs) {
+  uint8_t reply[kStatusReplySize];
+  if (Exchange(kCmdStatus, 0, nullptr, kStatusReplySize, reply, timeoutMs) !=
+      static_cast<int32_t>(kStatusReplySize)) {
+    throw WUsbErr{wusb::kBadReply, kCmdStatus};
+  }
+  programmerNumber = LoadLe16(reply + 0);
+  modelCode = LoadLe16(reply + 2);
+  firmwareVersion = LoadLe16(reply + 4);
+  statusWord = LoadLe16(reply + 6);
+}
+
+void KpWUsbBulkD::SendFrame(uint8_t command, uint32_t length, const uint8_t* payload) {
+  if (length > kMaxRequestPayload) return;
+  uint8_t frame[kFrameCapacity];
+  const uint32_t total = length + kFrameOverhead;
+  StoreLe16(frame, total);
+  frame[2] = command;
+  if (length > 0) std::memcpy(frame + 3, payload, length);
+  StoreLe16(frame + 3 + length, Crc16(frame, static_cast<int32_t>(length + 3), kCrc16Initial));
+  // A failed or short write shows up as a missing reply.
+  WriteBulk(static_cast<int32_t>(total), frame);
+}
+
+int32_t KpWUsbBulkD::ReceiveFrame(uint8_t* frame) {
+  int discarded = 0;
+  return ReceiveFrameCounting(frame, discarded);
+}
+
+// `discarded` counts the transfers thrown away in a row during one wait; when it reaches
+// kMaxDiscardedTransfers the wait ends as if nothing had arrived.
+int32_t KpWUsbBulkD::ReceiveFrameCounting(uint8_t* frame, int& discarded) {
+  while (discarded < kMaxDiscardedTransfers) {
+    const int32_t k = ReadBulk(static_cast<int32_t>(kFrameCapacity), frame);
+    if (k == 0) return 0;
+    if (k > static_cast<int32_t>(kFrameOverhead) && k == LoadLe16(frame) &&
+        Crc16(frame, k, kCrc16Initial) == 0) {
+      return k;
+    }
+    ++discarded;  // part of a frame, several frames, or a broken one
+  }
+  return 0;
+}
+
+int32_t KpWUsbBulkD::ReceiveReply(uint8_t replyCode, uint32_t expected, uint8_t* destination) {
+  uint8_t frame[kFrameCapacity];
+  int discarded = 0;
+  for (;;) {
+    const int32_t k = ReceiveFrameCounting(frame, discarded);
+    if (k == 0) return 0;
+    if (frame[2] != replyCode) {
+      // A good frame of another command, such as a late reply: discarded like the rest.
+      if (++discarded >= kMaxDiscardedTransfers) return 0;
+      continue;
+    }
+    const auto payload = static_cast<uint32_t>(k) - kFrameOverhead;
+    const uint32_t copied = std::min(payload, expected);
+    if (copied > 0) std::memcpy(destination, frame + 3, copied);
+    // A short reply leaves zeros, never stale bytes, in the rest of the caller's buffer.
+    if (expected > copied) std::memset(destination + copied, 0, expected - copied);
+    return static_cast<int32_t>(payload);
+  }
+}
+
+int32_t KpWUsbBulkD::Exchange(uint8_t command, uint32_t length, const uint8_t* payload,
+                              uint32_t expected, uint8_t* destination, uint32_t timeoutMs) {
+  SetPipeTimeout(timeoutMs);
+  const uint8_t replyCode = command | kReplyBit;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    SendFrame(command, length, payload);
+    const int32_t r = ReceiveReply(replyCode, expected, destination);
+    if (r != 0) return r;
+  }
+  throw WUsbErr{wusb::kNoReply, command};
+}
+
+int32_t KpWUsbBulkD::ExchangeData(uint8_t command, uint32_t length, const uint8_t* payload,
+                                  uint32_t expected, uint8_t* destination, uint32_t timeoutMs) {
+  if (expected < 2) throw WUsbErr{wusb::kBadParameters, command};
+  const int32_t r = Exchange(command, length, payload, expected, destination, timeoutMs);
+  if (r == static_cast<int32_t>(expected)) return 0;
+  if (r == 1) return destination[0];
+  throw WUsbErr{wusb::kBadReply, command};
+}
+
+void KpWUsbBulkD::ExchangeAck(uint8_t command, uint32_t length, const uint8_t* payload,
+                              uint32_t timeoutMs) {
+  uint8_t reply = 0;
+  if (Exchange(command, length, payload, 1, &reply, timeoutMs) != 1) {
+    throw WUsbErr{wusb::kBadReply, command};
+  }
+  if (reply != 0) throw WUsbErr{wusb::kNoAck, command};
+}
+
+uint8_t KpWUsbBulkD::ExchangeStatus(uint8_t command, uint32_t length, const uint8_t* payload,
+                                    uint32_t timeoutMs) {
+  uint8_t reply = 0;
+  if (Exchange(command, length, payload, 1, &reply, timeoutMs) != 1) {
+    throw WUsbErr{wusb::kBadReply, command};
+  }
+  return reply;
+}
+
+}  // namespace kp
