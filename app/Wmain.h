@@ -1,0 +1,101 @@
+// The main window: owns the one programmer object, polls it every 250 ms, shows its state in
+// the status panel, and runs the operator's four actions.
+#pragma once
+
+#include "programmer/KpR50.h"
+
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+#include <string>
+
+class QProgressBar;
+
+namespace Ui {
+class TMainWin;
+}
+
+class TMainWin : public QWidget {
+  Q_OBJECT
+
+ public:
+  // The platform is where the programmer is looked for; it must outlive the window.
+  explicit TMainWin(kp::UsbPlatform& platform, QWidget* owner = nullptr);
+  ~TMainWin() override;
+
+  // --- polling and the status panel ---
+  int32_t PollProgrammer();  // 0 nothing new; 1 just connected and read; -1 dropped
+  void RefreshIfChanged();
+  void RefreshStatusPanel();
+  void SuspendPolling();
+  void ResumePolling();
+  void DropConnection();
+  void AnimateProgress(QProgressBar* bar);
+  void UidToHex(const uint8_t* bytes, int count);  // into scratchText
+  void ShowError(const char* text);
+  void ShowInfo(const char* text);
+  void ShowNoConnection();
+
+  // --- operator actions ---
+  bool AskLoginKey(uint8_t key[kp::kKeySize]);
+  bool AskPasswordChange(uint8_t oldKey[kp::kKeySize], uint8_t newKey[kp::kKeySize]);
+  bool EnsureConnected();
+  bool CheckKeysAndPassword();
+  bool CheckNoForcedChange();
+  bool CheckConnectionMark();
+  bool CheckCardReady();
+  void DoLogin();
+  void DoChangePassword();
+  bool DoErase(uint8_t uid[kp::kUidSize]);
+  bool DoProgram(int32_t department, int32_t index, uint8_t uid[kp::kUidSize]);
+  bool DoRead(int32_t* department, int32_t* index, uint8_t uid[kp::kUidSize]);
+  // Reads none of the window's state; forwards to the crypto layer.
+  static void DerivePasswordKey(const char* identity, const char* password,
+                                uint8_t key[kp::kKeySize]);
+
+  // The programmer object and the flags, visible to tests.
+  kp::KpR50& Programmer() { return programmer; }
+  QTimer* NoxTimer() const { return noxTimer; }
+  bool ChangeMode() const { return changeMode; }
+  bool PollEnabled() const { return pollEnabled; }
+  bool PollSuspended() const { return pollSuspended; }
+  bool TickRunning() const { return tickRunning; }
+
+ public slots:
+  void NoxTimerTimer();
+  void StartStopBtnClick();
+  void LoginBtnClick();
+  void ClearTagBtnClick();
+  void ProgrTagBtnClick();
+  void ReadTagBtnClick();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;  // FormClose
+
+ private:
+  void FormClose();
+
+  Ui::TMainWin* ui;
+  QTimer* noxTimer;
+  std::string scratchText;
+  kp::KpR50 programmer;
+  const char* userIdentity = "user";
+  bool changeMode = false;
+  bool pollEnabled = true;
+  bool pollSuspended = false;
+  bool tickRunning = false;
+};
+
+// The status word for which the poll last refreshed the panel, and whether the
+// two-programmer message is armed; one copy per process.
+extern int32_t lastShownStatus;
+extern bool twoProgrammersArmed;
+
+// The application's forms, created once at start-up.
+class TLoginDlg;
+class TChngPassDlg;
+extern TMainWin* MainWin;
+extern TLoginDlg* LoginDlg;
+extern TChngPassDlg* ChngPassDlg;
