@@ -88,10 +88,13 @@ class KpR50 : public KpWUsbBulkD {
   void GetChallenge(uint8_t challenge[kChallengeSize]);
   bool ReadCardInfo();
 
-  // Card commands: the programmer's status byte (0 = done).
+  // Card commands: the programmer's status byte (0 = done). A file longer than
+  // kMaxCardFileData bytes throws WUsbErr 11 (wusb::kBadParameters) with the command byte
+  // before anything is sent.
   uint8_t PrepareCard(uint8_t selector);
   uint8_t WriteCardFile(uint8_t selector, uint32_t length, const uint8_t* data);
   // 0: output holds the file; the programmer's non-zero status; -1: another card answered.
+  // The output is written only on 0.
   int32_t ReadCardFile(uint8_t selector, uint32_t length, uint8_t* output);
 
   // Composite card operations: result codes.

@@ -1,0 +1,64 @@
+// The KP-R50's status side: key signature, logout, login challenge, the card in the field,
+// and its model record.
+#include "programmer/KpR50.h"
+
+#include "programmer/LittleEndian.h"
+
+#include <cstring>
+
+namespace kp {
+
+const uint8_t kKpR50ModelRecord[8] = {0x00, 0xAA, 0x05, 0x00, 0x35, 0x00, 0x00, 0x00};
+
+KpR50::KpR50(UsbPlatform& platform, const Guid* guid, TraceSet* sink)
+    : KpWUsbBulkD(platform, guid, sink) {}
+
+uint8_t KpR50::CheckModel() {
+  modelRecord = kKpR50ModelRecord;
+  return KpWUsbBulkD::CheckModel();
+}
+
+void KpR50::ReadStatusAndSignature() {
+  ReadStatus(kStatusTimeoutMs);
+  if (!KeysLoaded(statusWord)) return;  // without keys the signature means nothing
+  // Any reply length is taken: the signature is only shown, never relied on.
+  uint8_t signature[4] = {};
+  Exchange(kCmdKeySignature, 0, nullptr, sizeof signature, signature, kKeySignatureTimeoutMs);
+  keySignature = GetLe32(signature);
+}
+
+void KpR50::Logout() {
+  ExchangeAck(kCmdLogout, 0, nullptr, kLogoutTimeoutMs);
+}
+
+void KpR50::GetChallenge(uint8_t challenge[kChallengeSize]) {
+  if (Exchange(kCmdChallenge, 0, nullptr, kChallengeSize, challenge, kChallengeTimeoutMs) ==
+      static_cast<int32_t>(kChallengeSize)) {
+    return;
+  }
+  // The programmer answers with a status byte while it is not ready to hand out a challenge;
+  // it is given a little more than a second before the one more try.
+  Platform().Sleep(kChallengeRetryPauseMs);
+  if (Exchange(kCmdChallenge, 0, nullptr, kChallengeSize, challenge, kChallengeTimeoutMs) !=
+      static_cast<int32_t>(kChallengeSize)) {
+    throw WUsbErr{wusb::kBadReply, kCmdChallenge};
+  }
+}
+
+bool KpR50::ReadCardInfo() {
+  uint8_t reply[kCardInfoReplySize] = {};
+  // Any length but a full card-info reply means that the field is empty; no error.
+  cardPresent = Exchange(kCmdCardInfo, 0, nullptr, sizeof reply, reply, kCardInfoTimeoutMs) ==
+                static_cast<int32_t>(kCardInfoReplySize);
+  if (cardPresent) {
+    std::memcpy(cardInfo.uid, reply, kUidSize);
+    cardInfo.cardType = reply[8] >> 2;
+    cardInfo.contentState = reply[8] & 3;
+    cardInfo.further1 = reply[9];
+    cardInfo.further2 = reply[10];
+  }
+  std::memcpy(lastCardInfoReply, reply, sizeof reply);
+  return cardPresent;
+}
+
+}  // namespace kp
