@@ -1,5 +1,6 @@
 #include "link/KpWUsbBulkD.h"
 
+#include "crypto/SecureWipe.h"
 #include "link/Crc16.h"
 
 #include <algorithm>
@@ -49,8 +50,15 @@ void KpWUsbBulkD::SendFrame(uint8_t command, uint32_t length, const uint8_t* pay
   frame[2] = command;
   if (length > 0) std::memcpy(frame + 3, payload, length);
   StoreLe16(frame + 3 + length, Crc16(frame, static_cast<int32_t>(length + 3), kCrc16Initial));
-  // A failed or short write shows up as a missing reply.
-  WriteBulk(static_cast<int32_t>(total), frame);
+  // A failed or short write shows up as a missing reply. Requests may carry password keys:
+  // no copy of them stays behind on the stack, whatever the write did.
+  try {
+    WriteBulk(static_cast<int32_t>(total), frame);
+  } catch (...) {
+    SecureWipe(frame, total);
+    throw;
+  }
+  SecureWipe(frame, total);
 }
 
 int32_t KpWUsbBulkD::ReceiveFrame(uint8_t* frame) {
