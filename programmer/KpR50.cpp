@@ -36,8 +36,8 @@ void KpR50::GetChallenge(uint8_t challenge[kChallengeSize]) {
       static_cast<int32_t>(kChallengeSize)) {
     return;
   }
-  // The programmer answers with a status byte while it is not ready to hand out a challenge;
-  // it is given a little more than a second before the one more try.
+  // A status byte instead of a challenge: the programmer gets a little over a second before
+  // it is asked once more.
   Platform().Sleep(kChallengeRetryPauseMs);
   if (Exchange(kCmdChallenge, 0, nullptr, kChallengeSize, challenge, kChallengeTimeoutMs) !=
       static_cast<int32_t>(kChallengeSize)) {
