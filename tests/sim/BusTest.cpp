@@ -193,26 +193,5 @@ TEST(Knobs, VanishHandlerReplacesTheUnplugAndFiresOnce) {
   EXPECT_EQ(fw.OutTransfers(), 4u);
 }
 
-TEST(Knobs, RepliesCarryTheDelayAndComeTwiceWhenAsked) {
-  VirtualKpR50 fw;
-  fw.AnswerLate(1234);
-  fw.AnswerTwice(true);
-  const auto out = fw.HandleRequest(Request(sim::kCmdLogout));
-  ASSERT_EQ(out.size(), 2u);
-  for (const InTransfer& t : out) {
-    EXPECT_EQ(t.delayMs, 1234u);
-    EXPECT_EQ(t.bytes, sim::EncodeFrame(sim::kCmdLogout | 0x80, Bytes{0}));
-  }
-}
-
-TEST(Knobs, WrongLengthAddsOneByteToEveryReply) {
-  VirtualKpR50 fw;
-  fw.AnswerWrongLength(true);
-  EXPECT_EQ(Ask(fw, sim::kCmdStatus).size(), 9u);
-  EXPECT_EQ(Ask(fw, sim::kCmdChallenge).size(), 17u);
-  EXPECT_EQ(Ask(fw, sim::kCmdLogout).size(), 2u);
-  EXPECT_EQ(Ask(fw, sim::kCmdCardInfo).size(), 2u);
-}
-
 }  // namespace
 }  // namespace kp::simtest
