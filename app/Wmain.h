@@ -62,6 +62,7 @@ class TMainWin : public QWidget {
   bool PollEnabled() const { return pollEnabled; }
   bool PollSuspended() const { return pollSuspended; }
   bool TickRunning() const { return tickRunning; }
+  const std::string& ScratchText() const { return scratchText; }
 
  public slots:
   void NoxTimerTimer();
@@ -76,6 +77,13 @@ class TMainWin : public QWidget {
 
  private:
   void FormClose();
+  // Fonts, input limits, hidden controls and the position: what the form file cannot say.
+  void SetupForm();
+  bool Connected() const { return programmer.winUsbHandle != kp::kInvalidHandle; }
+  // Enabling a running timer leaves it running, so the interval is not restarted.
+  void SetTimerEnabled(bool enabled);
+  // Gives up a device: signature, handles, status words and model record are cleared.
+  static void ForgetConnection(kp::KpR50& device);
 
   Ui::TMainWin* ui;
   QTimer* noxTimer;

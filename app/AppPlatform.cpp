@@ -1,0 +1,8 @@
+#include "AppPlatform.h"
+
+#include "NullPlatform.h"
+
+kp::UsbPlatform& ApplicationPlatform() {
+  static kp::NullPlatform platform;
+  return platform;
+}

@@ -1,0 +1,37 @@
+#include "Chngpass.h"
+
+#include "AppFonts.h"
+#include "FormStyle.h"
+#include "PasswordBox.h"
+#include "ui_Chngpass.h"
+
+TChngPassDlg::TChngPassDlg(QWidget* owner) : QDialog(owner), ui(new Ui::TChngPassDlg) {
+  // The form file names its widget apart from the process-wide variable ChngPassDlg, which the
+  // generated code would otherwise shadow; the window still carries the system's name.
+  setObjectName(QStringLiteral("ChngPassDlg"));
+  ui->setupUi(this);
+  MakeFixedDialog(this, DialogFont());
+  ui->DescrLbl->setFont(DialogFont(true));
+  for (QLineEdit* box : {ui->OldPassEdit, ui->NewPass1Edit, ui->NewPass2Edit}) {
+    MakePasswordBox(box);
+    connect(box, &QLineEdit::textChanged, this, &TChngPassDlg::OldPassEditChange);
+  }
+  connect(ui->ChngPassBtn, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+TChngPassDlg::~TChngPassDlg() { delete ui; }
+
+QLineEdit* TChngPassDlg::OldPassEdit() const { return ui->OldPassEdit; }
+QLineEdit* TChngPassDlg::NewPass1Edit() const { return ui->NewPass1Edit; }
+QLineEdit* TChngPassDlg::NewPass2Edit() const { return ui->NewPass2Edit; }
+QLabel* TChngPassDlg::DescrLbl() const { return ui->DescrLbl; }
+
+void TChngPassDlg::OldPassEditChange() {
+  // Lengths count UTF-16 code units; the comparison is exact, case and blanks included.
+  if (ui->OldPassEdit->text().size() < kPasswordMinLength ||
+      ui->NewPass1Edit->text().size() < kPasswordMinLength) {
+    ui->ChngPassBtn->setEnabled(false);
+    return;
+  }
+  ui->ChngPassBtn->setEnabled(ui->NewPass1Edit->text() == ui->NewPass2Edit->text());
+}

@@ -1,0 +1,36 @@
+// The password-change dialog: the old password and, twice, the new one. Its button is
+// enabled only while the entries satisfy the password rule; the main window sets the
+// heading, reads the boxes after an OK and empties them after every showing.
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QLineEdit;
+
+namespace Ui {
+class TChngPassDlg;
+}
+
+// Shortest password the rule accepts; the boxes take at most 20 characters.
+inline constexpr int kPasswordMinLength = 8;
+
+class TChngPassDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TChngPassDlg(QWidget* owner = nullptr);
+  ~TChngPassDlg() override;
+
+  QLineEdit* OldPassEdit() const;
+  QLineEdit* NewPass1Edit() const;
+  QLineEdit* NewPass2Edit() const;
+  QLabel* DescrLbl() const;
+
+ public slots:
+  // The password rule; runs after every change of any of the three boxes, typed or set.
+  void OldPassEditChange();
+
+ private:
+  Ui::TChngPassDlg* ui;
+};

@@ -1,0 +1,34 @@
+#include "KoderApplication.h"
+
+#include "link/WUsbErr.h"
+
+#include <QMessageBox>
+
+KoderApplication::KoderApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool KoderApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (...) {
+    ShowException(std::current_exception());
+    return false;
+  }
+}
+
+QString KoderApplication::ExceptionText(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const kp::WUsbErr& e) {
+    return QString::fromStdString(kp::FormatWUsbErr(e));
+  } catch (const std::exception& e) {
+    return QString::fromLocal8Bit(e.what());
+  } catch (...) {
+    return QStringLiteral("Unknown exception.");
+  }
+}
+
+void KoderApplication::ShowException(std::exception_ptr error) {
+  QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
+                  ExceptionText(error), QMessageBox::Ok);
+  box.exec();
+}

@@ -1,0 +1,294 @@
+#include "Wmain.h"
+
+#include "AppFonts.h"
+#include "FormStyle.h"
+#include "link/Tracecom.h"
+#include "ui_Wmain.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPalette>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+
+#include <cstdio>
+#include <optional>
+
+int32_t lastShownStatus = 0x8000;
+bool twoProgrammersArmed = true;
+
+TMainWin* MainWin = nullptr;
+TLoginDlg* LoginDlg = nullptr;
+TChngPassDlg* ChngPassDlg = nullptr;
+
+namespace {
+
+constexpr int kPollIntervalMs = 250;
+// An action waits this long, at most this often, for a tick that is still running.
+constexpr uint32_t kTickWaitMs = 100;
+constexpr int kTickWaitRounds = 20;
+// The progress bar runs through 20 steps of 5 ms and stays full for 50 ms.
+constexpr int kProgressSteps = 20;
+constexpr uint32_t kProgressStepMs = 5;
+constexpr uint32_t kProgressFullMs = 50;
+
+const char* const kInfoText =
+    "Programator KP-R50 potrafi programować, kasować i czytać karty z danej instalacji.\n"
+    "Przy kluczach tymczasowych programator potrafi kasować karty zaprogramowane dowolnymi "
+    "kluczami tymczasowymi.";
+const char* const kNoProgrammerText = "Brak Programatora KP-R50";
+const char* const kTwoProgrammersText =
+    "Do komputera może być podłączony tylko jeden Programator KP-R50.";
+const char* const kNoConnectionText = "Brak połączenia z Programatorem R50.";
+const char* const kTargetKeysText = "docelowe";
+const char* const kTemporaryKeysText = "tymczasowe";
+const char* const kNoKeysText = "brak";
+const char* const kNoSignatureText = "--------";
+const char* const kLoginText = "Zaloguj";
+const char* const kChangePasswordText = "Zmień hasło";
+
+// A modal box with one OK button; returns when the operator closes it.
+void ShowMessage(QWidget* owner, QMessageBox::Icon icon, const char* title, const char* text) {
+  QMessageBox box(icon, QString::fromLatin1(title), QString::fromUtf8(text), QMessageBox::Ok,
+                  owner);
+  box.exec();
+}
+
+}  // namespace
+
+TMainWin::TMainWin(kp::UsbPlatform& platform, QWidget* owner)
+    : QWidget(owner),
+      ui(new Ui::TMainWin),
+      noxTimer(new QTimer(this)),
+      programmer(platform, &kp::kKpR50InterfaceGuid, kp::traceSink) {
+  // The form file names its widget apart from the process-wide variable MainWin, which the
+  // generated code would otherwise shadow; the window still carries the system's name.
+  setObjectName(QStringLiteral("MainWin"));
+  ui->setupUi(this);
+  SetupForm();
+
+  noxTimer->setObjectName(QStringLiteral("NoxTimer"));
+  noxTimer->setInterval(kPollIntervalMs);
+  connect(noxTimer, &QTimer::timeout, this, &TMainWin::NoxTimerTimer);
+  connect(ui->StartStopBtn, &QPushButton::clicked, this, &TMainWin::StartStopBtnClick);
+  connect(ui->LoginBtn, &QPushButton::clicked, this, &TMainWin::LoginBtnClick);
+  connect(ui->ClearTagBtn, &QPushButton::clicked, this, &TMainWin::ClearTagBtnClick);
+  connect(ui->ProgrTagBtn, &QPushButton::clicked, this, &TMainWin::ProgrTagBtnClick);
+  connect(ui->ReadTagBtn, &QPushButton::clicked, this, &TMainWin::ReadTagBtnClick);
+
+  ui->InfoLbl->setText(QString::fromUtf8(kInfoText));
+  // Polling starts here and nowhere else; the panel keeps its design-time state until the
+  // first refresh.
+  noxTimer->start();
+}
+
+TMainWin::~TMainWin() {
+  programmer.Close();
+  delete ui;
+}
+
+void TMainWin::SetupForm() {
+  MakeFixedDialog(this, MainWinFont(), Qt::Window);
+  ui->PrgrLbl->setFont(MainWinFont(16));
+  ui->KeyLbl->setFont(MainWinFont(13, true));
+  ui->SygnLbl->setFont(MainWinFont(13, true));
+  ui->PrUidLbl->setFont(MainWinFont(13));
+  ui->RdUidLbl->setFont(MainWinFont(13));
+  // These captions have no size of their own: they take the size of their text.
+  for (QLabel* label : {ui->PrUidTxtLbl, ui->PrDepRngLbl, ui->PrIdxRngLbl, ui->RdUidTxtLbl}) {
+    label->adjustSize();
+  }
+
+  auto* digits =
+      new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
+  for (QLineEdit* edit : {ui->PrDepEdit, ui->PrIdxEdit, ui->RdDepEdit, ui->RdIdxEdit}) {
+    edit->setValidator(digits);
+  }
+
+  ui->StartStopBtn->hide();
+  ui->TracePrgrWin->hide();
+  ui->ProgrTagBar->hide();
+
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+}
+
+void TMainWin::NoxTimerTimer() {
+  tickRunning = true;
+  noxTimer->stop();
+  if (PollProgrammer() != 0) RefreshIfChanged();
+  if (!pollSuspended) SetTimerEnabled(pollEnabled);
+  tickRunning = false;
+}
+
+int32_t TMainWin::PollProgrammer() {
+  try {
+    if (Connected()) {
+      programmer.ReadStatus(kp::kStatusTimeoutMs);
+      return 0;
+    }
+    if (!programmer.Link()) {
+      twoProgrammersArmed = true;
+      return 0;
+    }
+    // While `programmer` holds the first device, a second object can open only another one.
+    std::optional<kp::KpR50> second;
+    second.emplace(programmer.Platform(), &kp::kKpR50InterfaceGuid, &kp::defaultTrace);
+    if (second->Link()) {
+      if (twoProgrammersArmed) ShowError(kTwoProgrammersText);
+      twoProgrammersArmed = false;
+      ForgetConnection(*second);
+      DropConnection();
+      return 0;
+    }
+    twoProgrammersArmed = true;
+    // Every fresh connection starts logged out.
+    programmer.Logout();
+    programmer.ReadStatusAndSignature();
+    return 1;
+  } catch (...) {
+    DropConnection();
+    return -1;
+  }
+}
+
+void TMainWin::RefreshIfChanged() {
+  const int32_t status = programmer.statusWord;
+  if (status == lastShownStatus) return;
+  RefreshStatusPanel();
+  lastShownStatus = status;
+}
+
+void TMainWin::RefreshStatusPanel() {
+  const bool connected = Connected();
+  const uint16_t status = programmer.statusWord;
+  const bool loggedIn = (status & kp::kStatusLoggedIn) != 0;
+  const bool keys = kp::KeysLoaded(status);
+
+  ui->PrgrLbl->setText(connected ? QString::asprintf("Programator KP-R50 Nr: %i, Soft: %i",
+                                                     int{programmer.programmerNumber},
+                                                     int{programmer.firmwareVersion})
+                                 : QString::fromUtf8(kNoProgrammerText));
+  QPalette palette = ui->PrgrLbl->palette();
+  palette.setColor(QPalette::WindowText, connected
+                                             ? QApplication::palette().color(QPalette::WindowText)
+                                             : QColor(255, 0, 0));
+  ui->PrgrLbl->setPalette(palette);
+
+  const char* keyText = kNoKeysText;
+  if (keys) keyText = (status & kp::kStatusTemporaryKeys) != 0 ? kTemporaryKeysText : kTargetKeysText;
+  ui->KeyLbl->setText(QString::fromUtf8(keyText));
+  ui->KeyLbl->setVisible(connected);
+
+  if (keys) {
+    char signature[9];
+    std::snprintf(signature, sizeof signature, "%08X", unsigned{programmer.keySignature});
+    scratchText = signature;
+    ui->SygnLbl->setText(QString::fromStdString(scratchText));
+  } else {
+    ui->SygnLbl->setText(QString::fromLatin1(kNoSignatureText));
+  }
+  ui->SygnLbl->setVisible(connected);
+
+  for (QLabel* label : {ui->KeyTxtLbl, ui->SygnTxtLbl, ui->InfoLbl}) label->setEnabled(connected);
+
+  changeMode = connected && loggedIn;
+  ui->LoginBtn->setText(QString::fromUtf8(changeMode ? kChangePasswordText : kLoginText));
+  ui->LoginBtn->setEnabled(connected);
+
+  QWidget* const operatorControls[] = {
+      ui->PrUidTxtLbl, ui->PrUidLbl,    ui->PrDepTxtLbl, ui->PrDepEdit,   ui->PrDepRngLbl,
+      ui->PrIdxTxtLbl, ui->PrIdxEdit,   ui->PrIdxRngLbl, ui->ClearTagBtn, ui->ProgrTagBtn,
+      ui->RdUidTxtLbl, ui->RdUidLbl,    ui->RdDepTxtLbl, ui->RdDepEdit,   ui->RdIdxTxtLbl,
+      ui->RdIdxEdit,   ui->ReadTagBtn};
+  for (QWidget* control : operatorControls) control->setEnabled(connected);
+
+  repaint();
+}
+
+void TMainWin::SuspendPolling() {
+  pollSuspended = true;
+  noxTimer->stop();
+  // A tick still marked running sits in a nested message loop below us and cannot end
+  // while we sleep, so the wait is bounded.
+  for (int round = 0; tickRunning && round < kTickWaitRounds; ++round) {
+    programmer.Platform().Sleep(kTickWaitMs);
+  }
+}
+
+void TMainWin::ResumePolling() {
+  pollSuspended = false;
+  SetTimerEnabled(pollEnabled);
+}
+
+void TMainWin::StartStopBtnClick() {
+  pollEnabled = !pollEnabled;
+  SetTimerEnabled(pollEnabled);
+}
+
+void TMainWin::SetTimerEnabled(bool enabled) {
+  if (!enabled) {
+    noxTimer->stop();
+  } else if (!noxTimer->isActive()) {
+    noxTimer->start();
+  }
+}
+
+void TMainWin::DropConnection() { ForgetConnection(programmer); }
+
+void TMainWin::ForgetConnection(kp::KpR50& device) {
+  device.keySignature = 0;
+  device.Close();
+  device.programmerNumber = 0;
+  device.modelCode = 0;
+  device.firmwareVersion = 0;
+  device.statusWord = 0;
+  device.modelRecord = nullptr;
+}
+
+void TMainWin::AnimateProgress(QProgressBar* bar) {
+  kp::UsbPlatform& platform = programmer.Platform();
+  bar->setMinimum(0);
+  bar->setMaximum(kProgressSteps);
+  bar->setVisible(true);
+  for (int position = 0; position < kProgressSteps; ++position) {
+    bar->setValue(position);
+    bar->repaint();
+    platform.Sleep(kProgressStepMs);
+  }
+  bar->setValue(kProgressSteps);
+  bar->repaint();
+  platform.Sleep(kProgressFullMs);
+  bar->setVisible(false);
+}
+
+void TMainWin::UidToHex(const uint8_t* bytes, int count) {
+  scratchText.clear();
+  for (int i = 0; i < count; ++i) {
+    char digits[3];
+    std::snprintf(digits, sizeof digits, "%02X", unsigned{bytes[i]});
+    scratchText += digits;
+  }
+}
+
+void TMainWin::ShowError(const char* text) {
+  ShowMessage(this, QMessageBox::Critical, "Error", text);
+}
+
+void TMainWin::ShowInfo(const char* text) {
+  ShowMessage(this, QMessageBox::Information, "Information", text);
+}
+
+void TMainWin::ShowNoConnection() { ShowError(kNoConnectionText); }
+
+void TMainWin::closeEvent(QCloseEvent* event) {
+  FormClose();
+  QWidget::closeEvent(event);
+}
+
+void TMainWin::FormClose() { DropConnection(); }
