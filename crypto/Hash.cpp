@@ -1,8 +1,9 @@
 #include "crypto/Hash.h"
 
+#include "crypto/Bytes.h"
 #include "crypto/SecureWipe.h"
 
-#include <cstring>
+#include <bit>
 
 namespace kp {
 
@@ -19,19 +20,19 @@ void Hash::Update(const void* data, uint32_t length) {
   if (countLow < length) ++countHigh;
   if (fill != 0 && length >= blockSize - fill) {
     const uint32_t take = blockSize - fill;
-    std::memcpy(buffer + fill, in, take);
+    CopyBytes(buffer + fill, in, take);
     Compress(buffer, 1);
     in += take;
     length -= take;
     fill = 0;
   }
-  const uint32_t blocks = length / blockSize;
-  if (blocks != 0) {
-    Compress(in, blocks);
-    in += blocks * blockSize;
-    length -= blocks * blockSize;
+  const uint32_t whole = length & ~(blockSize - 1);
+  if (whole != 0) {
+    Compress(in, whole >> std::countr_zero(blockSize));
+    in += whole;
+    length -= whole;
   }
-  if (length != 0) std::memcpy(buffer + fill, in, length);
+  CopyBytes(buffer + fill, in, length);
 }
 
 }  // namespace kp

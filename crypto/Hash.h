@@ -39,7 +39,8 @@ class Hash {
   uint32_t digestSize;
   uint32_t countLow = 0;
   uint32_t countHigh = 0;
-  uint8_t buffer[kMaxHashBlock];  // fill level: countLow mod blockSize
+  // Fill level: countLow mod blockSize. Aligned so that no 16-byte access splits a cache line.
+  alignas(16) uint8_t buffer[kMaxHashBlock];
 };
 
 }  // namespace kp

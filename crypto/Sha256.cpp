@@ -1,9 +1,10 @@
 #include "crypto/Sha256.h"
 
-#include "crypto/ByteOrder.h"
+#include "crypto/Bytes.h"
 #include "crypto/SecureWipe.h"
 #include "crypto/Sha256Compress.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -65,17 +66,35 @@ void Sha256::Init() {
   std::memcpy(state, kInitialState, sizeof state);
 }
 
+// The padding area is written in 16-byte pieces that hold their final bytes, the 0x80, the
+// zeros and the length, each piece built in registers: Update copies it in the same pieces.
 void Sha256::Final(uint8_t* out) {
-  // Only the bytes in front of the length need zeroing; the rest of the area is never read.
-  uint8_t pad[72];
+  alignas(16) uint8_t pad[72];
   const uint32_t fill = countLow & 63;
   const uint32_t padLength = fill < 56 ? 56 - fill : 120 - fill;
-  pad[0] = 0x80;
-  std::memset(pad + 1, 0, padLength - 1);
-  StoreBe32(pad + padLength, (countHigh << 3) + (countLow >> 29));
-  StoreBe32(pad + padLength + 4, countLow << 3);
+  const uint64_t length = BigEndian64((uint64_t{countHigh} << 35) | (uint64_t{countLow} << 3));
+  const uint32_t lengthWord = padLength / 8;
+  const uint32_t lengthShift = padLength % 8;
+  // 8-byte word k of the area, for k up to the last one that holds length bytes.
+  const auto word = [&](uint32_t k) {
+    uint64_t w = k == 0 ? BigEndian64(uint64_t{0x80} << 56) : 0;
+    if (k == lengthWord) w |= ShiftImageUp(length, lengthShift);
+    if (k == lengthWord + 1 && lengthShift != 0) w |= ShiftImageDown(length, 8 - lengthShift);
+    return w;
+  };
+  // Whole pieces where the area has room: 9 words at most, the ninth alone.
+  const uint32_t words = std::min<uint32_t>(9, ((padLength + 15) / 8 + 1) & ~1u);
+  for (uint32_t k = 0; k < words; k += 2) {
+    if (k + 1 < words) {
+      Store64x2(pad + 8 * k, word(k), word(k + 1));
+    } else {
+      const uint64_t last = word(k);
+      std::memcpy(pad + 8 * k, &last, 8);
+    }
+  }
   Update(pad, padLength + 8);
-  for (int i = 0; i < 8; ++i) StoreBe32(out + 4 * i, state[i]);
+  StoreBe32x4(out, state);
+  StoreBe32x4(out + 16, state + 4);
 }
 
 }  // namespace kp

@@ -24,7 +24,7 @@ class Sha256 final : public Hash {
   using Hash::Update;
 
  private:
-  uint32_t state[8];  // H0..H7
+  alignas(16) uint32_t state[8];  // H0..H7
 };
 
 }  // namespace kp

@@ -1,5 +1,5 @@
 // The compression function in plain C++ (FIPS 180-4, 6.2.2), for every CPU.
-#include "crypto/ByteOrder.h"
+#include "crypto/Bytes.h"
 #include "crypto/Sha256Compress.h"
 
 #include <bit>

@@ -63,8 +63,9 @@ bool Sha256HasShaNi() {
   return ssse3 && sse41 && sha;
 }
 
-// The state lives in two registers as ABEF and CDGH, the order sha256rnds2 wants. The whole
-// message schedule is computed before the rounds, so no round ever waits for its words.
+// The state lives in two registers as ABEF and CDGH, the order sha256rnds2 wants. The
+// message schedule runs four groups of four words ahead of the rounds, interleaved with
+// them, so no round waits for its words and the schedule never crowds out a round.
 KP_SHA_TARGET void Sha256CompressShaNi(uint32_t state[8], const uint8_t* data, uint32_t blocks) {
   const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
   const __m128i dcba = Load(state);
@@ -80,11 +81,6 @@ KP_SHA_TARGET void Sha256CompressShaNi(uint32_t state[8], const uint8_t* data, u
 #pragma GCC unroll 4
 #endif
     for (int i = 0; i < 4; ++i) w[i] = _mm_shuffle_epi8(Load(data + 16 * i), byteSwap);
-#if defined(__GNUC__)
-#pragma GCC unroll 12
-#endif
-    for (int i = 4; i < 16; ++i) w[i] = NextWords(w[i - 4], w[i - 3], w[i - 2], w[i - 1]);
-
     const __m128i abefBefore = abef;
     const __m128i cdghBefore = cdgh;
 #if defined(__GNUC__)
@@ -93,6 +89,7 @@ KP_SHA_TARGET void Sha256CompressShaNi(uint32_t state[8], const uint8_t* data, u
     for (int i = 0; i < 16; ++i) {
       const __m128i wk = _mm_add_epi32(w[i], Load(kSha256RoundConstants + 4 * i));
       cdgh = _mm_sha256rnds2_epu32(cdgh, abef, wk);
+      if (i + 4 < 16) w[i + 4] = NextWords(w[i], w[i + 1], w[i + 2], w[i + 3]);
       abef = _mm_sha256rnds2_epu32(abef, cdgh, _mm_shuffle_epi32(wk, 0x0E));
     }
     abef = _mm_add_epi32(abef, abefBefore);
