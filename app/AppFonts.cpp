@@ -7,7 +7,9 @@
 namespace {
 
 const char* const kFontFolder = "/usr/share/wine/fonts/";
-const char* const kFontFiles[] = {"ms_sans_serif.ttf", "tahoma.ttf", "tahomabd.ttf"};
+// Wine's tahomabd.ttf has Tahoma Bold's widths but strokes hardly heavier than the regular
+// face, so bold text would not look bold; Qt emboldens the regular face instead.
+const char* const kFontFiles[] = {"ms_sans_serif.ttf", "tahoma.ttf"};
 
 const char* const kMainWinFamily = "MS Sans Serif";
 const char* const kDialogFamily = "Tahoma";
