@@ -1,0 +1,53 @@
+// What the tool asked a virtual programmer and what it got, taken apart from the request
+// transfer and the firmware's reply, for the simulator's event lines and its control window.
+#pragma once
+
+#include "platform/VirtualBus.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kp::sim {
+
+struct RequestSummary {
+  enum class Reply {
+    None,     // the firmware said nothing
+    Garbage,  // it answered with something that is no frame
+    Status,   // one status byte
+    Data,     // a longer payload
+  };
+
+  bool framed = false;   // the request was one good frame
+  size_t size = 0;       // bytes of the request transfer
+  uint8_t command = 0;
+  // The card a card command names, or the one a card-info or read-file reply reports.
+  std::optional<std::array<uint8_t, 8>> uid;
+  // Department and index written by write-file or read back by read-file.
+  std::optional<std::pair<int32_t, int32_t>> numbers;
+  Reply reply = Reply::None;
+  uint8_t status = 0;  // Reply::Status
+  std::vector<uint8_t> payload;  // the reply's payload, Reply::Data
+};
+
+RequestSummary Summarise(std::span<const uint8_t> request, const std::vector<InTransfer>& replies);
+
+// The event line's part after "cmd <n> ": "<letter> <name>[ <details>] -> <reply>", e.g.
+// "P write-file card 04A1B2C3D4E5F600 dep 12 idx 7 -> ok". See sim/main.cpp for the list.
+std::string RequestLine(const RequestSummary& summary);
+
+// The same for the operator, in Polish (UTF-8): "Programowanie karty 04A1… wydział 12,
+// index 7: ok".
+std::string RequestSentence(const RequestSummary& summary);
+
+// The commands the tool's 250 ms poll sends over and over; the window does not log them.
+bool IsPollCommand(const RequestSummary& summary);
+
+// Eight bytes as 16 upper-case hexadecimal digits, as the tool shows a UID.
+std::string UidText(const std::array<uint8_t, 8>& uid);
+
+}  // namespace kp::sim

@@ -1,0 +1,308 @@
+#include "sim/SimRack.h"
+
+#include "crypto/PasswordKey.h"
+#include "crypto/SecureWipe.h"
+
+#include <unistd.h>
+
+namespace kp {
+
+namespace {
+
+constexpr size_t kMaxPasswordLength = 20;
+
+const char* KeysWord(KeyState keys) {
+  switch (keys) {
+    case KeyState::None: return "none";
+    case KeyState::Target: return "target";
+    case KeyState::Temporary: return "temporary";
+  }
+  return "none";
+}
+
+uint64_t SeedOf(uint64_t rackSeed, int index) {
+  return rackSeed ^ (0x9E3779B97F4A7C15ull * static_cast<uint64_t>(index));
+}
+
+}  // namespace
+
+bool IsSimPassword(const std::string& text) {
+  if (text.empty() || text.size() > kMaxPasswordLength) return false;
+  for (char c : text) {
+    if (c < 0x20 || c > 0x7E) return false;
+  }
+  return true;
+}
+
+SimProgrammer::SimProgrammer(int index, uint64_t seed)
+    : firmware(seed),
+      server(firmware, index, SimSerialNumber(static_cast<long>(getpid()), index)) {
+  firmware.SetProgrammerNumber(static_cast<uint16_t>(index));
+}
+
+SimRack::SimRack(uint64_t seed) : seed_(seed) {}
+
+SimRack::~SimRack() {
+  // Whoever listened may be gone already; the servers still remove their files.
+  onLine_ = nullptr;
+  onChange_ = nullptr;
+  onRequest_ = nullptr;
+  programmers_.clear();
+}
+
+int SimRack::Add(const ProgrammerSetup& setup) {
+  int index = 1;
+  while (programmers_.count(index) != 0) ++index;
+  auto programmer = std::make_unique<SimProgrammer>(index, SeedOf(seed_, index));
+  SimProgrammer& p = *programmer;
+  programmers_[index] = std::move(programmer);
+  p.server.SetStateObserver([this, index](ServerEvent event, const std::string& detail) {
+    OnServer(index, event, detail);
+  });
+  p.server.SetRequestObserver(
+      [this, index](std::span<const uint8_t> request, const std::vector<InTransfer>& replies) {
+        OnRequest(index, request, replies);
+      });
+  Emit("added " + std::to_string(index));
+
+  // The firmware takes the setup as it comes; what it cannot take is reported and skipped.
+  ApplyKeys(p, setup.keys);
+  if (!ApplyPassword(p, setup.password)) Error("password: 1 to 20 printable ASCII characters");
+  ApplyCard(p, setup.card);
+  reported_.erase(index);
+  EmitChanges(index, std::nullopt);
+  if (setup.plugged) Plug(index);
+  Changed(index);
+  return index;
+}
+
+bool SimRack::Remove(int index) {
+  if (Need(index) == nullptr) return false;
+  Unplug(index);
+  programmers_.erase(index);
+  reported_.erase(index);
+  Emit("removed " + std::to_string(index));
+  Changed(index);
+  return true;
+}
+
+std::vector<int> SimRack::Indexes() const {
+  std::vector<int> out;
+  for (const auto& entry : programmers_) out.push_back(entry.first);
+  return out;
+}
+
+SimProgrammer* SimRack::Find(int index) {
+  const auto found = programmers_.find(index);
+  return found == programmers_.end() ? nullptr : found->second.get();
+}
+
+SimProgrammer* SimRack::Need(int index) {
+  SimProgrammer* p = Find(index);
+  if (p == nullptr) Error("no programmer " + std::to_string(index));
+  return p;
+}
+
+bool SimRack::Plug(int index) {
+  SimProgrammer* p = Need(index);
+  if (p == nullptr) return false;
+  std::string error;
+  if (!p->server.Plug(&error)) {
+    Error("plug " + std::to_string(index) + ": " + error);
+    return false;
+  }
+  return true;
+}
+
+bool SimRack::Unplug(int index) {
+  SimProgrammer* p = Need(index);
+  if (p == nullptr) return false;
+  p->server.Unplug();
+  return true;
+}
+
+void SimRack::UnplugAll() {
+  for (const auto& entry : programmers_) entry.second->server.Unplug();
+}
+
+void SimRack::ApplyKeys(SimProgrammer& p, KeyState keys) {
+  p.firmware.SetKeys(keys, keys == KeyState::Temporary ? kTemporaryKeySignature
+                                                       : kTargetKeySignature);
+}
+
+bool SimRack::ApplyPassword(SimProgrammer& p, const PasswordSetup& password) {
+  if (password.state == PasswordState::None) {
+    p.firmware.ClearPassword();
+    p.passwordText.clear();
+    return true;
+  }
+  if (!IsSimPassword(password.text)) return false;
+  if (password.state == PasswordState::SetByAdministrator) {
+    p.firmware.SetPasswordByAdministrator(password.text.c_str());
+  } else {
+    VirtualKpR50::Key key{};
+    DerivePasswordKey("user", password.text.c_str(), key.data());
+    p.firmware.SetPasswordKey(key.data(), PasswordState::SetByUser);
+    SecureWipe(key.data(), key.size());
+  }
+  p.passwordText = password.text;
+  return true;
+}
+
+void SimRack::ApplyCard(SimProgrammer& p, const CardSetup& card) {
+  const VirtualKpR50::Uid uid = p.firmware.RandomUid();
+  switch (card.kind) {
+    case CardSetupKind::None: p.firmware.RemoveCard(); break;
+    case CardSetupKind::Empty: p.firmware.PlaceEmptyCard(uid.data()); break;
+    case CardSetupKind::Programmed:
+      p.firmware.PlaceProgrammedCard(uid.data(), card.department, card.index);
+      break;
+    case CardSetupKind::Foreign: p.firmware.PlaceForeignCard(uid.data()); break;
+  }
+}
+
+bool SimRack::SetKeys(int index, KeyState keys) {
+  SimProgrammer* p = Need(index);
+  if (p == nullptr) return false;
+  ApplyKeys(*p, keys);
+  EmitChanges(index, reported_[index]);
+  Changed(index);
+  return true;
+}
+
+bool SimRack::SetPassword(int index, const PasswordSetup& password) {
+  SimProgrammer* p = Need(index);
+  if (p == nullptr) return false;
+  if (!ApplyPassword(*p, password)) {
+    Error("password: 1 to 20 printable ASCII characters");
+    return false;
+  }
+  EmitChanges(index, reported_[index]);
+  Changed(index);
+  return true;
+}
+
+bool SimRack::SetCard(int index, const CardSetup& card) {
+  SimProgrammer* p = Need(index);
+  if (p == nullptr) return false;
+  ApplyCard(*p, card);
+  EmitChanges(index, reported_[index]);
+  Changed(index);
+  return true;
+}
+
+bool SimRack::SetLoggedIn(int index, bool loggedIn) {
+  SimProgrammer* p = Need(index);
+  if (p == nullptr) return false;
+  p->firmware.SetLoggedIn(loggedIn);
+  EmitChanges(index, reported_[index]);
+  Changed(index);
+  return true;
+}
+
+SimRack::Snapshot SimRack::Take(const SimProgrammer& p) const {
+  Snapshot s;
+  s.keys = p.firmware.Keys();
+  s.password = p.firmware.Password();
+  s.passwordText = p.passwordText;
+  s.loggedIn = p.firmware.LoggedIn();
+  s.card = p.firmware.Card();
+  s.uid = p.firmware.CardUid();
+  s.numbers = p.firmware.CardNumbers();
+  return s;
+}
+
+std::vector<std::string> SimRack::StateLines(int index) {
+  SimProgrammer* p = Find(index);
+  if (p == nullptr) return {};
+  const Snapshot s = Take(*p);
+  const std::string n = " " + std::to_string(index);
+  std::vector<std::string> lines;
+  lines.push_back("keys" + n + " " + KeysWord(s.keys));
+  switch (s.password) {
+    case PasswordState::None: lines.push_back("password" + n + " none"); break;
+    case PasswordState::SetByAdministrator:
+      lines.push_back("password" + n + " admin " + s.passwordText);
+      break;
+    case PasswordState::SetByUser:
+      lines.push_back("password" + n + " user" +
+                      (s.passwordText.empty() ? std::string() : " " + s.passwordText));
+      break;
+  }
+  lines.push_back("login" + n + (s.loggedIn ? " yes" : " no"));
+  const std::string uid = " " + sim::UidText(s.uid);
+  switch (s.card) {
+    case CardKind::None: lines.push_back("card" + n + " none"); break;
+    case CardKind::DesfireEmpty: lines.push_back("card" + n + " empty" + uid); break;
+    case CardKind::DesfirePrepared: lines.push_back("card" + n + " prepared" + uid); break;
+    case CardKind::DesfireWithFile:
+      lines.push_back("card" + n + " programmed" + uid + " dep " +
+                      std::to_string(s.numbers ? s.numbers->first : 0) + " idx " +
+                      std::to_string(s.numbers ? s.numbers->second : 0));
+      break;
+    case CardKind::Foreign: lines.push_back("card" + n + " foreign" + uid); break;
+  }
+  return lines;
+}
+
+void SimRack::EmitChanges(int index, const std::optional<Snapshot>& before) {
+  SimProgrammer* p = Find(index);
+  if (p == nullptr) return;
+  const Snapshot now = Take(*p);
+  const std::vector<std::string> lines = StateLines(index);  // keys, password, login, card
+  const bool changed[] = {
+      !before || before->keys != now.keys,
+      !before || before->password != now.password || before->passwordText != now.passwordText,
+      !before || before->loggedIn != now.loggedIn,
+      !before || before->card != now.card || before->uid != now.uid ||
+          before->numbers != now.numbers,
+  };
+  for (size_t i = 0; i < lines.size() && i < std::size(changed); ++i) {
+    if (changed[i]) Emit(lines[i]);
+  }
+  reported_[index] = now;
+}
+
+void SimRack::Emit(const std::string& line) {
+  if (onLine_) onLine_(line);
+}
+
+void SimRack::Changed(int index) {
+  if (onChange_) onChange_(index);
+}
+
+void SimRack::OnServer(int index, ServerEvent event, const std::string& detail) {
+  const std::string n = " " + std::to_string(index);
+  switch (event) {
+    case ServerEvent::Plugged: Emit("plugged" + n + " " + detail); break;
+    case ServerEvent::Unplugged: Emit("unplugged" + n); break;
+    case ServerEvent::ClientConnected: Emit("client" + n + " connected"); break;
+    case ServerEvent::ClientBusy: Emit("client" + n + " busy"); break;
+    case ServerEvent::ClientDisconnected: Emit("client" + n + " disconnected"); break;
+    case ServerEvent::ClientDropped: Emit("client" + n + " dropped " + detail); break;
+  }
+  Changed(index);
+}
+
+void SimRack::OnRequest(int index, std::span<const uint8_t> request,
+                        const std::vector<InTransfer>& replies) {
+  SimProgrammer* p = Find(index);
+  if (p == nullptr) return;
+  const sim::RequestSummary summary = sim::Summarise(request, replies);
+  // The tool chose the new password; only its key reached the programmer.
+  if (summary.command == sim::kCmdChangePassword &&
+      summary.reply == sim::RequestSummary::Reply::Status && summary.status == sim::kStatusOk) {
+    p->passwordText.clear();
+  }
+  if (IsPollCommand(summary)) {
+    ++p->pollRequests;
+  } else {
+    p->lastRequest = summary;
+  }
+  Emit("cmd " + std::to_string(index) + " " + sim::RequestLine(summary));
+  EmitChanges(index, reported_[index]);
+  if (onRequest_) onRequest_(index, summary);
+  Changed(index);
+}
+
+}  // namespace kp

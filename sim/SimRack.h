@@ -1,0 +1,133 @@
+// SimRack: the virtual programmers one kpr50-sim process hosts, each a firmware model on its
+// own socket, numbered from 1. Every change, whether the control window, a script line or a
+// client's request made it, comes out as one event line (the format is in sim/main.cpp) and
+// as a change notice for the window.
+#pragma once
+
+#include "sim/RequestText.h"
+#include "sim/SimSocketServer.h"
+#include "sim/VirtualKpR50.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kp {
+
+// The user password the administrator has set on a fresh simulated programmer.
+inline constexpr char kDefaultPassword[] = "admin123";
+inline constexpr uint32_t kTargetKeySignature = 0x3A7F19C4;
+inline constexpr uint32_t kTemporaryKeySignature = 0x0000AB01;
+
+struct PasswordSetup {
+  PasswordState state = PasswordState::SetByAdministrator;
+  std::string text = kDefaultPassword;  // 1 to 20 printable ASCII characters, unless None
+};
+
+enum class CardSetupKind { None, Empty, Programmed, Foreign };
+
+struct CardSetup {
+  CardSetupKind kind = CardSetupKind::Empty;
+  int32_t department = 0;  // Programmed only
+  int32_t index = 0;
+};
+
+struct ProgrammerSetup {
+  bool plugged = true;
+  KeyState keys = KeyState::Target;
+  PasswordSetup password;
+  CardSetup card;
+};
+
+// One hosted programmer. The firmware is declared first: the server refers to it.
+struct SimProgrammer {
+  SimProgrammer(int index, uint64_t seed);
+
+  VirtualKpR50 firmware;
+  SimSocketServer server;
+  // The user password as typed here; empty when none is set or the tool changed it.
+  std::string passwordText;
+  // The latest request other than the poll's, for the window.
+  std::optional<sim::RequestSummary> lastRequest;
+  uint64_t pollRequests = 0;
+};
+
+class SimRack {
+ public:
+  using LineSink = std::function<void(const std::string& line)>;
+  using ChangeSink = std::function<void(int index)>;
+  using RequestSink = std::function<void(int index, const sim::RequestSummary& summary)>;
+
+  explicit SimRack(uint64_t seed);
+  ~SimRack();
+  SimRack(const SimRack&) = delete;
+  SimRack& operator=(const SimRack&) = delete;
+
+  void SetLineSink(LineSink sink) { onLine_ = std::move(sink); }
+  void SetChangeSink(ChangeSink sink) { onChange_ = std::move(sink); }
+  void SetRequestSink(RequestSink sink) { onRequest_ = std::move(sink); }
+
+  // Adds a programmer under the lowest free number and returns it; plugs it if asked.
+  int Add(const ProgrammerSetup& setup);
+  bool Remove(int index);
+  std::vector<int> Indexes() const;
+  SimProgrammer* Find(int index);
+
+  // Each returns false, after an "error ..." line, when it cannot be done.
+  bool Plug(int index);
+  bool Unplug(int index);
+  bool SetKeys(int index, KeyState keys);
+  bool SetPassword(int index, const PasswordSetup& password);
+  bool SetCard(int index, const CardSetup& card);
+  bool SetLoggedIn(int index, bool loggedIn);
+  void UnplugAll();
+
+  // The state lines of one programmer, as they come out on a change.
+  std::vector<std::string> StateLines(int index);
+  void Error(const std::string& text) { Emit("error " + text); }
+  void Echo(const std::string& line) { Emit(line); }
+
+ private:
+  struct Snapshot {
+    KeyState keys = KeyState::None;
+    PasswordState password = PasswordState::None;
+    std::string passwordText;
+    bool loggedIn = false;
+    CardKind card = CardKind::None;
+    VirtualKpR50::Uid uid{};
+    std::optional<std::pair<int32_t, int32_t>> numbers;
+  };
+
+  SimProgrammer* Need(int index);
+  // Change the firmware without reporting; the callers report.
+  static void ApplyKeys(SimProgrammer& p, KeyState keys);
+  static bool ApplyPassword(SimProgrammer& p, const PasswordSetup& password);
+  static void ApplyCard(SimProgrammer& p, const CardSetup& card);
+  Snapshot Take(const SimProgrammer& p) const;
+  // Emits a line for each aspect that differs from `before` (all of them when none).
+  void EmitChanges(int index, const std::optional<Snapshot>& before);
+  void Emit(const std::string& line);
+  void Changed(int index);
+  void OnServer(int index, ServerEvent event, const std::string& detail);
+  void OnRequest(int index, std::span<const uint8_t> request,
+                 const std::vector<InTransfer>& replies);
+
+  uint64_t seed_;
+  std::map<int, std::unique_ptr<SimProgrammer>> programmers_;
+  // The state as last reported, to tell what a request changed.
+  std::map<int, Snapshot> reported_;
+  LineSink onLine_;
+  ChangeSink onChange_;
+  RequestSink onRequest_;
+};
+
+// A password the simulator can set: 1 to 20 printable ASCII characters (the tool's boxes
+// take 20; outside ASCII the key would depend on the code page).
+bool IsSimPassword(const std::string& text);
+
+}  // namespace kp

@@ -1,0 +1,91 @@
+// kpr50-sim: virtual KP-R50 programmers on sockets, for the demo and the end-to-end tests.
+//
+// With a display it shows a control window; with --headless it needs none and is driven by
+// standard input. Either way each programmer is one socket in the runtime folder that
+// SimSocketPlatform lists as a plugged-in programmer, and the sockets are removed on the way
+// out (quit, end of input, SIGINT, SIGTERM, SIGHUP).
+//
+// Headless event lines (one per event on standard output, flushed at once; --help has the
+// commands too):
+//   ready                              start-up done, the programmers are set up
+//   added n | removed n
+//   plugged n PATH | unplugged n
+//   client n connected | client n busy | client n disconnected | client n dropped REASON
+//   cmd n L NAME [DETAILS] -> REPLY    one request from the client, e.g.
+//       cmd 1 M status -> word 0x0807
+//       cmd 1 P write-file card 04A1B2C3D4E5F600 dep 12 idx 7 -> ok
+//       cmd 1 r read-file -> card 04A1B2C3D4E5F600 dep 12 idx 7
+//   keys n none|target|temporary
+//   password n none | password n admin PASS | password n user [PASS]
+//   login n yes|no
+//   card n none | card n empty UID | card n prepared UID | card n foreign UID
+//   card n programmed UID dep D idx I
+//   error TEXT
+#include "sim/ControlWindow.h"
+#include "sim/Headless.h"
+#include "sim/SignalQuit.h"
+#include "sim/SimOptions.h"
+
+#include <QApplication>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool HaveDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && value[0] != '\0') return true;
+  }
+  return false;
+}
+
+uint64_t RandomSeed() {
+  std::random_device device;
+  return static_cast<uint64_t>(device()) << 32 | device();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  kp::SimOptions options;
+  std::string error;
+  if (!kp::ParseSimOptions(args, &options, &error)) {
+    std::fprintf(stderr, "kpr50-sim: %s\nkpr50-sim --help lists the options.\n", error.c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(kp::SimHelpText().c_str(), stdout);
+    return 0;
+  }
+  // A client or a reader of our output that goes away must not end us before the cleanup.
+  std::signal(SIGPIPE, SIG_IGN);
+  const uint64_t seed = options.seed ? *options.seed : RandomSeed();
+  if (options.headless) return kp::RunHeadless(argc, argv, options, seed);
+
+  if (!HaveDisplay()) {
+    std::fputs("kpr50-sim: no display (DISPLAY is not set). Run it as\n"
+               "  xvfb-run -a kpr50-sim\n"
+               "or use kpr50-sim --headless.\n",
+               stderr);
+    return 2;
+  }
+  QApplication application(argc, argv);
+  kp::SimRack rack(seed);
+  int status = 0;
+  {
+    kp::ControlWindow window(rack, options.setup);
+    for (int i = 0; i < options.programmers; ++i) rack.Add(options.setup);
+    kp::QuitOnSignals(&window);
+    window.show();
+    status = QApplication::exec();
+  }
+  rack.UnplugAll();
+  return status;
+}
