@@ -252,13 +252,5 @@ TEST(Sha256Compression, PortableAndShaNiAgree) {
   }
 }
 
-TEST(Sha256Compression, TheCpuChoiceIsUsedByDefault) {
-  Sha256SelectCompress(nullptr);
-  EXPECT_EQ(Sha256SelectedCompress(), Sha256HasShaNi() ? &Sha256CompressShaNi : &Sha256CompressPortable);
-  Sha256SelectCompress(&Sha256CompressPortable);
-  EXPECT_EQ(Sha256SelectedCompress(), &Sha256CompressPortable);
-  Sha256SelectCompress(nullptr);
-}
-
 }  // namespace
 }  // namespace kp

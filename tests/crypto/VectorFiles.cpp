@@ -1,8 +1,6 @@
 #include "VectorFiles.h"
 
-#include <cctype>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <stdexcept>
 
@@ -23,65 +21,17 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-// A flat walk over the JSON text: every "name": value pair whose value is a string or a
-// number, with the nesting depth of the object that holds it. Enough for Wycheproof files.
-class JsonPairs {
- public:
-  explicit JsonPairs(const std::string& text) : text_(text) {}
-
-  // Next pair or object end; false at the end of the text.
-  bool Next(std::string& name, std::string& value, bool& objectEnd) {
-    objectEnd = false;
-    while (pos_ < text_.size()) {
-      const char c = text_[pos_];
-      if (c == '}') {
-        ++pos_;
-        objectEnd = true;
-        return true;
-      }
-      if (c != '"') {
-        ++pos_;
-        continue;
-      }
-      std::string token = ReadString();
-      SkipSpace();
-      if (pos_ >= text_.size() || text_[pos_] != ':') continue;  // a string inside an array
-      ++pos_;
-      SkipSpace();
-      name = token;
-      if (pos_ < text_.size() && text_[pos_] == '"') {
-        value = ReadString();
-        return true;
-      }
-      value.clear();
-      while (pos_ < text_.size() && (std::isdigit(static_cast<unsigned char>(text_[pos_])) ||
-                                     text_[pos_] == '-')) {
-        value += text_[pos_++];
-      }
-      if (!value.empty()) return true;
-    }
-    return false;
-  }
-
- private:
-  std::string ReadString() {
-    std::string s;
-    ++pos_;  // opening quote
-    while (pos_ < text_.size() && text_[pos_] != '"') {
-      if (text_[pos_] == '\\' && pos_ + 1 < text_.size()) ++pos_;
-      s += text_[pos_++];
-    }
-    ++pos_;  // closing quote
-    return s;
-  }
-
-  void SkipSpace() {
-    while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-  }
-
-  const std::string& text_;
-  size_t pos_ = 0;
-};
+// The value of the next "name": after `pos` (a string without escapes, or a number), and
+// `pos` moved past it. Enough for the flat test records of Wycheproof files.
+std::string NextValue(const std::string& json, const std::string& name, size_t& pos) {
+  pos = json.find('"' + name + '"', pos);
+  if (pos == std::string::npos) throw std::runtime_error("no \"" + name + "\" left");
+  size_t start = json.find_first_not_of(" \t\r\n:", pos + name.size() + 2);
+  const bool quoted = json[start] == '"';
+  if (quoted) ++start;
+  pos = quoted ? json.find('"', start) : json.find_first_of(",}\r\n ", start);
+  return json.substr(start, pos - start);
+}
 
 }  // namespace
 
@@ -138,31 +88,19 @@ std::vector<CavpHashVector> ParseCavpHashFile(const std::string& text) {
 
 std::vector<WycheproofMacVector> ParseWycheproofMacFile(const std::string& json) {
   std::vector<WycheproofMacVector> vectors;
-  JsonPairs pairs(json);
-  std::map<std::string, std::string> test;
-  int keyBits = 0;
-  int tagBits = 0;
-  std::string name, value;
-  bool objectEnd = false;
-  while (pairs.Next(name, value, objectEnd)) {
-    if (!objectEnd) {
-      if (name == "keySize") keyBits = std::stoi(value);
-      else if (name == "tagSize") tagBits = std::stoi(value);
-      else test[name] = value;
-      continue;
-    }
-    if (test.count("tcId") != 0) {
-      WycheproofMacVector v;
-      v.id = std::stoi(test["tcId"]);
-      v.keyBits = keyBits;
-      v.tagBits = tagBits;
-      v.key = FromHex(test["key"]);
-      v.message = FromHex(test["msg"]);
-      v.tag = FromHex(test["tag"]);
-      v.valid = test["result"] == "valid";
-      vectors.push_back(v);
-    }
-    test.clear();
+  size_t pos = 0;
+  while (json.find("\"tcId\"", pos) != std::string::npos) {
+    WycheproofMacVector v;
+    v.id = std::stoi(NextValue(json, "tcId", pos));
+    // The sizes belong to the enclosing group, written before its tests.
+    size_t groupPos = json.rfind("\"keySize\"", pos);
+    v.keyBits = std::stoi(NextValue(json, "keySize", groupPos));
+    v.tagBits = std::stoi(NextValue(json, "tagSize", groupPos));
+    v.key = FromHex(NextValue(json, "key", pos));
+    v.message = FromHex(NextValue(json, "msg", pos));
+    v.tag = FromHex(NextValue(json, "tag", pos));
+    v.valid = NextValue(json, "result", pos) == "valid";
+    vectors.push_back(v);
   }
   return vectors;
 }
