@@ -19,3 +19,8 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # The Qt-free layers and their tests only; the switch tells the project so.
 set(KP_CROSS_WINDOWS ON CACHE BOOL "Cross build for Windows: Qt-free layers and their tests")
+
+# ctest (and anything else that runs a target) starts the executables under Wine.
+if(EXISTS /usr/lib/wine/wine64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+endif()
