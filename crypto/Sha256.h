@@ -21,7 +21,6 @@ class Sha256 final : public Hash {
   void Compress(const uint8_t* data, uint32_t blocks) override;
   void Init() override;
   void Final(uint8_t* out) override;
-  using Hash::Update;
 
  private:
   alignas(16) uint32_t state[8];  // H0..H7
