@@ -1,0 +1,388 @@
+// The operator's actions behind the main window's four buttons: the guards with their
+// messages, the login and password-change flows, and the erase, program and read wrappers.
+// Each action runs with polling off and ends with a full refresh of the panel.
+#include "app/Wmain.h"
+
+#include "app/Chngpass.h"
+#include "app/Login.h"
+#include "app/PasswordText.h"
+#include "crypto/PasswordKey.h"
+#include "crypto/SecureWipe.h"
+#include "ui_Wmain.h"
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Messages of the actions; *no connection* is ShowNoConnection's.
+constexpr const char* kNoKeysText =
+    "Programator KP-R50 nie zawiera kluczy.\n\n"
+    "Administrator systemu powinien wgrać do R50\nklucze instalacji z Zamkor.";
+constexpr const char* kNoUserPasswordText =
+    "Programator nie ma ustawionego hasła Użytkownika.\n\n"
+    "Początkowe hasło użytkownika ustala administrator.";
+constexpr const char* kForcedChangeText =
+    "Aktualne hasło użytkownika zostało ustalone przez administratora.\n\n"
+    "Wymagana jest zmiana tego hasła przez użytkownika.";
+constexpr const char* kNotLoggedInText =
+    "Wymagane zalogowanie użytkownika do programatora Kp-R50.";
+constexpr const char* kReconnectedText =
+    "W trakcie obsługi okna dialogowego programator KP-R50 był rozłączany.\n\n"
+    "Operacja zostaje przerwana gdyż rozłączenie/podłączenie tego samego\n"
+    "lub innego programatora oznacza, że wcześniej podjęte przez program\n"
+    "decyzje mogą być niespójne z aktualnym stanem programatora.\n\n"
+    "Powtórz całą operację od początku.";
+constexpr const char* kLoginRefusedText = "KP-R50 nie pozwala się zalogować";
+constexpr const char* kLoggedInText = "Użytkownik zalogowany do KP-R50.";
+constexpr const char* kOldPasswordRefusedText = "KP-R50 nie przyjmuje logowania starym hasłem.";
+constexpr const char* kChangeRefusedText =
+    "KP-R50 przyjął logowanie starym hasłem, ale odrzuca zmianę hasła.";
+constexpr const char* kNewPasswordRefusedText =
+    "KP-R50 przyjął zmianę hasła, ale odrzuca logowanie nim.";
+constexpr const char* kPasswordChangedText =
+    "Hasło użytkownika zostało zmienione.\n\n      Użytkownik zalogowany.";
+constexpr const char* kCardErasedText = "Karta skasowana.";
+
+constexpr const char* kForcedChangeHeading = "Wymagana zmiana hasła";
+constexpr const char* kChangeHeading = "Zmiana hasła Użytkownika";
+
+// Wipes a buffer when its scope ends, however it ends.
+class WipeOnExit {
+ public:
+  WipeOnExit(void* bytes, size_t size) : bytes_(bytes), size_(size) {}
+  ~WipeOnExit() { kp::SecureWipe(bytes_, size_); }
+  WipeOnExit(const WipeOnExit&) = delete;
+  WipeOnExit& operator=(const WipeOnExit&) = delete;
+
+ private:
+  void* bytes_;
+  size_t size_;
+};
+
+// Polling off for the whole action; the panel refreshed and polling back on however the
+// action ends.
+class ActionFrame {
+ public:
+  explicit ActionFrame(TMainWin& window) : window_(window) { window_.SuspendPolling(); }
+  ~ActionFrame() {
+    window_.RefreshStatusPanel();
+    window_.ResumePolling();
+  }
+  ActionFrame(const ActionFrame&) = delete;
+  ActionFrame& operator=(const ActionFrame&) = delete;
+
+ private:
+  TMainWin& window_;
+};
+
+// The text of a password box, held so that once the box has been emptied the buffer it
+// held can be overwritten: the box and this copy share it, and after the box lets go this
+// copy is its only owner.
+class TakenPassword {
+ public:
+  explicit TakenPassword(QLineEdit* box) : box_(box) {
+    if (box_ != nullptr) text_ = box_->text();
+  }
+  ~TakenPassword() { Release(); }
+  TakenPassword(const TakenPassword&) = delete;
+  TakenPassword& operator=(const TakenPassword&) = delete;
+
+  const QString& Text() const { return text_; }
+
+  // Empties the box, then overwrites the text it held.
+  void Release() {
+    if (box_ != nullptr) {
+      box_->setText(QString());
+      box_ = nullptr;
+    }
+    // data() on a shared buffer would copy it first; a buffer still shared is left alone.
+    if (!text_.isEmpty() && text_.isDetached()) {
+      kp::SecureWipe(text_.data(), static_cast<size_t>(text_.size()) * sizeof(QChar));
+    }
+    text_.clear();
+  }
+
+ private:
+  QLineEdit* box_;
+  QString text_;
+};
+
+// The key of a password typed in a box: the 8-bit text lives only during the derivation.
+void DeriveKeyOf(const QString& password, const char* identity, uint8_t key[kp::kKeySize]) {
+  std::string text = kp::PasswordTo8Bit(password);
+  const WipeOnExit wipeText(text.data(), text.size());
+  TMainWin::DerivePasswordKey(identity, text.c_str(), key);
+}
+
+QString TextOf(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The toolkit's string-to-integer with a default: anything but a valid integer gives 0.
+int32_t IntegerOf(const QString& text) {
+  bool ok = false;
+  const int value = text.toInt(&ok);
+  return ok ? value : 0;
+}
+
+// The common end of the three card wrappers: the result code, or the dropped connection.
+template <typename CardOperation>
+bool RunCardOperation(TMainWin& window, CardOperation operation, uint8_t uid[kp::kUidSize]) {
+  int32_t result = kp::kCardOk;
+  bool linkFailed = false;
+  try {
+    result = operation();
+  } catch (...) {
+    linkFailed = true;
+  }
+  if (linkFailed) {
+    window.DropConnection();
+    window.ShowNoConnection();
+    return false;
+  }
+  if (result != kp::kCardOk) {
+    window.ShowError(kp::CardResultText(result));
+    return false;
+  }
+  std::memcpy(uid, window.Programmer().cardInfo.uid, kp::kUidSize);
+  return true;
+}
+
+}  // namespace
+
+// --- button handlers ---
+
+void TMainWin::LoginBtnClick() {
+  const ActionFrame frame(*this);
+  if (changeMode) {
+    DoChangePassword();
+  } else {
+    DoLogin();
+  }
+}
+
+void TMainWin::ClearTagBtnClick() {
+  const ActionFrame frame(*this);
+  uint8_t uid[kp::kUidSize] = {};
+  if (!DoErase(uid)) return;
+  UidToHex(uid, kp::kUidSize);
+  ui->PrUidLbl->setText(TextOf(scratchText));
+  ShowInfo(kCardErasedText);
+}
+
+void TMainWin::ProgrTagBtnClick() {
+  const ActionFrame frame(*this);
+  const int32_t index = IntegerOf(ui->PrIdxEdit->text());
+  const int32_t department = IntegerOf(ui->PrDepEdit->text());
+  uint8_t uid[kp::kUidSize] = {};
+  if (!DoProgram(department, index, uid)) return;
+  UidToHex(uid, kp::kUidSize);
+  ui->PrUidLbl->setText(TextOf(scratchText));
+  AnimateProgress(ui->ProgrTagBar);  // the only sign of success
+  if (ui->PrIdxChkBx->isChecked()) {
+    // Past the box's five typed digits if need be; widened so the largest index cannot wrap.
+    ui->PrIdxEdit->setText(QString::number(static_cast<qint64>(index) + 1));
+  }
+}
+
+void TMainWin::ReadTagBtnClick() {
+  const ActionFrame frame(*this);
+  // Cleared before anything is sent, so a refusal leaves nothing of an earlier card.
+  ui->RdUidLbl->setText(QString());
+  ui->RdDepEdit->setText(QString());
+  ui->RdIdxEdit->setText(QString());
+  int32_t department = 0;
+  int32_t index = 0;
+  uint8_t uid[kp::kUidSize] = {};
+  if (!DoRead(&department, &index, uid)) return;
+  UidToHex(uid, kp::kUidSize);
+  ui->RdUidLbl->setText(TextOf(scratchText));
+  scratchText = std::to_string(department);
+  ui->RdDepEdit->setText(TextOf(scratchText));
+  scratchText = std::to_string(index);
+  ui->RdIdxEdit->setText(TextOf(scratchText));
+}
+
+// --- dialog steps ---
+
+bool TMainWin::AskLoginKey(uint8_t key[kp::kKeySize]) {
+  const bool ok = LoginDlg->exec() == QDialog::Accepted;
+  TakenPassword password(LoginDlg->PassEdit());
+  if (ok) DeriveKeyOf(password.Text(), userIdentity, key);
+  password.Release();
+  return ok;
+}
+
+bool TMainWin::AskPasswordChange(uint8_t oldKey[kp::kKeySize], uint8_t newKey[kp::kKeySize]) {
+  const bool forced = (programmer.statusWord & kp::kStatusAdminPassword) != 0;
+  ChngPassDlg->DescrLbl()->setText(
+      QString::fromUtf8(forced ? kForcedChangeHeading : kChangeHeading));
+  const bool ok = ChngPassDlg->exec() == QDialog::Accepted;
+  TakenPassword oldPassword(ChngPassDlg->OldPassEdit());
+  TakenPassword newPassword(ChngPassDlg->NewPass1Edit());
+  TakenPassword repeated(ChngPassDlg->NewPass2Edit());
+  if (ok) {
+    DeriveKeyOf(oldPassword.Text(), userIdentity, oldKey);
+    DeriveKeyOf(newPassword.Text(), userIdentity, newKey);
+  }
+  oldPassword.Release();
+  newPassword.Release();
+  repeated.Release();
+  return ok;
+}
+
+void TMainWin::DerivePasswordKey(const char* identity, const char* password,
+                                 uint8_t key[kp::kKeySize]) {
+  kp::DerivePasswordKey(identity, password, key);
+}
+
+// --- guards ---
+
+bool TMainWin::EnsureConnected() {
+  // With an open programmer the first poll re-reads the status word; if that fails, the
+  // second one links again.
+  PollProgrammer();
+  if (!Connected()) PollProgrammer();
+  if (!Connected()) {
+    ShowNoConnection();
+    return false;
+  }
+  return true;
+}
+
+bool TMainWin::CheckKeysAndPassword() {
+  if (!kp::KeysLoaded(programmer.statusWord)) {
+    ShowError(kNoKeysText);
+    return false;
+  }
+  if ((programmer.statusWord & kp::kStatusNoUserPassword) != 0) {
+    ShowError(kNoUserPasswordText);
+    return false;
+  }
+  return true;
+}
+
+bool TMainWin::CheckNoForcedChange() {
+  if ((programmer.statusWord & kp::kStatusAdminPassword) != 0) {
+    ShowError(kForcedChangeText);
+    return false;
+  }
+  return true;
+}
+
+bool TMainWin::CheckConnectionMark() {
+  // Link and Close clear the mark: still set, the connection lasted through the dialog.
+  if (programmer.connectionMark) return true;
+  ShowError(kReconnectedText);
+  return false;
+}
+
+bool TMainWin::CheckCardReady() {
+  if (!EnsureConnected() || !CheckKeysAndPassword()) return false;
+  if ((programmer.statusWord & kp::kStatusLoggedIn) == 0) {
+    ShowError(kNotLoggedInText);
+    return false;
+  }
+  return CheckNoForcedChange();
+}
+
+// --- flows ---
+
+namespace {
+
+// How the exchanges of a password flow ended; told only once its keys are wiped.
+enum class FlowEnd { Done, Refused, LinkFailed };
+
+}  // namespace
+
+void TMainWin::DoLogin() {
+  if (!EnsureConnected() || !CheckKeysAndPassword()) return;
+  programmer.connectionMark = true;
+  FlowEnd end = FlowEnd::Refused;
+  {
+    uint8_t key[kp::kKeySize] = {};
+    const WipeOnExit wipeKey(key, sizeof key);
+    if (!AskLoginKey(key)) return;
+    if (!EnsureConnected() || !CheckConnectionMark()) return;
+    try {
+      if (programmer.Authenticate(userIdentity, key)) {
+        programmer.ReadStatus(kp::kStatusTimeoutMs);
+        end = FlowEnd::Done;
+      }
+    } catch (...) {
+      end = FlowEnd::LinkFailed;
+    }
+  }
+  if (end == FlowEnd::LinkFailed) {
+    DropConnection();
+    ShowNoConnection();
+  } else if (end == FlowEnd::Refused) {
+    ShowError(kLoginRefusedText);
+  } else {
+    ShowInfo(kLoggedInText);
+    // The administrator's password must give way to the user's before anything else.
+    if ((programmer.statusWord & kp::kStatusAdminPassword) != 0) DoChangePassword();
+  }
+}
+
+void TMainWin::DoChangePassword() {
+  if (!EnsureConnected() || !CheckKeysAndPassword()) return;
+  programmer.connectionMark = true;
+  FlowEnd end = FlowEnd::Refused;
+  const char* refusal = nullptr;
+  {
+    uint8_t oldKey[kp::kKeySize] = {};
+    uint8_t newKey[kp::kKeySize] = {};
+    const WipeOnExit wipeOld(oldKey, sizeof oldKey);
+    const WipeOnExit wipeNew(newKey, sizeof newKey);
+    if (!AskPasswordChange(oldKey, newKey)) return;
+    if (!EnsureConnected() || !CheckConnectionMark()) return;
+    try {
+      programmer.Logout();
+      if (!programmer.Authenticate(userIdentity, oldKey)) {
+        refusal = kOldPasswordRefusedText;
+      } else if (!programmer.SendPasswordChange(userIdentity, oldKey, newKey)) {
+        refusal = kChangeRefusedText;
+      } else if (!programmer.Authenticate(userIdentity, newKey)) {
+        refusal = kNewPasswordRefusedText;
+      } else {
+        programmer.ReadStatus(kp::kStatusTimeoutMs);
+        end = FlowEnd::Done;
+      }
+    } catch (...) {
+      end = FlowEnd::LinkFailed;
+    }
+  }
+  if (end == FlowEnd::LinkFailed) {
+    DropConnection();
+    ShowNoConnection();
+  } else if (end == FlowEnd::Refused) {
+    ShowError(refusal);
+  } else {
+    ShowInfo(kPasswordChangedText);
+  }
+}
+
+// --- card wrappers ---
+
+bool TMainWin::DoErase(uint8_t uid[kp::kUidSize]) {
+  if (!CheckCardReady()) return false;
+  return RunCardOperation(*this, [this] { return programmer.EraseCard(); }, uid);
+}
+
+bool TMainWin::DoProgram(int32_t department, int32_t index, uint8_t uid[kp::kUidSize]) {
+  if (!CheckCardReady()) return false;
+  return RunCardOperation(
+      *this, [&] { return programmer.ProgramCard(department, index); }, uid);
+}
+
+bool TMainWin::DoRead(int32_t* department, int32_t* index, uint8_t uid[kp::kUidSize]) {
+  if (!CheckCardReady()) return false;
+  return RunCardOperation(*this, [&] { return programmer.ReadCard(department, index); }, uid);
+}
