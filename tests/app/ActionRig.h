@@ -1,0 +1,216 @@
+// The operator actions' test bench: the real main window and dialogs over a VirtualBus with
+// one virtual KP-R50, polling only when the test ticks, and readers for what the operator
+// saw. Modal windows are answered by kptest::ModalCloser.
+#pragma once
+
+#include "Chngpass.h"
+#include "Login.h"
+#include "ModalCloser.h"
+#include "Wmain.h"
+#include "crypto/PasswordKey.h"
+#include "platform/VirtualBus.h"
+#include "sim/Frames.h"
+#include "sim/VirtualKpR50.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace kptest {
+
+using Uid = std::array<uint8_t, 8>;
+using Key = std::array<uint8_t, 16>;
+
+inline Uid CardUid(uint8_t last) { return {0x04, 0xA1, 0x00, 0xFF, 0x12, 0x34, 0x56, last}; }
+
+inline QString HexOf(const Uid& uid) {
+  QString text;
+  for (uint8_t b : uid) text += QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper();
+  return text;
+}
+
+// The key of an 8-bit password, derived the way the programmer's administrator does it.
+inline Key KeyOf(const char* password) {
+  Key key{};
+  kp::DerivePasswordKey("user", password, key.data());
+  return key;
+}
+
+// What a modal window said, in one line: "E: text" and "I: text" for the error and
+// information boxes, the class name for a dialog, with the heading for the change dialog.
+inline QString Line(const ModalRecord& record) {
+  if (record.className == QLatin1String("QMessageBox")) {
+    const char* kind = record.icon == QMessageBox::Critical        ? "E: "
+                       : record.icon == QMessageBox::Information ? "I: "
+                                                                   : "?: ";
+    return QLatin1String(kind) + record.text;
+  }
+  if (record.className == QLatin1String("TChngPassDlg")) {
+    return record.className + QStringLiteral(": ") + record.text;
+  }
+  return record.className;
+}
+
+inline QStringList Seen(const ModalCloser& closer) {
+  QStringList lines;
+  for (const ModalRecord& record : closer.Records()) lines << Line(record);
+  return lines;
+}
+
+inline QString Error(const char* text) { return QStringLiteral("E: ") + QString::fromUtf8(text); }
+inline QString Info(const char* text) { return QStringLiteral("I: ") + QString::fromUtf8(text); }
+
+// The messages of the actions, as the operator must see them.
+inline constexpr const char* kNoConnection = "Brak połączenia z Programatorem R50.";
+inline constexpr const char* kNoKeys =
+    "Programator KP-R50 nie zawiera kluczy.\n\nAdministrator systemu powinien wgrać do R50\n"
+    "klucze instalacji z Zamkor.";
+inline constexpr const char* kNoUserPassword =
+    "Programator nie ma ustawionego hasła Użytkownika.\n\nPoczątkowe hasło użytkownika "
+    "ustala administrator.";
+inline constexpr const char* kForcedChange =
+    "Aktualne hasło użytkownika zostało ustalone przez administratora.\n\nWymagana jest "
+    "zmiana tego hasła przez użytkownika.";
+inline constexpr const char* kNotLoggedIn =
+    "Wymagane zalogowanie użytkownika do programatora Kp-R50.";
+inline constexpr const char* kReconnected =
+    "W trakcie obsługi okna dialogowego programator KP-R50 był rozłączany.\n\nOperacja "
+    "zostaje przerwana gdyż rozłączenie/podłączenie tego samego\nlub innego programatora "
+    "oznacza, że wcześniej podjęte przez program\ndecyzje mogą być niespójne z aktualnym "
+    "stanem programatora.\n\nPowtórz całą operację od początku.";
+inline constexpr const char* kLoginRefused = "KP-R50 nie pozwala się zalogować";
+inline constexpr const char* kLoggedIn = "Użytkownik zalogowany do KP-R50.";
+inline constexpr const char* kOldPasswordRefused =
+    "KP-R50 nie przyjmuje logowania starym hasłem.";
+inline constexpr const char* kChangeRefused =
+    "KP-R50 przyjął logowanie starym hasłem, ale odrzuca zmianę hasła.";
+inline constexpr const char* kNewPasswordRefused =
+    "KP-R50 przyjął zmianę hasła, ale odrzuca logowanie nim.";
+inline constexpr const char* kPasswordChanged =
+    "Hasło użytkownika zostało zmienione.\n\n      Użytkownik zalogowany.";
+inline constexpr const char* kCardErased = "Karta skasowana.";
+inline constexpr const char* kNoProgrammer = "Brak Programatora KP-R50";
+
+enum class Action { Login, Erase, Program, Read };
+
+class ActionRig {
+ public:
+  ActionRig() {
+    lastShownStatus = 0x8000;
+    twoProgrammersArmed = true;
+    device = fw.PlugInto(bus);
+    win = std::make_unique<TMainWin>(bus);
+    MainWin = win.get();
+    LoginDlg = new TLoginDlg(win.get());
+    ChngPassDlg = new TChngPassDlg(win.get());
+    win->StartStopBtnClick();  // polling only when the test ticks
+    win->show();
+  }
+  ~ActionRig() {
+    win.reset();
+    MainWin = nullptr;
+    LoginDlg = nullptr;
+    ChngPassDlg = nullptr;
+  }
+  ActionRig(const ActionRig&) = delete;
+  ActionRig& operator=(const ActionRig&) = delete;
+
+  template <typename T>
+  T* W(const char* name) const {
+    return win->findChild<T*>(QLatin1String(name));
+  }
+  QLineEdit* Edit(const char* name) const { return W<QLineEdit>(name); }
+  QString Text(const char* name) const {
+    if (auto* label = W<QLabel>(name)) return label->text();
+    if (auto* edit = W<QLineEdit>(name)) return edit->text();
+    if (auto* button = W<QAbstractButton>(name)) return button->text();
+    return QStringLiteral("<no %1>").arg(QLatin1String(name));
+  }
+
+  void Tick() { win->NoxTimerTimer(); }
+  bool Open() const { return win->Programmer().winUsbHandle != kp::kInvalidHandle; }
+
+  // Keys and a password the user has set; linked by one tick, logged out.
+  void UserPassword(const char* password) {
+    fw.SetKeys(kp::KeyState::Target);
+    const Key key = KeyOf(password);
+    fw.SetPasswordKey(key.data(), kp::PasswordState::SetByUser);
+    Tick();
+  }
+  // As if the user had logged in earlier: the status read and the panel say so.
+  void LoggedIn(const char* password = "haslo123") {
+    UserPassword(password);
+    fw.SetLoggedIn(true);
+    Tick();
+    win->RefreshStatusPanel();
+  }
+
+  // The button's click, as the operator gives it; a disabled button gets the call itself.
+  void Press(Action action) {
+    const char* name = action == Action::Login     ? "LoginBtn"
+                       : action == Action::Erase   ? "ClearTagBtn"
+                       : action == Action::Program ? "ProgrTagBtn"
+                                                   : "ReadTagBtn";
+    auto* button = W<QPushButton>(name);
+    if (button->isEnabled()) {
+      QTest::mouseClick(button, Qt::LeftButton);
+      return;
+    }
+    switch (action) {
+      case Action::Login: win->LoginBtnClick(); break;
+      case Action::Erase: win->ClearTagBtnClick(); break;
+      case Action::Program: win->ProgrTagBtnClick(); break;
+      case Action::Read: win->ReadTagBtnClick(); break;
+    }
+  }
+
+  // The firmware behind the device, wrapped: `wrap` sees every OUT transfer and either answers
+  // it itself or hands it on.
+  using Wrapper = std::function<std::optional<std::vector<kp::InTransfer>>(
+      uint8_t command, std::span<const uint8_t> out)>;
+  void WrapFirmware(Wrapper wrap) {
+    bus.SetFirmware(device, [this, wrap = std::move(wrap)](std::span<const uint8_t> out) {
+      const auto frame = kp::sim::DecodeFrame(out);
+      if (frame) {
+        if (auto answer = wrap(frame->command, out)) return *answer;
+      }
+      return fw.HandleRequest(out);
+    });
+  }
+  // A one-byte refusal (status 7) for a command, from its `from`-th request on (0-based).
+  void Refuse(uint8_t command, int from = 0) {
+    auto seen = std::make_shared<int>(0);
+    WrapFirmware([command, from, seen](uint8_t c, std::span<const uint8_t>)
+                     -> std::optional<std::vector<kp::InTransfer>> {
+      if (c != command || (*seen)++ < from) return std::nullopt;
+      const uint8_t refusal[] = {0x07};
+      return std::vector<kp::InTransfer>{
+          {kp::sim::EncodeFrame(static_cast<uint8_t>(command | 0x80), refusal), 0}};
+    });
+  }
+
+  // Command bytes the firmware carried out, as text ("MnLM").
+  std::string Commands() const {
+    const auto& c = fw.Commands();
+    return std::string(c.begin(), c.end());
+  }
+
+  kp::VirtualBus bus;
+  kp::VirtualKpR50 fw;
+  kp::VirtualBus::DeviceId device = 0;
+  std::unique_ptr<TMainWin> win;
+};
+
+}  // namespace kptest
