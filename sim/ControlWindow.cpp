@@ -51,6 +51,7 @@ ControlWindow::ControlWindow(SimRack& rack, ProgrammerSetup setup, QWidget* pare
     : QWidget(parent), rack_(rack), setup_(std::move(setup)) {
   setWindowTitle(QStringLiteral("Symulator programatora KP-R50"));
   setObjectName("SimControlWin");
+  setMinimumWidth(520);
   auto* column = new QVBoxLayout(this);
 
   panelsRow_ = new QHBoxLayout;
@@ -109,7 +110,7 @@ void ControlWindow::OnChange(int index) {
   const auto panel = panels_.find(index);
   if (rack_.Find(index) == nullptr) {
     if (panel != panels_.end()) {
-      panel->second->deleteLater();
+      delete panel->second;  // only the window's own button removes programmers, never a panel
       panels_.erase(panel);
       UpdateButtons();
       adjustSize();

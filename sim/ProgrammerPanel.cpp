@@ -63,7 +63,10 @@ QLabel* Caption(const char* text) {
 
 ProgrammerPanel::ProgrammerPanel(SimRack& rack, int index, QWidget* parent)
     : QGroupBox(parent), rack_(rack), index_(index) {
-  setTitle(QStringLiteral(" Programator %1 ").arg(index));
+  const SimProgrammer* p = rack_.Find(index);
+  setTitle(QStringLiteral(" Programator %1, nr seryjny %2 ")
+               .arg(index)
+               .arg(p != nullptr ? QString::fromStdU16String(p->server.Serial()) : QString()));
   setObjectName(QStringLiteral("ProgrammerPanel%1").arg(index));
   auto* grid = new QGridLayout(this);
 
@@ -111,7 +114,7 @@ ProgrammerPanel::ProgrammerPanel(SimRack& rack, int index, QWidget* parent)
   QFont bold = cardLbl_->font();
   bold.setBold(true);
   cardLbl_->setFont(bold);
-  cardLbl_->setMinimumHeight(2 * cardLbl_->fontMetrics().height() + 4);
+  cardLbl_->setMinimumHeight(2 * cardLbl_->fontMetrics().height() + 10);
   grid->addWidget(Caption("Karta w polu:"), 6, 0, Qt::AlignRight | Qt::AlignTop);
   grid->addWidget(cardLbl_, 6, 1, 1, 3);
 

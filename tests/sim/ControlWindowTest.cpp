@@ -1,0 +1,203 @@
+// The simulator's control window, offscreen: its widgets change the programmers, and what the
+// programmers go through shows in the widgets.
+#include "SimTestSupport.h"
+#include "SocketTestSupport.h"
+
+#include "sim/ControlWindow.h"
+#include "sim/ProgrammerPanel.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+
+#include <sys/stat.h>
+
+namespace kp::simtest {
+namespace {
+
+void EnsureApplication() {
+  static int argc = 1;
+  static char name[] = "kp_simwindow_tests";
+  static char* argv[] = {name, nullptr};
+  if (QCoreApplication::instance() == nullptr) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static QApplication application(argc, argv);
+  }
+}
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureApplication();
+    ProgrammerSetup setup;
+    window_ = std::make_unique<ControlWindow>(rack_, setup);
+    rack_.Add(setup);
+  }
+  void TearDown() override {
+    window_.reset();
+  }
+
+  ProgrammerPanel* Panel(int index) {
+    return window_->findChild<ProgrammerPanel*>(QStringLiteral("ProgrammerPanel%1").arg(index));
+  }
+  template <typename W>
+  W* In(int index, const char* name) {
+    ProgrammerPanel* panel = Panel(index);
+    return panel != nullptr ? panel->findChild<W*>(name) : nullptr;
+  }
+  VirtualKpR50& Firmware(int index = 1) { return rack_.Find(index)->firmware; }
+
+  TempRuntime runtime_;
+  SimRack rack_{21};
+  std::unique_ptr<ControlWindow> window_;
+};
+
+TEST_F(WindowTest, CardButtonsPlaceAndRemoveCardsShownWithTheirUid) {
+  ASSERT_NE(Panel(1), nullptr);
+  auto* card = In<QLabel>(1, "CardLbl");
+  ASSERT_NE(card, nullptr);
+  EXPECT_EQ(Firmware().Card(), CardKind::DesfireEmpty);  // as the demo starts
+  EXPECT_TRUE(card->text().contains(QString::fromStdString(sim::UidText(Firmware().CardUid()))));
+
+  const auto before = Firmware().CardUid();
+  In<QPushButton>(1, "EmptyCardBtn")->click();
+  EXPECT_EQ(Firmware().Card(), CardKind::DesfireEmpty);
+  EXPECT_NE(Firmware().CardUid(), before);
+  EXPECT_TRUE(card->text().contains(QString::fromStdString(sim::UidText(Firmware().CardUid()))));
+
+  In<QPushButton>(1, "ForeignCardBtn")->click();
+  EXPECT_EQ(Firmware().Card(), CardKind::Foreign);
+  EXPECT_TRUE(card->text().contains(QStringLiteral("innego typu")));
+
+  auto spins = Panel(1)->findChildren<QSpinBox*>();
+  ASSERT_EQ(spins.size(), 2);
+  spins[0]->setValue(12);
+  spins[1]->setValue(7);
+  In<QPushButton>(1, "ProgrammedCardBtn")->click();
+  EXPECT_EQ(Firmware().CardNumbers(), std::make_pair(int32_t{12}, int32_t{7}));
+  EXPECT_TRUE(card->text().contains(QStringLiteral("wydział 12, index 7")));
+
+  In<QPushButton>(1, "RemoveCardBtn")->click();
+  EXPECT_EQ(Firmware().Card(), CardKind::None);
+  EXPECT_EQ(card->text(), QStringLiteral("brak karty"));
+}
+
+TEST_F(WindowTest, PluggedBoxPullsTheProgrammerOutAndPutsItBack) {
+  auto* plugged = In<QCheckBox>(1, "PluggedChkBx");
+  ASSERT_NE(plugged, nullptr);
+  const std::string path = rack_.Find(1)->server.SocketPath();
+  struct stat st {};
+  EXPECT_TRUE(plugged->isChecked());
+  EXPECT_EQ(lstat(path.c_str(), &st), 0);
+  plugged->click();
+  EXPECT_FALSE(rack_.Find(1)->server.Plugged());
+  EXPECT_NE(lstat(path.c_str(), &st), 0);
+  plugged->click();
+  EXPECT_TRUE(rack_.Find(1)->server.Plugged());
+  EXPECT_EQ(lstat(path.c_str(), &st), 0);
+}
+
+TEST_F(WindowTest, KeysPasswordAndLoginAreSetFromThePanel) {
+  auto* keys = In<QComboBox>(1, "KeysCombo");
+  ASSERT_NE(keys, nullptr);
+  keys->setCurrentIndex(2);
+  emit keys->activated(2);
+  EXPECT_EQ(Firmware().Keys(), KeyState::Temporary);
+
+  auto* password = In<QComboBox>(1, "PasswordCombo");
+  auto* text = In<QLineEdit>(1, "PasswordEdit");
+  ASSERT_NE(password, nullptr);
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(text->text(), QString::fromLatin1(kDefaultPassword));  // the administrator's, shown
+  password->setCurrentIndex(2);
+  text->setText(QStringLiteral("mojehaslo"));
+  emit password->activated(2);
+  EXPECT_EQ(Firmware().Password(), PasswordState::SetByUser);
+  EXPECT_EQ(Firmware().PasswordKey(), KeyOf("mojehaslo"));
+
+  // Refused: the programmer keeps its password and the panel shows it again.
+  password->setCurrentIndex(1);
+  text->setText(QString());
+  emit password->activated(1);
+  EXPECT_EQ(Firmware().Password(), PasswordState::SetByUser);
+  EXPECT_EQ(password->currentIndex(), 2);
+  EXPECT_EQ(text->text(), QStringLiteral("mojehaslo"));
+
+  auto* login = In<QCheckBox>(1, "LoggedInChkBx");
+  login->click();
+  EXPECT_TRUE(Firmware().LoggedIn());
+  rack_.SetLoggedIn(1, false);  // the programmer's own change shows too
+  EXPECT_FALSE(login->isChecked());
+}
+
+TEST_F(WindowTest, SecondProgrammerIsAddedAndRemoved) {
+  auto* add = window_->findChild<QPushButton*>("AddProgrammerBtn");
+  auto* remove = window_->findChild<QPushButton*>("RemoveProgrammerBtn");
+  ASSERT_NE(add, nullptr);
+  ASSERT_NE(remove, nullptr);
+  EXPECT_FALSE(remove->isEnabled());
+  add->click();
+  EXPECT_EQ(rack_.Indexes(), (std::vector<int>{1, 2}));
+  EXPECT_NE(Panel(2), nullptr);
+  EXPECT_TRUE(rack_.Find(2)->server.Plugged());
+  EXPECT_EQ(runtime_.SocketFiles().size(), 2u);
+  EXPECT_TRUE(remove->isEnabled());
+  remove->click();
+  EXPECT_EQ(rack_.Indexes(), std::vector<int>{1});
+  EXPECT_EQ(Panel(2), nullptr);
+  EXPECT_EQ(runtime_.SocketFiles().size(), 1u);
+  EXPECT_FALSE(remove->isEnabled());
+}
+
+// What the tool does shows as the last operation; its poll is only counted.
+TEST_F(WindowTest, ToolsRequestsShowAsTheLastOperation) {
+  rack_.SetLoggedIn(1, true);
+  const auto uid = Firmware().CardUid();
+  const Bytes uidBytes(uid.begin(), uid.end());
+  RawClient client(rack_.Find(1)->server.SocketPath());
+  ASSERT_TRUE(client.ReceiveHello());
+  Bytes file(16, 0);
+  file[0] = 12;
+  file[4] = 7;
+  for (const Bytes& request : {Request(sim::kCmdPrepareCard, Concat({{1}, uidBytes})),
+                               Request(sim::kCmdWriteFile, Concat({{1}, uidBytes, file})),
+                               Request(sim::kCmdStatus)}) {
+    ASSERT_TRUE(client.Send(request));
+    ASSERT_TRUE(client.Receive());
+  }
+  auto* last = window_->findChild<QLabel*>("LastOperationLbl");
+  ASSERT_NE(last, nullptr);
+  const QString hex = QString::fromStdString(sim::UidText(uid));
+  EXPECT_EQ(last->text(), QStringLiteral("Programator 1: Programowanie karty %1, wydział 12, "
+                                         "index 7: ok")
+                              .arg(hex));
+  EXPECT_TRUE(In<QLabel>(1, "CardLbl")->text().contains(QStringLiteral("wydział 12, index 7")));
+  EXPECT_EQ(rack_.Find(1)->pollRequests, 1u);
+}
+
+TEST(ControlWindowLog, EventLinesReadInPolish) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"plugged 2 /run/x.sock", "Programator 2 podłączony (/run/x.sock)"},
+      {"unplugged 1", "Programator 1 odłączony"},
+      {"client 1 connected", "Programator 1: program połączony"},
+      {"client 1 busy", "Programator 1: zajęty, drugi klient odrzucony"},
+      {"client 1 disconnected", "Programator 1: program rozłączony"},
+      {"client 3 dropped too-large", "Programator 3: klient odłączony (too-large)"},
+      {"error no programmer 4", "Błąd: no programmer 4"},
+  };
+  for (const auto& [line, text] : rows) {
+    const auto got = LogTextOf(line);
+    ASSERT_TRUE(got) << line;
+    EXPECT_EQ(*got, QString::fromUtf8(text));
+  }
+  for (const char* quiet : {"cmd 1 M status -> word 0x0807", "card 1 none", "keys 1 target", ""}) {
+    EXPECT_FALSE(LogTextOf(quiet)) << quiet;
+  }
+}
+
+}  // namespace
+}  // namespace kp::simtest
