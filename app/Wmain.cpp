@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPalette>
 #include <QProgressBar>
@@ -28,6 +30,7 @@ TChngPassDlg* ChngPassDlg = nullptr;
 namespace {
 
 constexpr int kPollIntervalMs = 250;
+constexpr int kProgrammingDigits = 5;
 // An action waits this long, at most this often, for a tick that is still running.
 constexpr uint32_t kTickWaitMs = 100;
 constexpr int kTickWaitRounds = 20;
@@ -50,6 +53,26 @@ const char* const kNoKeysText = "brak";
 const char* const kNoSignatureText = "--------";
 const char* const kLoginText = "Zaloguj";
 const char* const kChangePasswordText = "Zmień hasło";
+
+// Refuses a typed character once the box holds `limit` characters (a selection about to be
+// replaced makes room), as a Windows edit's limit does; texts the program sets stay whole.
+class TypingLimit : public QObject {
+ public:
+  TypingLimit(QLineEdit* edit, int limit) : QObject(edit), limit_(limit) {
+    edit->installEventFilter(this);
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return false;
+    const QString typed = static_cast<QKeyEvent*>(event)->text();
+    if (typed.isEmpty() || !typed.front().isPrint()) return false;
+    const auto* edit = static_cast<QLineEdit*>(watched);
+    return edit->text().size() - edit->selectedText().size() >= limit_;
+  }
+
+ private:
+  int limit_;
+};
 
 // A modal box with one OK button; returns when the operator closes it.
 void ShowMessage(QWidget* owner, QMessageBox::Icon icon, const char* title, const char* text) {
@@ -103,11 +126,20 @@ void TMainWin::SetupForm() {
     label->adjustSize();
   }
 
+  // Digits only. The five-digit limit of the programming boxes restrains the operator only:
+  // the program may put six digits there (the index after 99999), which QLineEdit::maxLength
+  // would cut. The validator keeps typed and pasted text within five digits; once the program
+  // has put a longer text there, the typing limit refuses further characters.
+  auto* fiveDigits = new QRegularExpressionValidator(
+      QRegularExpression(QStringLiteral("[0-9]{0,%1}").arg(kProgrammingDigits)), this);
   auto* digits =
       new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
-  for (QLineEdit* edit : {ui->PrDepEdit, ui->PrIdxEdit, ui->RdDepEdit, ui->RdIdxEdit}) {
-    edit->setValidator(digits);
+  for (QLineEdit* edit : {ui->PrDepEdit, ui->PrIdxEdit}) {
+    edit->setValidator(fiveDigits);
+    new TypingLimit(edit, kProgrammingDigits);
   }
+  ui->RdDepEdit->setValidator(digits);
+  ui->RdIdxEdit->setValidator(digits);
 
   ui->StartStopBtn->hide();
   ui->TracePrgrWin->hide();

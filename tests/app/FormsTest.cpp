@@ -348,6 +348,30 @@ class FormsTest : public QObject {
     QCOMPARE(edit->text(), text);
   }
 
+  void programSetsSixDigits_data() {
+    QTest::addColumn<QString>("name");
+    QTest::newRow("PrDepEdit") << "PrDepEdit";
+    QTest::newRow("PrIdxEdit") << "PrIdxEdit";
+  }
+
+  // The five-digit limit is a typing limit: the index after 99999 is put there whole, typing
+  // cannot lengthen it, deleting still works.
+  void programSetsSixDigits() {
+    QFETCH(QString, name);
+    auto* edit = mainWin->findChild<QLineEdit*>(name);
+    edit->setText(QStringLiteral("100000"));
+    QCOMPARE(edit->text(), QStringLiteral("100000"));
+    edit->end(false);
+    kptest::TypeText(edit, QStringLiteral("1"));
+    QCOMPARE(edit->text(), QStringLiteral("100000"));
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QCOMPARE(edit->text(), QStringLiteral("10000"));
+    // A full box takes a character that replaces a selection.
+    edit->selectAll();
+    kptest::TypeText(edit, QStringLiteral("42"));
+    QCOMPARE(edit->text(), QStringLiteral("42"));
+  }
+
   void passwordBoxes_data() {
     QTest::addColumn<QString>("form");
     QTest::addColumn<QString>("name");
