@@ -1,0 +1,153 @@
+// Real programmers on Linux through libusb-1.0.
+//
+// A device is a present interface of a GUID when udev names the GUID in its
+// KPNOX_DEVICE_INTERFACE_GUIDS property (set by our udev rule for the programmer's vendor
+// and product ids), or, for a device udev does not tag, when its Microsoft OS descriptors
+// name it (the 2.0 descriptor set, else the 1.0 extended properties of interface 0). Those
+// are read with control transfers, only from devices whose interface 0 is vendor-specific
+// with a bulk pipe each way, once per attached device (bus, address), and remembered: the
+// link lists the devices four times a second while no programmer is open. Devices we may
+// not open are skipped without a word.
+//
+// The device path is "usb:<bus>-<port.port...>", the kernel's name for the device. Opening
+// it claims interface 0 (detaching a kernel driver only if one is bound), which makes the
+// open exclusive across processes; opens through this object are also tracked, so a second
+// open of a held device fails here as it does on Windows. Descriptors, interface settings
+// and pipes come from the descriptors the kernel cached; the serial-number string comes from
+// the kernel's copy in sysfs when it has one, so Link costs no device traffic. Reads wait at
+// most the IN pipe's time-out (0 = without limit, as WinUSB); writes at most
+// kOutTransferTimeoutMs, so a wedged device cannot hang the program.
+//
+// libusb results become the seam's false / kInvalidHandle here and nowhere else.
+#pragma once
+
+#include "platform/UsbPlatform.h"
+
+#include <compare>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct libusb_context;
+struct libusb_device;
+struct libusb_device_handle;
+struct udev;
+
+namespace kp {
+
+inline constexpr uint32_t kOutTransferTimeoutMs = 5000;
+// Each control transfer of the Microsoft OS descriptor probe, and descriptor reads.
+inline constexpr uint32_t kControlTimeoutMs = 500;
+inline constexpr const char* kInterfaceGuidsProperty = "KPNOX_DEVICE_INTERFACE_GUIDS";
+// The interface the link talks to, as WinUSB's first interface.
+inline constexpr uint8_t kClaimedInterface = 0;
+
+// A USB string descriptor (UTF-16LE) holding `utf8`, the kernel's decoded copy of a string
+// descriptor (a trailing newline, as sysfs adds, is dropped). Nothing when the text is not
+// valid UTF-8 or does not fit in one descriptor.
+std::optional<std::vector<uint8_t>> StringDescriptorFromUtf8(std::string_view utf8);
+
+class LibusbPlatform : public UsbPlatform {
+ public:
+  LibusbPlatform();
+  ~LibusbPlatform() override;
+  LibusbPlatform(const LibusbPlatform&) = delete;
+  LibusbPlatform& operator=(const LibusbPlatform&) = delete;
+
+  DevInfoHandle SetupDiGetClassDevsA(const Guid& interfaceClass) override;
+  bool SetupDiEnumDeviceInterfaces(DevInfoHandle list, const Guid& interfaceClass, uint32_t index,
+                                   DeviceInterfaceData* data) override;
+  bool SetupDiGetDeviceInterfaceDetailA(DevInfoHandle list, const DeviceInterfaceData& data,
+                                        char* path, uint32_t pathSize,
+                                        uint32_t* requiredSize) override;
+  bool SetupDiDestroyDeviceInfoList(DevInfoHandle list) override;
+  FileHandle CreateFileA(const char* path) override;
+  bool CloseHandle(FileHandle file) override;
+  bool WinUsb_Initialize(FileHandle file, WinUsbHandle* handle) override;
+  bool WinUsb_Free(WinUsbHandle handle) override;
+  bool WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t index, uint16_t languageId,
+                            uint8_t* buffer, uint32_t length, uint32_t* transferred) override;
+  bool WinUsb_QueryInterfaceSettings(WinUsbHandle handle, uint8_t alternateSetting,
+                                     InterfaceDescriptor* descriptor) override;
+  bool WinUsb_QueryPipe(WinUsbHandle handle, uint8_t alternateSetting, uint8_t pipeIndex,
+                        PipeInformation* pipe) override;
+  bool WinUsb_SetPipePolicy(WinUsbHandle handle, uint8_t pipeId, uint32_t policyType,
+                            uint32_t valueLength, const void* value) override;
+  bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
+                        uint32_t length, uint32_t* transferred) override;
+  bool WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_t* buffer, uint32_t length,
+                       uint32_t* transferred) override;
+  void Sleep(uint32_t milliseconds) override;
+
+  // Devices this object holds open.
+  size_t OpenDeviceCount() const { return files_.size(); }
+  // Microsoft OS descriptor probes run so far (each costs device traffic).
+  uint32_t ProbeCount() const { return probes_; }
+  // The raw libusb code of the last failure, 0 while there was none; for diagnostics only.
+  int LastLibusbError() const { return lastError_; }
+
+ private:
+  // One attachment of a device: the address changes whenever it is plugged in again.
+  struct Attachment {
+    uint8_t bus = 0;
+    uint8_t address = 0;
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+    auto operator<=>(const Attachment&) const = default;
+  };
+  // What udev knows of a device.
+  struct UdevRecord {
+    std::string sysPath;
+    bool tagged = false;  // it carries the GUID property, even an empty one
+    std::vector<Guid> guids;
+  };
+  // A listed device, as CreateFileA finds it again.
+  struct Located {
+    Attachment attachment;
+    std::string sysPath;
+  };
+  struct AltSetting {
+    InterfaceDescriptor descriptor;
+    std::vector<PipeInformation> pipes;
+  };
+  struct OpenDevice {
+    libusb_device_handle* handle = nullptr;
+    std::string path;
+    bool claimed = false;
+    bool detachedKernelDriver = false;
+    bool gone = false;  // unplugged: every later transfer fails at once
+    uint8_t deviceDescriptor[18] = {};
+    std::optional<std::vector<uint8_t>> serialDescriptor;  // from sysfs
+    std::vector<AltSetting> altSettings;
+    std::map<uint8_t, uint32_t> pipeTimeouts;
+  };
+
+  bool EnsureContext();
+  std::map<std::pair<uint8_t, uint8_t>, UdevRecord> ReadUdev();
+  const std::vector<Guid>& ProbedGuids(libusb_device* device, const Attachment& attachment);
+  std::vector<Guid> ProbeMsOs20(libusb_device_handle* handle, uint16_t bcdUsb);
+  std::vector<Guid> ProbeMsOs10(libusb_device_handle* handle);
+  // One control IN transfer; *data holds what came.
+  bool ControlIn(libusb_device_handle* handle, uint8_t requestType, uint8_t request,
+                 uint16_t value, uint16_t index, uint16_t length, std::vector<uint8_t>* data);
+  bool Succeeded(int libusbResult, OpenDevice* device = nullptr);
+  OpenDevice* DeviceOf(WinUsbHandle handle);
+  const PipeInformation* PipeOf(const OpenDevice& device, uint8_t pipeId) const;
+  void Release(OpenDevice& device);
+
+  libusb_context* context_ = nullptr;
+  udev* udev_ = nullptr;
+  std::map<DevInfoHandle, std::vector<std::string>> lists_;
+  std::map<std::string, Located> located_;  // listed devices that are still present
+  std::map<Attachment, std::vector<Guid>> probed_;
+  std::map<FileHandle, OpenDevice> files_;
+  std::map<WinUsbHandle, FileHandle> winUsb_;
+  intptr_t nextHandle_ = 0x100;
+  uint32_t probes_ = 0;
+  int lastError_ = 0;
+};
+
+}  // namespace kp
