@@ -213,7 +213,7 @@ std::string RequestLine(const RequestSummary& s) {
   const bool cardInRequest = s.command == kCmdPrepareCard || s.command == kCmdWriteFile ||
                              s.command == kCmdEraseCard;
   if (cardInRequest && s.uid) line += " card " + UidText(*s.uid);
-  if (s.command == kCmdWriteFile && s.numbers) line += " " + NumbersLine(*s.numbers);
+  if (s.command == kCmdWriteFile && s.numbers) line += ' ' + NumbersLine(*s.numbers);
   return line + " -> " + ReplyLine(s);
 }
 
@@ -222,7 +222,7 @@ std::string RequestSentence(const RequestSummary& s) {
     return "Nieprawidłowa ramka (" + std::to_string(s.size) + " bajtów): " + ReplySentence(s);
   }
   std::string what;
-  const std::string card = s.uid ? " " + UidText(*s.uid) : std::string();
+  const std::string card = s.uid ? ' ' + UidText(*s.uid) : std::string();
   switch (s.command) {
     case kCmdStatus: what = "Odczyt statusu"; break;
     case kCmdKeySignature: what = "Odczyt sygnatury kluczy"; break;

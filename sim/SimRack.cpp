@@ -216,7 +216,7 @@ std::vector<std::string> SimRack::StateLines(int index) {
   SimProgrammer* p = Find(index);
   if (p == nullptr) return {};
   const Snapshot s = Take(*p);
-  const std::string n = " " + std::to_string(index);
+  const std::string n = ' ' + std::to_string(index);
   std::vector<std::string> lines;
   lines.push_back("keys" + n + " " + KeysWord(s.keys));
   switch (s.password) {
@@ -226,11 +226,11 @@ std::vector<std::string> SimRack::StateLines(int index) {
       break;
     case PasswordState::SetByUser:
       lines.push_back("password" + n + " user" +
-                      (s.passwordText.empty() ? std::string() : " " + s.passwordText));
+                      (s.passwordText.empty() ? std::string() : ' ' + s.passwordText));
       break;
   }
   lines.push_back("login" + n + (s.loggedIn ? " yes" : " no"));
-  const std::string uid = " " + sim::UidText(s.uid);
+  const std::string uid = ' ' + sim::UidText(s.uid);
   switch (s.card) {
     case CardKind::None: lines.push_back("card" + n + " none"); break;
     case CardKind::DesfireEmpty: lines.push_back("card" + n + " empty" + uid); break;
@@ -272,7 +272,7 @@ void SimRack::Changed(int index) {
 }
 
 void SimRack::OnServer(int index, ServerEvent event, const std::string& detail) {
-  const std::string n = " " + std::to_string(index);
+  const std::string n = ' ' + std::to_string(index);
   switch (event) {
     case ServerEvent::Plugged: Emit("plugged" + n + " " + detail); break;
     case ServerEvent::Unplugged: Emit("unplugged" + n); break;

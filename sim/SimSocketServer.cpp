@@ -23,6 +23,7 @@ namespace kp {
 namespace {
 
 constexpr int kListenBacklog = 4;
+constexpr int kAcceptRetryMs = 100;
 
 std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
@@ -176,7 +177,18 @@ void SimSocketServer::Unplug() {
 
 void SimSocketServer::AcceptClient() {
   const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-  if (fd < 0) return;  // the caller gave up meanwhile, or a transient failure
+  if (fd < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) {
+      return;  // the caller gave up meanwhile
+    }
+    // Out of descriptors or the like: the connection stays queued and the notifier would fire
+    // at once again, so look again a little later instead of spinning.
+    listenNotifier_->setEnabled(false);
+    QTimer::singleShot(kAcceptRetryMs, listenNotifier_, [notifier = listenNotifier_] {
+      notifier->setEnabled(true);
+    });
+    return;
+  }
   if (HasClient()) {
     simsock::Hello busy;
     busy.status = simsock::kBusy;
