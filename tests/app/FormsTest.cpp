@@ -478,14 +478,6 @@ class FormsTest : public QObject {
     QVERIFY(!ChangeButton()->isEnabled());
   }
 
-  void accessorsAreTheNamedWidgets() {
-    QCOMPARE(login->PassEdit(), login->findChild<QLineEdit*>(QStringLiteral("PassEdit")));
-    QCOMPARE(change->OldPassEdit(), change->findChild<QLineEdit*>(QStringLiteral("OldPassEdit")));
-    QCOMPARE(change->NewPass1Edit(), change->findChild<QLineEdit*>(QStringLiteral("NewPass1Edit")));
-    QCOMPARE(change->NewPass2Edit(), change->findChild<QLineEdit*>(QStringLiteral("NewPass2Edit")));
-    QCOMPARE(change->DescrLbl(), change->findChild<QLabel*>(QStringLiteral("DescrLbl")));
-  }
-
   // The login button closes with OK even with an empty box.
   void loginButtonAccepts() {
     ModalCloser closer;

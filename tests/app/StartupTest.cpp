@@ -4,7 +4,6 @@
 #include "KoderApplication.h"
 #include "ModalCloser.h"
 #include "NullPlatform.h"
-#include "Wmain.h"
 #include "link/WUsbErr.h"
 #include "programmer/KpR50.h"
 
@@ -54,13 +53,6 @@ class StartupTest : public QObject {
     clock.start();
     platform.Sleep(30);
     QVERIFY(clock.elapsed() >= 30);
-  }
-
-  void mainWindowOnApplicationPlatform() {
-    TMainWin window(ApplicationPlatform());
-    window.NoxTimerTimer();
-    QCOMPARE(window.PollProgrammer(), 0);
-    QVERIFY(window.NoxTimer()->isActive());
   }
 
   void exceptionText_data() {
