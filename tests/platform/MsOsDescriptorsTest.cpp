@@ -294,8 +294,9 @@ INSTANTIATE_TEST_SUITE_P(
                   p[8 + 40] = 'X';  // the name's zero unit
                   return p;
                 }()})},
-        BadCase{"PropertyDataOddLength",
-                Set({Property20(kRegMultiSz, "DeviceInterfaceGUIDs",
+        BadCase{"PropertyDataOddLength",  // after a sound property, which must not count either
+                Set({Guids20({kOtherText}),
+                     Property20(kRegMultiSz, "DeviceInterfaceGUIDs",
                                 [] { Bytes d = Utf16({kKpR50Text}, true); d.push_back(0); return d; }())})},
         BadCase{"ConfigurationOverrunsTheSet",
                 With(Set({Configuration(0, {Guids20({kKpR50Text})})}), 16, {0xFF, 0x00})},
@@ -387,7 +388,7 @@ INSTANTIATE_TEST_SUITE_P(
                 std::nullopt},
         BosCase{"TotalTooLarge", With(Bos({kMsOs}), 2, {34}), std::nullopt},
         BosCase{"MoreCapabilitiesCountedThanPresent", With(Bos({kMsOs}), 4, {2}), std::nullopt},
-        BosCase{"BytesBeyondTheCountedCapabilities", With(Bos({Usb20Extension(), kMsOs}), 4, {1}),
+        BosCase{"BytesBeyondTheCountedCapabilities", With(Bos({kMsOs, Usb20Extension()}), 4, {1}),
                 std::nullopt},
         BosCase{"CapabilityOfZeroLength", With(Bos({Usb20Extension(), kMsOs}), 5, {0}), std::nullopt},
         BosCase{"CapabilityOverruns", With(Bos({kMsOs}), 5, {29}), std::nullopt},
@@ -493,7 +494,8 @@ TEST(GuidText, ReadsTheWindowsLayoutWithOrWithoutBraces) {
         "(5B6638C7-B7EA-4BF3-8A83-3EAF326C4F73)", "5B6638C7B-7EA-4BF3-8A83-3EAF326C4F73",
         "5B6638C7-B7EA-4BF3-8A833EAF326C4F73-", "5B6638C7-B7EA-4BF3-8A83-3EAF326C4F7G",
         "5B6638C7-B7EA-4BF3-8A83-3EAF326C4F7", "5B6638C7-B7EA-4BF3-8A83-3EAF326C4F733",
-        " 5B6638C7-B7EA-4BF3-8A83-3EAF326C4F73", "+B6638C7-B7EA-4BF3-8A83-3EAF326C4F73"}) {
+        " 5B6638C7-B7EA-4BF3-8A83-3EAF326C4F73", "+B6638C7-B7EA-4BF3-8A83-3EAF326C4F73",
+        "5B6638C70B7EA-4BF3-8A83-3EAF326C4F73"}) {  // a digit where a hyphen belongs
     EXPECT_FALSE(ParseGuidText(bad)) << bad;
   }
 }
