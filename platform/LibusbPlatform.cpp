@@ -27,9 +27,9 @@ constexpr int kMaxPortDepth = 7;
 constexpr std::streamsize kMaxSysfsText = 512;
 
 // bmRequestType: direction (bit 7), type (bits 5-6), recipient (bits 0-4).
-constexpr uint8_t kStandardIn = 0x80;        // IN, standard, device
-constexpr uint8_t kVendorDeviceIn = 0xC0;    // IN, vendor, device
-constexpr uint8_t kVendorInterfaceIn = 0xC1; // IN, vendor, interface
+constexpr uint8_t kStandardIn = 0x80;         // IN, standard, device
+constexpr uint8_t kVendorDeviceIn = 0xC0;     // IN, vendor, device
+constexpr uint8_t kVendorInterfaceIn = 0xC1;  // IN, vendor, interface
 
 // How the seam sees one libusb result. This is the only place that reads libusb's codes.
 struct Verdict {
