@@ -53,6 +53,8 @@ bool SomebodyListens(const sockaddr_un& address) {
   return !refused;
 }
 
+bool PeerLeft(int error) { return error == EPIPE || error == ECONNRESET || error == ENOTCONN; }
+
 void CloseQuietly(int fd) {
   if (fd >= 0) close(fd);
 }
@@ -224,7 +226,12 @@ void SimSocketServer::ReadClient() {
   const ssize_t n = recvmsg(clientFd_, &message, MSG_DONTWAIT);
   if (n < 0) {
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
-    DropClient(ServerEvent::ClientDropped, "error");
+    // A client that closes with a reply still unread leaves us ECONNRESET: it simply left.
+    if (PeerLeft(errno)) {
+      DropClient(ServerEvent::ClientDisconnected, {});
+    } else {
+      DropClient(ServerEvent::ClientDropped, "error");
+    }
     return;
   }
   if (n == 0) {
@@ -266,8 +273,7 @@ void SimSocketServer::SendToClient(const std::vector<uint8_t>& message, uint64_t
   // A client that reads nothing fills its queue; like a device's IN buffer, what does not fit
   // is lost. Anything else means the client is gone.
   if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-  DropClient(errno == EPIPE || errno == ECONNRESET ? ServerEvent::ClientDisconnected
-                                                   : ServerEvent::ClientDropped,
+  DropClient(PeerLeft(errno) ? ServerEvent::ClientDisconnected : ServerEvent::ClientDropped,
              "error");
 }
 

@@ -179,25 +179,5 @@ TEST_F(WindowTest, ToolsRequestsShowAsTheLastOperation) {
   EXPECT_EQ(rack_.Find(1)->pollRequests, 1u);
 }
 
-TEST(ControlWindowLog, EventLinesReadInPolish) {
-  const std::pair<const char*, const char*> rows[] = {
-      {"plugged 2 /run/x.sock", "Programator 2 podłączony (/run/x.sock)"},
-      {"unplugged 1", "Programator 1 odłączony"},
-      {"client 1 connected", "Programator 1: program połączony"},
-      {"client 1 busy", "Programator 1: zajęty, drugi klient odrzucony"},
-      {"client 1 disconnected", "Programator 1: program rozłączony"},
-      {"client 3 dropped too-large", "Programator 3: klient odłączony (too-large)"},
-      {"error no programmer 4", "Błąd: no programmer 4"},
-  };
-  for (const auto& [line, text] : rows) {
-    const auto got = LogTextOf(line);
-    ASSERT_TRUE(got) << line;
-    EXPECT_EQ(*got, QString::fromUtf8(text));
-  }
-  for (const char* quiet : {"cmd 1 M status -> word 0x0807", "card 1 none", "keys 1 target", ""}) {
-    EXPECT_FALSE(LogTextOf(quiet)) << quiet;
-  }
-}
-
 }  // namespace
 }  // namespace kp::simtest

@@ -463,12 +463,5 @@ TEST(PrivateFolder, IsMadeOursOrRefused) {
   }
 }
 
-TEST(SimSerialNumber, TellsProgrammersAndProcessesApart) {
-  EXPECT_EQ(SimSerialNumber(0x12AB, 1), u"0012AB01");
-  EXPECT_NE(SimSerialNumber(100, 1), SimSerialNumber(100, 2));
-  EXPECT_NE(SimSerialNumber(100, 1), SimSerialNumber(101, 1));
-  EXPECT_EQ(SimSerialNumber(0x7FFFFFFF, 0xFF).size(), 8u);
-}
-
 }  // namespace
 }  // namespace kp::simtest
