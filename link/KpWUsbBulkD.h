@@ -5,6 +5,7 @@
 // Replies carry the command byte OR 0x80 and at least one payload byte.
 #pragma once
 
+#include "link/KpCommands.h"
 #include "link/WUsbBulkD.h"
 #include "link/WUsbErr.h"
 
@@ -20,7 +21,6 @@ inline constexpr uint8_t kReplyBit = 0x80;
 // row the wait ends as if nothing had arrived.
 inline constexpr int kMaxDiscardedTransfers = 64;
 
-inline constexpr uint8_t kCmdStatus = 0x4D;  // 'M'
 inline constexpr uint32_t kStatusTimeoutMs = 20;
 inline constexpr uint32_t kStatusReplySize = 8;
 

@@ -36,6 +36,7 @@
 // Not thread-safe: one caller at a time.
 #pragma once
 
+#include "link/KpCommands.h"
 #include "platform/VirtualBus.h"
 
 #include <array>
@@ -51,18 +52,18 @@ namespace kp {
 
 namespace sim {
 
-// Command bytes the firmware answers.
-inline constexpr uint8_t kCmdStatus = 0x4D;          // 'M'
-inline constexpr uint8_t kCmdKeySignature = 0x73;    // 's'
-inline constexpr uint8_t kCmdLogout = 0x6C;          // 'l'
-inline constexpr uint8_t kCmdChallenge = 0x6E;       // 'n'
-inline constexpr uint8_t kCmdCardInfo = 0x52;        // 'R'
-inline constexpr uint8_t kCmdLogin = 0x4C;           // 'L'
-inline constexpr uint8_t kCmdChangePassword = 0x48;  // 'H'
-inline constexpr uint8_t kCmdPrepareCard = 0x70;     // 'p'
-inline constexpr uint8_t kCmdWriteFile = 0x50;       // 'P'
-inline constexpr uint8_t kCmdReadFile = 0x72;        // 'r'
-inline constexpr uint8_t kCmdEraseCard = 0x43;       // 'C'
+// Command bytes the firmware answers: the protocol's own table.
+using kp::kCmdStatus;
+using kp::kCmdKeySignature;
+using kp::kCmdLogout;
+using kp::kCmdChallenge;
+using kp::kCmdCardInfo;
+using kp::kCmdLogin;
+using kp::kCmdChangePassword;
+using kp::kCmdPrepareCard;
+using kp::kCmdWriteFile;
+using kp::kCmdReadFile;
+using kp::kCmdEraseCard;
 
 inline constexpr uint16_t kModelCode = 0x00AA;
 inline constexpr size_t kUidSize = 8;
