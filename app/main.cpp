@@ -5,6 +5,7 @@
 #include "Chngpass.h"
 #include "KoderApplication.h"
 #include "Login.h"
+#include "QuitOnSignal.h"
 #include "Wmain.h"
 
 #include <exception>
@@ -19,6 +20,8 @@ int main(int argc, char* argv[]) {
     LoginDlg = new TLoginDlg(MainWin);
     ChngPassDlg = new TChngPassDlg(MainWin);
     MainWin->show();
+    // A stop request from outside closes the window as the operator would.
+    CloseOnQuitSignals(MainWin);
     QApplication::exec();
   } catch (...) {
     KoderApplication::ShowException(std::current_exception());
