@@ -52,7 +52,8 @@ bool CloseOnQuitSignals(QWidget* window) {
   auto* timer = new QTimer(window);
   timer->setInterval(kModalRecheckMs);
   const QPointer<QWidget> target(window);
-  QObject::connect(timer, &QTimer::timeout, window, [timer, target] { CloseInTurn(timer, target); });
+  QObject::connect(timer, &QTimer::timeout, window,
+                   [timer, target] { CloseInTurn(timer, target); });
   auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, window);
   QObject::connect(notifier, &QSocketNotifier::activated, window, [timer, target] {
     char bytes[16];

@@ -1,0 +1,83 @@
+// The application's main window and dialogs in the test process, looking for programmers
+// where the application does on Linux: a CompositePlatform with the simulator's sockets, here
+// those of the test's own runtime folder. Polling only when the test ticks; modal windows are
+// answered by kptest::ModalCloser.
+#pragma once
+
+#include "ActionRig.h"  // ModalCloser, the readers of what the operator saw, the messages
+#include "AppFonts.h"
+#include "SimProcess.h"
+#include "platform/CompositePlatform.h"
+#include "platform/SimSocketPlatform.h"
+
+#include <QDeadlineTimer>
+
+#include <memory>
+
+namespace kpe2e {
+
+inline constexpr const char* kTwoProgrammers =
+    "Do komputera może być podłączony tylko jeden Programator KP-R50.";
+
+class WindowOnSim {
+ public:
+  explicit WindowOnSim(const RuntimeFolder& runtime) {
+    // Process-wide state of the main window's unit, as at start-up.
+    lastShownStatus = 0x8000;
+    twoProgrammersArmed = true;
+    platform.Add(std::make_unique<kp::SimSocketPlatform>(runtime.SocketFolder().toStdString()));
+    win = std::make_unique<TMainWin>(platform);
+    MainWin = win.get();
+    LoginDlg = new TLoginDlg(win.get());
+    ChngPassDlg = new TChngPassDlg(win.get());
+    win->StartStopBtnClick();  // polling only when the test ticks
+    win->show();
+  }
+  ~WindowOnSim() {
+    win.reset();
+    MainWin = nullptr;
+    LoginDlg = nullptr;
+    ChngPassDlg = nullptr;
+  }
+  WindowOnSim(const WindowOnSim&) = delete;
+  WindowOnSim& operator=(const WindowOnSim&) = delete;
+
+  template <typename T>
+  T* W(const char* name) const {
+    return win->findChild<T*>(QLatin1String(name));
+  }
+  QString Text(const char* name) const { return kptest::Caption(W<QWidget>(name)); }
+
+  void Tick() { win->NoxTimerTimer(); }
+  bool Linked() const { return win->Programmer().winUsbHandle != kp::kInvalidHandle; }
+
+  // Ticks until the window holds a programmer; false at the deadline.
+  bool TickUntilLinked(int limitMs = kLineLimitMs) {
+    const QDeadlineTimer deadline(limitMs);
+    for (Tick(); !Linked(); Tick()) {
+      if (deadline.hasExpired()) return false;
+      QTest::qWait(10);  // the simulator's sockets may still be on their way
+    }
+    return true;
+  }
+
+  // The operator's click on a button that must be enabled.
+  bool Click(const char* name) {
+    auto* button = W<QPushButton>(name);
+    if (button == nullptr || !button->isEnabled()) return false;
+    QTest::mouseClick(button, Qt::LeftButton);
+    return true;
+  }
+
+  // Replaces a box's text as the operator types it.
+  void Type(const char* name, const QString& text) {
+    QLineEdit* edit = W<QLineEdit>(name);
+    edit->clear();
+    kptest::TypeText(edit, text);
+  }
+
+  kp::CompositePlatform platform;
+  std::unique_ptr<TMainWin> win;
+};
+
+}  // namespace kpe2e
