@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -24,6 +25,8 @@ namespace {
 
 constexpr int kListenBacklog = 4;
 constexpr int kAcceptRetryMs = 100;
+// At most this many messages of the held client are taken before a new connection is answered.
+constexpr int kMaxPendingBeforeAccept = 64;
 
 std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
@@ -190,6 +193,13 @@ void SimSocketServer::AcceptClient() {
       notifier->setEnabled(true);
     });
     return;
+  }
+  // The held client may have closed a moment ago with its hang-up still queued behind our
+  // notifier: take what it left first, so a quick reconnect is not turned away as busy.
+  for (int pending = 0; HasClient() && pending < kMaxPendingBeforeAccept; ++pending) {
+    pollfd p{clientFd_, POLLIN, 0};
+    if (poll(&p, 1, 0) <= 0 || (p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) break;
+    ReadClient();
   }
   if (HasClient()) {
     simsock::Hello busy;

@@ -191,6 +191,26 @@ TEST_F(ServerTest, SecondClientIsTurnedAwayBusyWhileTheFirstKeepsTheDevice) {
   EXPECT_EQ(hello->status, simsock::kReady);
 }
 
+// A client that closes and at once connects again (as the application's second-programmer
+// check does) must find the device free, whichever of the two the server notices first.
+TEST_F(ServerTest, QuickReconnectAfterCloseIsServedNotTurnedAway) {
+  auto server = MakeServer(firmware_, 1);
+  ASSERT_TRUE(server->Plug());
+  for (int round = 0; round < 20; ++round) {
+    RawClient first(server->SocketPath());
+    ASSERT_TRUE(first.ReceiveHello());
+    ASSERT_TRUE(first.Send(Request(sim::kCmdStatus)));
+    first.Close();  // no waiting for the server to notice
+    RawClient next(server->SocketPath());
+    const auto hello = next.ReceiveHello();
+    ASSERT_TRUE(hello);
+    EXPECT_EQ(hello->status, simsock::kReady) << "round " << round;
+    next.Close();
+  }
+  // Each first client's request was still carried out before its hang-up was taken.
+  EXPECT_EQ(std::count(firmware_.Commands().begin(), firmware_.Commands().end(), sim::kCmdStatus), 20);
+}
+
 // Malformed requests go to the firmware, which does not answer them; the client stays.
 TEST_F(ServerTest, GarbageGetsNoReplyAndTheClientIsStillServed) {
   auto server = MakeServer(firmware_, 1);
