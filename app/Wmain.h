@@ -99,6 +99,8 @@ class TMainWin : public QWidget {
 // The status word for which the poll last refreshed the panel, and whether the
 // two-programmer message is armed; one copy per process.
 extern int32_t lastShownStatus;
+// A value no status word has: the next refresh the poll asks for is always made.
+inline constexpr int32_t kNoStatusShown = -1;
 extern bool twoProgrammersArmed;
 
 // The application's forms, created once at start-up.

@@ -72,6 +72,9 @@ class ActionFrame {
   explicit ActionFrame(TMainWin& window) : window_(window) { window_.SuspendPolling(); }
   ~ActionFrame() {
     window_.RefreshStatusPanel();
+    // The panel now says that no programmer is there, whatever the poll showed last: the
+    // next connection must reach the panel even if its status word equals that one.
+    if (!window_.Programmer().isOpen) lastShownStatus = kNoStatusShown;
     window_.ResumePolling();
   }
   ActionFrame(const ActionFrame&) = delete;

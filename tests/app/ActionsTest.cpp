@@ -232,6 +232,29 @@ class ActionsTest : public QObject {
     QVERIFY(!rig->win->PollSuspended());
   }
 
+  // An action that finds the programmer gone shows the empty panel; when the same programmer
+  // comes back with the same status word, the poll must show it again, not leave the panel
+  // saying that nothing is there with every control locked.
+  void panelShowsAProgrammerThatComesBack() {
+    rig->UserPassword("haslo123");
+    QVERIFY(rig->Text("PrgrLbl").startsWith(QLatin1String("Programator KP-R50 Nr: ")));
+    rig->bus.Unplug(rig->device);
+    {
+      ModalCloser closer;
+      rig->Press(Action::Read);
+      QCOMPARE(Seen(closer), QStringList{Error(kNoConnection)});
+    }
+    QCOMPARE(rig->Text("PrgrLbl"), QString::fromUtf8(kNoProgrammer));
+    QVERIFY(!rig->W<QPushButton>("LoginBtn")->isEnabled());
+
+    rig->device = rig->fw.PlugInto(rig->bus);
+    rig->Tick();
+    QVERIFY(rig->Open());
+    QVERIFY(rig->Text("PrgrLbl").startsWith(QLatin1String("Programator KP-R50 Nr: ")));
+    QVERIFY(rig->W<QPushButton>("LoginBtn")->isEnabled());
+    QVERIFY(rig->W<QPushButton>("ReadTagBtn")->isEnabled());
+  }
+
   // Two programmers: the poll's own message once, then the action's.
   void twoProgrammers() {
     rig->fw.SetKeys(kp::KeyState::Target);
