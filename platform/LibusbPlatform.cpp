@@ -1,5 +1,6 @@
 #include "platform/LibusbPlatform.h"
 
+#include "platform/DevicePath.h"
 #include "platform/MsOsDescriptors.h"
 
 #include <algorithm>
@@ -372,12 +373,7 @@ bool LibusbPlatform::SetupDiGetDeviceInterfaceDetailA(DevInfoHandle list,
                                                       uint32_t pathSize, uint32_t* requiredSize) {
   auto it = lists_.find(list);
   if (it == lists_.end() || data.reserved >= it->second.size()) return false;
-  const std::string& p = it->second[data.reserved];
-  const auto needed = static_cast<uint32_t>(p.size() + 1);
-  if (requiredSize != nullptr) *requiredSize = needed;
-  if (path == nullptr || pathSize < needed) return false;
-  std::memcpy(path, p.c_str(), needed);
-  return true;
+  return CopyDevicePath(it->second[data.reserved], path, pathSize, requiredSize);
 }
 
 bool LibusbPlatform::SetupDiDestroyDeviceInfoList(DevInfoHandle list) {

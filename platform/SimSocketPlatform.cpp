@@ -1,5 +1,7 @@
 #include "platform/SimSocketPlatform.h"
 
+#include "platform/DevicePath.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -94,12 +96,7 @@ bool SimSocketPlatform::SetupDiGetDeviceInterfaceDetailA(DevInfoHandle list,
                                                          uint32_t* requiredSize) {
   auto it = lists_.find(list);
   if (it == lists_.end() || data.reserved >= it->second.size()) return false;
-  const std::string& p = it->second[data.reserved];
-  const auto needed = static_cast<uint32_t>(p.size() + 1);
-  if (requiredSize != nullptr) *requiredSize = needed;
-  if (path == nullptr || pathSize < needed) return false;
-  std::memcpy(path, p.c_str(), needed);
-  return true;
+  return CopyDevicePath(it->second[data.reserved], path, pathSize, requiredSize);
 }
 
 bool SimSocketPlatform::SetupDiDestroyDeviceInfoList(DevInfoHandle list) {

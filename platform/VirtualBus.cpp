@@ -1,5 +1,7 @@
 #include "platform/VirtualBus.h"
 
+#include "platform/DevicePath.h"
+
 #include <algorithm>
 #include <cstring>
 #include <deque>
@@ -180,12 +182,8 @@ bool VirtualBus::SetupDiGetDeviceInterfaceDetailA(DevInfoHandle list,
                                                   const DeviceInterfaceData& data, char* path,
                                                   uint32_t pathSize, uint32_t* requiredSize) {
   if (lists_.find(list) == lists_.end()) return false;
-  const std::string p = PathOf(static_cast<DeviceId>(data.reserved));
-  const auto needed = static_cast<uint32_t>(p.size() + 1);
-  if (requiredSize != nullptr) *requiredSize = needed;
-  if (path == nullptr || pathSize < needed) return false;
-  std::memcpy(path, p.c_str(), needed);
-  return true;
+  return CopyDevicePath(PathOf(static_cast<DeviceId>(data.reserved)), path, pathSize,
+                        requiredSize);
 }
 
 bool VirtualBus::SetupDiDestroyDeviceInfoList(DevInfoHandle list) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "link/Crc16.h"
+#include "tests/link/LinkTestSupport.h"
 #include "platform/VirtualBus.h"
 #include "programmer/KpR50.h"
 
@@ -22,16 +23,7 @@ namespace kp::test {
 using Bytes = std::vector<uint8_t>;
 
 // A reply frame: length, command OR 0x80, payload, CRC-16 low byte first.
-inline Bytes ReplyFrame(uint8_t command, const Bytes& payload) {
-  const auto length = static_cast<uint16_t>(payload.size() + kFrameOverhead);
-  Bytes frame{static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
-              static_cast<uint8_t>(command | kReplyBit)};
-  frame.insert(frame.end(), payload.begin(), payload.end());
-  const uint16_t crc = Crc16(frame.data(), static_cast<int32_t>(frame.size()), kCrc16Initial);
-  frame.push_back(static_cast<uint8_t>(crc));
-  frame.push_back(static_cast<uint8_t>(crc >> 8));
-  return frame;
-}
+inline Bytes ReplyFrame(uint8_t command, const Bytes& payload) { return Reply(command, payload); }
 
 struct Request {
   uint8_t command = 0;
