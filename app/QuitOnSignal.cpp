@@ -1,7 +1,5 @@
 #include "QuitOnSignal.h"
 
-#if defined(__unix__)
-
 #include <QApplication>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -71,9 +69,3 @@ bool CloseOnQuitSignals(QWidget* window) {
   }
   return true;
 }
-
-#else
-
-bool CloseOnQuitSignals(QWidget*) { return false; }
-
-#endif

@@ -5,8 +5,10 @@
 #include "Chngpass.h"
 #include "KoderApplication.h"
 #include "Login.h"
-#include "QuitOnSignal.h"
 #include "Wmain.h"
+#if defined(__unix__)
+#include "QuitOnSignal.h"
+#endif
 
 #include <exception>
 
@@ -20,8 +22,10 @@ int main(int argc, char* argv[]) {
     LoginDlg = new TLoginDlg(MainWin);
     ChngPassDlg = new TChngPassDlg(MainWin);
     MainWin->show();
+#if defined(__unix__)
     // A stop request from outside closes the window as the operator would.
     CloseOnQuitSignals(MainWin);
+#endif
     QApplication::exec();
   } catch (...) {
     KoderApplication::ShowException(std::current_exception());

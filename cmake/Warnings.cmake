@@ -1,8 +1,13 @@
 # Our own targets link kp_warnings: strict warnings, treated as errors.
 add_library(kp_warnings INTERFACE)
-target_compile_options(kp_warnings INTERFACE
-  -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
-  -Wold-style-cast -Wimplicit-fallthrough -Werror)
+if(MSVC)
+  # For a developer with Qt's MSVC kit: the closest set cl.exe has; sources are UTF-8.
+  target_compile_options(kp_warnings INTERFACE /W4 /permissive- /utf-8 /WX)
+else()
+  target_compile_options(kp_warnings INTERFACE
+    -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
+    -Wold-style-cast -Wimplicit-fallthrough -Werror)
+endif()
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   target_compile_options(kp_warnings INTERFACE -Wno-psabi)
 endif()
@@ -16,7 +21,7 @@ function(kp_add_gtest name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
-  if(KP_CROSS_WINDOWS)
+  if(WIN32 AND CMAKE_CROSSCOMPILING)
     # One ctest entry per executable; scripts/test-windows runs them under Wine itself.
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})

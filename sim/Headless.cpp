@@ -2,15 +2,13 @@
 
 #include "sim/SignalQuit.h"
 #include "sim/SimScript.h"
+#include "sim/StdinReader.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
-#include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <string>
-#include <unistd.h>
+#include <string_view>
 
 namespace kp {
 
@@ -25,33 +23,19 @@ void PrintLine(const std::string& line) {
   std::fflush(stdout);
 }
 
-// Standard input, read as it becomes readable (it stays blocking: it may be shared with
-// the shell), cut into lines for the rack.
+// Standard input cut into lines for the rack.
 class StdinCommands {
  public:
   StdinCommands(SimRack& rack, QObject* context) : rack_(rack) {
-    if (fcntl(STDIN_FILENO, F_GETFD) == -1) return;  // no input at all: run until a signal
-    auto* notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, context);
-    QObject::connect(notifier, &QSocketNotifier::activated, context, [this, notifier] {
-      if (!ReadSome()) {
-        notifier->setEnabled(false);
-        Finish();
-      }
-    });
+    // No input at all: run until a quit signal.
+    ReadStdin(context, {[this](std::string_view chunk) { return Take(chunk); },
+                        [this] { End(); }});
   }
 
  private:
-  // False at the end of the input or on "quit".
-  bool ReadSome() {
-    char chunk[4096];
-    const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
-    if (n <= 0) {
-      if (!pending_.empty() && !skipping_) RunScriptLine(rack_, pending_);
-      return false;
-    }
-    for (ssize_t i = 0; i < n; ++i) {
-      const char c = chunk[i];
+  // False on "quit".
+  bool Take(std::string_view chunk) {
+    for (const char c : chunk) {
       if (c != '\n') {
         if (!skipping_) pending_ += c;
         if (pending_.size() > kMaxLine) {
@@ -67,9 +51,23 @@ class StdinCommands {
         skipping_ = false;
         continue;
       }
-      if (RunScriptLine(rack_, line) == ScriptOutcome::Quit) return false;
+      if (RunScriptLine(rack_, Trimmed(line)) == ScriptOutcome::Quit) {
+        Finish();
+        return false;
+      }
     }
     return true;
+  }
+
+  void End() {
+    if (!pending_.empty() && !skipping_) RunScriptLine(rack_, Trimmed(pending_));
+    Finish();
+  }
+
+  // A Windows console or pipe ends its lines with CR LF.
+  static std::string Trimmed(const std::string& line) {
+    if (!line.empty() && line.back() == '\r') return line.substr(0, line.size() - 1);
+    return line;
   }
 
   void Finish() {

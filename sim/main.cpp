@@ -26,6 +26,10 @@
 #include "sim/SignalQuit.h"
 #include "sim/SimOptions.h"
 
+#if defined(_WIN32)
+#include "sim/WinConsole.h"
+#endif
+
 #include <QApplication>
 
 #include <csignal>
@@ -38,11 +42,15 @@
 namespace {
 
 bool HaveDisplay() {
+#if defined(_WIN32)
+  return true;  // the desktop is always there
+#else
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
     const char* value = std::getenv(name);
     if (value != nullptr && value[0] != '\0') return true;
   }
   return false;
+#endif
 }
 
 uint64_t RandomSeed() {
@@ -53,6 +61,9 @@ uint64_t RandomSeed() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+#if defined(_WIN32)
+  kp::UseParentConsole();
+#endif
   const std::vector<std::string> args(argv + 1, argv + argc);
   kp::SimOptions options;
   std::string error;
@@ -64,8 +75,10 @@ int main(int argc, char* argv[]) {
     std::fputs(kp::SimHelpText().c_str(), stdout);
     return 0;
   }
+#if defined(SIGPIPE)
   // A client or a reader of our output that goes away must not end us before the cleanup.
   std::signal(SIGPIPE, SIG_IGN);
+#endif
   const uint64_t seed = options.seed ? *options.seed : RandomSeed();
   if (options.headless) return kp::RunHeadless(argc, argv, options, seed);
 

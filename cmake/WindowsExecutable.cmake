@@ -1,0 +1,46 @@
+# kp_windows_executable(target DESCRIPTION text ICON file.ico): one of our programs as a Windows
+# GUI program in a single file: no console window, the icon and the version resource, Qt's
+# Polish texts for its own dialogs as the resource :/i18n/qtbase_pl.qm and, with a static Qt,
+# the Windows platform plugin, the Vista style and the C and C++ runtimes linked in.
+
+set(KP_QT_TRANSLATIONS_DIR /usr/share/qt6/translations CACHE PATH
+    "Where qtbase_pl.qm is taken from (Debian: qt6-translations-l10n)")
+
+function(kp_windows_executable target)
+  cmake_parse_arguments(ARG "" "DESCRIPTION;ICON" "" ${ARGN})
+  set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
+
+  # The version resource, from project(VERSION).
+  set(KP_RC_NAME ${target})
+  set(KP_RC_DESCRIPTION "${ARG_DESCRIPTION}")
+  set(KP_RC_ICON "${ARG_ICON}")
+  foreach(part MAJOR MINOR PATCH)
+    set(KP_RC_${part} ${PROJECT_VERSION_${part}})
+    if(KP_RC_${part} STREQUAL "")
+      set(KP_RC_${part} 0)
+    endif()
+  endforeach()
+  set(KP_RC_VERSION "${KP_RC_MAJOR}.${KP_RC_MINOR}.${KP_RC_PATCH}")
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/version.rc.in
+                 ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc @ONLY)
+  target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+  set_property(SOURCE ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc APPEND PROPERTY
+               OBJECT_DEPENDS ${ARG_ICON})
+
+  set(translation ${KP_QT_TRANSLATIONS_DIR}/qtbase_pl.qm)
+  if(NOT EXISTS ${translation})
+    message(FATAL_ERROR "${translation} is missing (Debian: qt6-translations-l10n)")
+  endif()
+  qt_add_resources(${target} ${target}_qt_translation PREFIX /i18n
+                   BASE ${KP_QT_TRANSLATIONS_DIR} FILES ${translation})
+
+  get_target_property(qt_type Qt6::Core TYPE)
+  if(qt_type STREQUAL "STATIC_LIBRARY")
+    qt_import_plugins(${target}
+      INCLUDE Qt6::QWindowsIntegrationPlugin Qt6::QWindowsVistaStylePlugin)
+    if(MINGW)
+      # Without it the program still imports libgcc's and libstdc++'s DLLs.
+      target_link_options(${target} PRIVATE -static)
+    endif()
+  endif()
+endfunction()
