@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#if !defined(_WIN32)
 #include <unistd.h>
+#endif
 
 namespace kp::simsock {
 
@@ -68,11 +70,13 @@ bool DecodeHello(std::span<const uint8_t> m, Hello* hello) {
   return true;
 }
 
+#if !defined(_WIN32)
 std::string SocketDirectory() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime != nullptr && runtime[0] != '\0') return std::string(runtime) + "/kpr50-sim";
   return "/tmp/kpr50-sim-" + std::to_string(static_cast<unsigned long>(getuid()));
 }
+#endif
 
 std::string GuidText(const Guid& g) {
   char text[40];
@@ -82,17 +86,26 @@ std::string GuidText(const Guid& g) {
   return text;
 }
 
-std::string SocketName(const Guid& interfaceClass, long serverPid, int index) {
+std::string DeviceFileName(const Guid& interfaceClass, long serverPid, int index,
+                           const std::string& suffix) {
   return GuidText(interfaceClass) + "." + std::to_string(serverPid) + "." +
-         std::to_string(index) + ".sock";
+         std::to_string(index) + suffix;
 }
 
-bool SocketNameIsOfClass(const std::string& fileName, const Guid& interfaceClass) {
+bool DeviceFileIsOfClass(const std::string& fileName, const Guid& interfaceClass,
+                         const std::string& suffix) {
   const std::string prefix = GuidText(interfaceClass) + ".";
-  const std::string suffix = ".sock";
   return fileName.size() > prefix.size() + suffix.size() &&
          fileName.compare(0, prefix.size(), prefix) == 0 &&
          fileName.compare(fileName.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+std::string SocketName(const Guid& interfaceClass, long serverPid, int index) {
+  return DeviceFileName(interfaceClass, serverPid, index, ".sock");
+}
+
+bool SocketNameIsOfClass(const std::string& fileName, const Guid& interfaceClass) {
+  return DeviceFileIsOfClass(fileName, interfaceClass, ".sock");
 }
 
 }  // namespace kp::simsock
