@@ -15,7 +15,9 @@
 #include <random>
 #include <thread>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <process.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -25,6 +27,16 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
+// Announce files name the pid of a live server: the test's own. This one has surely ended.
+long OwnPid() {
+#if defined(_WIN32)
+  return _getpid();
+#else
+  return getpid();
+#endif
+}
+constexpr long kEndedPid = 999999999;
+
 const Guid kClass = {0x5B6638C7, 0xB7EA, 0x4BF3, {0x8A, 0x83, 0x3E, 0xAF, 0x32, 0x6C, 0x4F, 0x73}};
 
 simtcp::Token TokenOf(uint8_t seed) {
@@ -169,7 +181,9 @@ class SimTcpPlatformTest : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(dir); }
 
-  std::string AnnouncePath(int n) { return Path(simtcp::AnnounceName(kClass, 4242, n)); }
+  std::string AnnouncePath(int n, long pid = OwnPid()) {
+    return Path(simtcp::AnnounceName(kClass, pid, n));
+  }
   std::string Path(const std::string& name) {
     return (std::filesystem::path(dir) / name).string();
   }
@@ -204,7 +218,9 @@ class SimTcpPlatformTest : public ::testing::Test {
 
 TEST_F(SimTcpPlatformTest, RoundTripsWholeMessagesAndOpenIsExclusive) {
   TcpTestServer server(AnnouncePath(0));
-  WriteFile(Path(simsock::SocketName(kClass, 4242, 1)), "not ours");
+  WriteFile(Path(simsock::SocketName(kClass, OwnPid(), 1)), "not ours");
+  // A simulator that has ended is not listed, even when something listens on its port.
+  TcpTestServer ended(AnnouncePath(2, kEndedPid));
   SimTcpPlatform p(dir);
   EXPECT_EQ(List(p), std::vector<std::string>{AnnouncePath(0)});
 
@@ -356,6 +372,24 @@ TEST(SimTcpProtocol, AnnounceAndHelloRoundTripStrictly) {
   Bytes otherVersion = hello;
   otherVersion[8] = 2;
   EXPECT_FALSE(simtcp::DecodeClientHello(otherVersion, &t));
+}
+
+TEST(SimTcpProtocol, ServerPidIsReadFromTheFileNameOnly) {
+  const struct {
+    std::string name;
+    long pid;
+  } cases[] = {
+      {simtcp::AnnounceName(kClass, 4242, 3), 4242},
+      {"5B6638C7-B7EA-4BF3-8A83-3EAF326C4F73..3.port", 0},
+      {"5B6638C7-B7EA-4BF3-8A83-3EAF326C4F73.42x.3.port", 0},
+      {"5B6638C7-B7EA-4BF3-8A83-3EAF326C4F73.12345678901.3.port", 0},
+      {"5B6638C7-B7EA-4BF3-8A83-3EAF326C4F73.port", 0},
+      {"", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(simsock::DeviceFileServerPid(c.name), c.pid) << c.name;
+  EXPECT_FALSE(ProcessHasEnded(OwnPid()));
+  EXPECT_FALSE(ProcessHasEnded(0));  // cannot tell: listed
+  EXPECT_TRUE(ProcessHasEnded(kEndedPid));
 }
 
 TEST(SimTcpProtocol, FrameReaderTakesWholeMessagesFromAnySplit) {
