@@ -75,6 +75,27 @@ Native NewTcpSocket() {
 #endif
 }
 
+// Waits for a connect under way to end; true when it succeeded.
+bool ConnectEnded(Native s, int timeoutMs) {
+#if defined(_WIN32)
+  // select, not WSAPoll: older Windows never reports a refused connect to WSAPoll.
+  fd_set writable;
+  fd_set failed;
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  FD_SET(s, &writable);
+  FD_SET(s, &failed);
+  timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  if (select(0, nullptr, &writable, &failed, &limit) <= 0 || FD_ISSET(s, &failed)) return false;
+#else
+  if (WaitFor(s, true, timeoutMs) != Wait::Ready) return false;
+#endif
+  int error = 0;
+  Length size = sizeof error;
+  return getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 &&
+         error == 0;
+}
+
 sockaddr_in LoopbackAddress(uint16_t port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -121,14 +142,7 @@ SocketHandle Connect(uint16_t port, int timeoutMs) {
 #else
     const bool pending = e == EINPROGRESS || e == EINTR;
 #endif
-    if (!pending || WaitFor(FromNative(s), true, timeoutMs) != Wait::Ready) {
-      Close(FromNative(s));
-      return kNoSocket;
-    }
-    int error = 0;
-    Length size = sizeof error;
-    if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0 ||
-        error != 0) {
+    if (!pending || !ConnectEnded(s, std::max(timeoutMs, 0))) {
       Close(FromNative(s));
       return kNoSocket;
     }

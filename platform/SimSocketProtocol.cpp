@@ -100,6 +100,18 @@ bool DeviceFileIsOfClass(const std::string& fileName, const Guid& interfaceClass
          fileName.compare(fileName.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
+long DeviceFileServerPid(const std::string& fileName) {
+  const size_t first = fileName.find('.');
+  const size_t second = first == std::string::npos ? first : fileName.find('.', first + 1);
+  if (second == std::string::npos || second == first + 1 || second - first > 10) return 0;
+  long pid = 0;
+  for (size_t i = first + 1; i < second; ++i) {
+    if (fileName[i] < '0' || fileName[i] > '9') return 0;
+    pid = pid * 10 + (fileName[i] - '0');
+  }
+  return pid;
+}
+
 std::string SocketName(const Guid& interfaceClass, long serverPid, int index) {
   return DeviceFileName(interfaceClass, serverPid, index, ".sock");
 }

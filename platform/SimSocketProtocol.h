@@ -51,6 +51,8 @@ std::string DeviceFileName(const Guid& interfaceClass, long serverPid, int index
                            const std::string& suffix);
 bool DeviceFileIsOfClass(const std::string& fileName, const Guid& interfaceClass,
                          const std::string& suffix);
+// The server's pid in such a name; 0 when the name has none.
+long DeviceFileServerPid(const std::string& fileName);
 std::string SocketName(const Guid& interfaceClass, long serverPid, int index);
 bool SocketNameIsOfClass(const std::string& fileName, const Guid& interfaceClass);
 

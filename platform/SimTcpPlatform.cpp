@@ -16,6 +16,7 @@
 #include <windows.h>
 #else
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,6 +108,21 @@ class TcpChannel : public SimChannel {
 
 }  // namespace
 
+bool ProcessHasEnded(long pid) {
+  if (pid <= 0) return false;
+#if defined(_WIN32)
+  const HANDLE process =
+      OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;  // no such process
+  DWORD code = 0;
+  const bool ended = GetExitCodeProcess(process, &code) && code != STILL_ACTIVE;
+  ::CloseHandle(process);
+  return ended;
+#else
+  return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+#endif
+}
+
 bool ReadAnnounceFile(const std::string& path, simtcp::Announce* announce) {
   char text[simtcp::kMaxAnnounceSize + 1];
   size_t size = 0;
@@ -154,7 +170,8 @@ bool ReadAnnounceFile(const std::string& path, simtcp::Announce* announce) {
 SimTcpPlatform::SimTcpPlatform(std::string directory) : SimClientPlatform(std::move(directory)) {}
 
 bool SimTcpPlatform::IsDeviceFile(const std::string& fileName, const Guid& interfaceClass) const {
-  return simtcp::AnnounceNameIsOfClass(fileName, interfaceClass);
+  return simtcp::AnnounceNameIsOfClass(fileName, interfaceClass) &&
+         !ProcessHasEnded(simsock::DeviceFileServerPid(fileName));
 }
 
 std::unique_ptr<SimChannel> SimTcpPlatform::Connect(const std::string& path,

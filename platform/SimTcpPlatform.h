@@ -4,7 +4,9 @@
 // ours, nothing else), connects to 127.0.0.1 on its port and never to any other address,
 // presents the client token and checks the server's; every wait is bounded as in
 // SimSocketPlatform. A malformed or foreign announce file, or a peer that is not the
-// simulator, only makes the open fail.
+// simulator, only makes the open fail. The announce file of a simulator that has ended (the
+// pid in its name is gone) is not listed: a refused connect on Windows takes long enough to
+// stall every search for a programmer.
 #pragma once
 
 #include "platform/SimClientPlatform.h"
@@ -22,6 +24,9 @@ class SimTcpPlatform : public SimClientPlatform {
   bool IsDeviceFile(const std::string& fileName, const Guid& interfaceClass) const override;
   std::unique_ptr<SimChannel> Connect(const std::string& path, simsock::Hello* hello) override;
 };
+
+// Whether process `pid` has surely ended (false when it runs or that cannot be told).
+bool ProcessHasEnded(long pid);
 
 // The announce file at `path` when it is one we may trust: a regular file (no link, no pipe)
 // of at most simtcp::kMaxAnnounceSize bytes; on Unix also owned by us and hidden from others.

@@ -1,6 +1,7 @@
 // The TCP backend against a small server written here: the announce file format, framing,
 // exclusive open, both tokens, stale and malformed announce files, and peers that are not
-// the simulator. Every failing open must fail within the hello's time, never hang.
+// the simulator. Every failing open must fail within the hello's time, never hang. Runs on
+// Windows (under Wine) too; the checks of file kinds and modes are Unix only.
 #include "platform/LoopbackSocket.h"
 #include "platform/SimTcpPlatform.h"
 
@@ -11,16 +12,31 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <thread>
 
+#if defined(_WIN32)
+#include <process.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace kp {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
+// Announce files name the pid of a live server: the test's own. This one has surely ended.
+long OwnPid() {
+#if defined(_WIN32)
+  return _getpid();
+#else
+  return getpid();
+#endif
+}
+constexpr long kEndedPid = 999999999;
+
 const Guid kClass = {0x5B6638C7, 0xB7EA, 0x4BF3, {0x8A, 0x83, 0x3E, 0xAF, 0x32, 0x6C, 0x4F, 0x73}};
 
 simtcp::Token TokenOf(uint8_t seed) {
@@ -38,9 +54,14 @@ simsock::Hello TestHello(uint8_t status) {
   return h;
 }
 
-void WriteFile(const std::string& path, const std::string& text, mode_t mode = 0600) {
+// Group and others may read the file when `private` is false (Unix; no matter on Windows).
+void WriteFile(const std::string& path, const std::string& text, bool hidden = true) {
   std::ofstream(path, std::ios::binary) << text;
-  ::chmod(path.c_str(), mode);
+#if !defined(_WIN32)
+  ::chmod(path.c_str(), hidden ? 0600 : 0644);
+#else
+  (void)hidden;
+#endif
 }
 
 // How the server written here behaves towards each client.
@@ -153,13 +174,19 @@ class TcpTestServer {
 class SimTcpPlatformTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/kpr50-tcp-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir = pattern;
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("kpr50-tcp-test-" + std::to_string(std::random_device()()));
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    dir = folder.string();
   }
   void TearDown() override { std::filesystem::remove_all(dir); }
 
-  std::string AnnouncePath(int n) { return dir + "/" + simtcp::AnnounceName(kClass, 4242, n); }
+  std::string AnnouncePath(int n, long pid = OwnPid()) {
+    return Path(simtcp::AnnounceName(kClass, pid, n));
+  }
+  std::string Path(const std::string& name) {
+    return (std::filesystem::path(dir) / name).string();
+  }
 
   std::vector<std::string> List(SimTcpPlatform& p) {
     std::vector<std::string> paths;
@@ -191,7 +218,9 @@ class SimTcpPlatformTest : public ::testing::Test {
 
 TEST_F(SimTcpPlatformTest, RoundTripsWholeMessagesAndOpenIsExclusive) {
   TcpTestServer server(AnnouncePath(0));
-  WriteFile(dir + "/" + simsock::SocketName(kClass, 4242, 1), "not ours");
+  WriteFile(Path(simsock::SocketName(kClass, OwnPid(), 1)), "not ours");
+  // A simulator that has ended is not listed, even when something listens on its port.
+  TcpTestServer ended(AnnouncePath(2, kEndedPid));
   SimTcpPlatform p(dir);
   EXPECT_EQ(List(p), std::vector<std::string>{AnnouncePath(0)});
 
@@ -271,42 +300,52 @@ TEST_F(SimTcpPlatformTest, StaleMalformedAndForeignAnnounceFilesAreRefused) {
   const struct {
     const char* name;
     std::string text;
-    mode_t mode;
+    bool hidden;
   } cases[] = {
-      {"empty", "", 0600},
-      {"cut short", good.substr(0, good.size() - 2), 0600},
-      {"any address", replaced("127.0.0.1", "0.0.0.0"), 0600},
-      {"another host", replaced("127.0.0.1", "192.168.1.20"), 0600},
-      {"port zero", replaced("port " + std::to_string(live.port), "port 0"), 0600},
-      {"port too high", replaced("port " + std::to_string(live.port), "port 70000"), 0600},
-      {"port with sign", replaced("port ", "port +"), 0600},
-      {"token not hex", replaced("client-token ", "client-token zz"), 0600},
-      {"extra line", good + "more 1\n", 0600},
-      {"huge", good + std::string(4096, 'x'), 0600},
-      {"others may read it", good, 0644},
+      {"empty", "", true},
+      {"cut short", good.substr(0, good.size() - 2), true},
+      {"any address", replaced("127.0.0.1", "0.0.0.0"), true},
+      {"another host", replaced("127.0.0.1", "192.168.1.20"), true},
+      {"port zero", replaced("port " + std::to_string(live.port), "port 0"), true},
+      {"port too high", replaced("port " + std::to_string(live.port), "port 70000"), true},
+      {"port with sign", replaced("port ", "port +"), true},
+      {"token not hex", replaced("client-token ", "client-token zz"), true},
+      {"extra line", good + "more 1\n", true},
+      {"huge", good + std::string(4096, 'x'), true},
+#if !defined(_WIN32)
+      {"others may read it", good, false},
+#endif
   };
   SimTcpPlatform p(dir);
   for (const auto& c : cases) {
     const std::string path = AnnouncePath(1);
     std::filesystem::remove(path);
-    WriteFile(path, c.text, c.mode);
+    WriteFile(path, c.text, c.hidden);
     simtcp::Announce a;
     EXPECT_FALSE(ReadAnnounceFile(path, &a)) << c.name;
     EXPECT_EQ(p.CreateFileA(path.c_str()), kInvalidHandle) << c.name;
   }
   EXPECT_EQ(p.CreateFileA(AnnouncePath(0).c_str()), kInvalidHandle);  // stale
 
+  // A folder named like an announce file, and a name that is not there.
+  std::filesystem::create_directory(AnnouncePath(3));
+  for (int n : {3, 5}) EXPECT_EQ(p.CreateFileA(AnnouncePath(n).c_str()), kInvalidHandle) << n;
+}
+
+#if !defined(_WIN32)
+TEST_F(SimTcpPlatformTest, PipesAndLinksNamedLikeAnnounceFilesAreNeverFollowed) {
+  SimTcpPlatform p(dir);
   // Things that are not files at all, named like announce files: never followed, never waited on.
   ASSERT_EQ(::mkfifo(AnnouncePath(2).c_str(), 0600), 0);
-  std::filesystem::create_directory(AnnouncePath(3));
   TcpTestServer elsewhere(dir + "/elsewhere");
   std::filesystem::create_symlink(dir + "/elsewhere", AnnouncePath(4));
-  for (int n : {2, 3, 4, 5}) {
+  for (int n : {2, 4}) {
     const auto start = Clock::now();
     EXPECT_EQ(p.CreateFileA(AnnouncePath(n).c_str()), kInvalidHandle) << n;
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(1)) << n;
   }
 }
+#endif
 
 TEST(SimTcpProtocol, AnnounceAndHelloRoundTripStrictly) {
   simtcp::Announce a;
@@ -335,6 +374,24 @@ TEST(SimTcpProtocol, AnnounceAndHelloRoundTripStrictly) {
   EXPECT_FALSE(simtcp::DecodeClientHello(otherVersion, &t));
 }
 
+TEST(SimTcpProtocol, ServerPidIsReadFromTheFileNameOnly) {
+  const struct {
+    std::string name;
+    long pid;
+  } cases[] = {
+      {simtcp::AnnounceName(kClass, 4242, 3), 4242},
+      {"5B6638C7-B7EA-4BF3-8A83-3EAF326C4F73..3.port", 0},
+      {"5B6638C7-B7EA-4BF3-8A83-3EAF326C4F73.42x.3.port", 0},
+      {"5B6638C7-B7EA-4BF3-8A83-3EAF326C4F73.12345678901.3.port", 0},
+      {"5B6638C7-B7EA-4BF3-8A83-3EAF326C4F73.port", 0},
+      {"", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(simsock::DeviceFileServerPid(c.name), c.pid) << c.name;
+  EXPECT_FALSE(ProcessHasEnded(OwnPid()));
+  EXPECT_FALSE(ProcessHasEnded(0));  // cannot tell: listed
+  EXPECT_TRUE(ProcessHasEnded(kEndedPid));
+}
+
 TEST(SimTcpProtocol, FrameReaderTakesWholeMessagesFromAnySplit) {
   Bytes stream;
   const std::vector<Bytes> messages = {{}, {1}, Bytes(300, 7), Bytes(simsock::kMaxMessage, 9)};
@@ -360,6 +417,7 @@ TEST(SimTcpProtocol, FrameReaderTakesWholeMessagesFromAnySplit) {
   EXPECT_EQ(reader.Take(&m), simtcp::FrameReader::Next::TooLarge);
 }
 
+#if !defined(_WIN32)
 TEST(SimTcpProtocol, AnnounceFolderFollowsTheRuntimeFolder) {
   const char* old = std::getenv("XDG_RUNTIME_DIR");
   const std::string saved = old ? old : "";
@@ -371,6 +429,7 @@ TEST(SimTcpProtocol, AnnounceFolderFollowsTheRuntimeFolder) {
   EXPECT_TRUE(simtcp::AnnounceNameIsOfClass(simtcp::AnnounceName(kClass, 1, 0), kClass));
   EXPECT_FALSE(simtcp::AnnounceNameIsOfClass(simsock::SocketName(kClass, 1, 0), kClass));
 }
+#endif
 
 }  // namespace
 }  // namespace kp
