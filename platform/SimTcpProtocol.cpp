@@ -2,6 +2,7 @@
 
 #include "platform/SimSocketProtocol.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -134,8 +135,11 @@ bool AnnounceNameIsOfClass(const std::string& fileName, const Guid& interfaceCla
 
 std::vector<uint8_t> Frame(std::span<const uint8_t> message) {
   const size_t n = std::min(message.size(), simsock::kMaxMessage);
-  std::vector<uint8_t> frame{static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8)};
-  frame.insert(frame.end(), message.begin(), message.begin() + static_cast<std::ptrdiff_t>(n));
+  // Sized once: GCC 12 at -O3 misreads an insert after a two-byte start as out of bounds.
+  std::vector<uint8_t> frame(2 + n);
+  frame[0] = static_cast<uint8_t>(n);
+  frame[1] = static_cast<uint8_t>(n >> 8);
+  std::copy_n(message.begin(), n, frame.begin() + 2);
   return frame;
 }
 
