@@ -17,6 +17,8 @@ TChngPassDlg::TChngPassDlg(QWidget* owner) : QDialog(owner), ui(new Ui::TChngPas
     connect(box, &QLineEdit::textChanged, this, &TChngPassDlg::OldPassEditChange);
   }
   connect(ui->ChngPassBtn, &QPushButton::clicked, this, &QDialog::accept);
+  FitCaptions(this, {{ui->DescrLbl, {QString::fromUtf8(kForcedChangeHeading),
+                                     QString::fromUtf8(kChangeHeading)}}});
 }
 
 TChngPassDlg::~TChngPassDlg() { delete ui; }

@@ -12,6 +12,11 @@ namespace Ui {
 class TChngPassDlg;
 }
 
+// The headings the main window gives the dialog: a change the administrator's password forces,
+// and one the user asked for.
+inline constexpr const char* kForcedChangeHeading = "Wymagana zmiana hasła";
+inline constexpr const char* kChangeHeading = "Zmiana hasła Użytkownika";
+
 // Shortest password the rule accepts; the boxes take at most 20 characters.
 inline constexpr int kPasswordMinLength = 8;
 

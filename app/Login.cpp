@@ -14,6 +14,7 @@ TLoginDlg::TLoginDlg(QWidget* owner) : QDialog(owner), ui(new Ui::TLoginDlg) {
   ui->InfoLbl->setFont(DialogFont(true));
   MakePasswordBox(ui->PassEdit);
   connect(ui->LoginBtn, &QPushButton::clicked, this, &QDialog::accept);
+  FitCaptions(this);
 }
 
 TLoginDlg::~TLoginDlg() { delete ui; }

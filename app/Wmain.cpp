@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -104,6 +105,7 @@ TMainWin::TMainWin(kp::UsbPlatform& platform, QWidget* owner)
   connect(ui->ReadTagBtn, &QPushButton::clicked, this, &TMainWin::ReadTagBtnClick);
 
   ui->InfoLbl->setText(QString::fromUtf8(kInfoText));
+  FitStatusCaptions();
   // Polling starts here and nowhere else; the panel keeps its design-time state until the
   // first refresh.
   noxTimer->start();
@@ -114,8 +116,25 @@ TMainWin::~TMainWin() {
   delete ui;
 }
 
+// The status panel's texts at their widest: the largest numbers and the longest words; a UID
+// as every hex digit once (sixteen of them), a signature of the widest digit.
+void TMainWin::FitStatusCaptions() {
+  const QString uid = QStringLiteral("0123456789ABCDEF").left(2 * kp::kUidSize);
+  FitCaptions(this, {
+      {ui->PrgrLbl, {QString::fromUtf8(kNoProgrammerText),
+                     QStringLiteral("Programator KP-R50 Nr: 65535, Soft: 65535")}},
+      {ui->KeyLbl, {QString::fromUtf8(kTargetKeysText), QString::fromUtf8(kTemporaryKeysText),
+                    QString::fromUtf8(kNoKeysText)}},
+      {ui->SygnLbl, {QString(8, u'D'), QString::fromLatin1(kNoSignatureText)}},
+      {ui->PrUidLbl, {uid}},
+      {ui->RdUidLbl, {uid}},
+      {ui->LoginBtn, {QString::fromUtf8(kLoginText), QString::fromUtf8(kChangePasswordText)}},
+  });
+}
+
 void TMainWin::SetupForm() {
   MakeFixedDialog(this, MainWinFont(), Qt::Window);
+  setWindowIcon(QIcon(QStringLiteral(":/icons/kpnox-koder.svg")));
   ui->PrgrLbl->setFont(MainWinFont(16));
   ui->KeyLbl->setFont(MainWinFont(13, true));
   ui->SygnLbl->setFont(MainWinFont(13, true));

@@ -79,6 +79,7 @@ class TMainWin : public QWidget {
   void FormClose();
   // Fonts, input limits, hidden controls and the position: what the form file cannot say.
   void SetupForm();
+  void FitStatusCaptions();
   bool Connected() const { return programmer.winUsbHandle != kp::kInvalidHandle; }
   // Enabling a running timer leaves it running, so the interval is not restarted.
   void SetTimerEnabled(bool enabled);

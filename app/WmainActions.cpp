@@ -49,9 +49,6 @@ constexpr const char* kPasswordChangedText =
     "Hasło użytkownika zostało zmienione.\n\n      Użytkownik zalogowany.";
 constexpr const char* kCardErasedText = "Karta skasowana.";
 
-constexpr const char* kForcedChangeHeading = "Wymagana zmiana hasła";
-constexpr const char* kChangeHeading = "Zmiana hasła Użytkownika";
-
 // Wipes a buffer when its scope ends, however it ends.
 class WipeOnExit {
  public:

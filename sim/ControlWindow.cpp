@@ -4,6 +4,7 @@
 #include "sim/SimOptions.h"
 
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -51,6 +52,7 @@ ControlWindow::ControlWindow(SimRack& rack, ProgrammerSetup setup, QWidget* pare
     : QWidget(parent), rack_(rack), setup_(std::move(setup)) {
   setWindowTitle(QStringLiteral("Symulator programatora KP-R50"));
   setObjectName("SimControlWin");
+  setWindowIcon(QIcon(QStringLiteral(":/icons/kpr50-sim.svg")));
   setMinimumWidth(520);
   auto* column = new QVBoxLayout(this);
 

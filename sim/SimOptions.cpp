@@ -68,6 +68,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* options,
     const bool flag = !value;
     if ((name == "--help" || name == "-h") && flag) {
       o.help = true;
+    } else if (name == "--version" && flag) {
+      o.version = true;
     } else if (name == "--headless" && flag) {
       o.headless = true;
     } else if (name == "--unplugged" && flag) {
@@ -137,6 +139,7 @@ Options:
                          the card in each field (default empty: a blank DESFire card)
   --no-card              same as --card none
   --seed N               fixed seed for card UIDs and challenges
+  --version              print "kpr50-sim" and the version
   -h, --help             this text
 
 Headless commands, one per line; n is the programmer's number, 1 when left out:

@@ -21,6 +21,8 @@
 //   card n none | card n empty UID | card n prepared UID | card n foreign UID
 //   card n programmed UID dep D idx I
 //   error TEXT
+#include "cli/CommandLine.h"
+#include "cli/Display.h"
 #include "sim/ControlWindow.h"
 #include "sim/Headless.h"
 #include "sim/SignalQuit.h"
@@ -36,14 +38,6 @@
 #include <vector>
 
 namespace {
-
-bool HaveDisplay() {
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && value[0] != '\0') return true;
-  }
-  return false;
-}
 
 uint64_t RandomSeed() {
   std::random_device device;
@@ -64,19 +58,23 @@ int main(int argc, char* argv[]) {
     std::fputs(kp::SimHelpText().c_str(), stdout);
     return 0;
   }
+  if (options.version) {
+    std::printf("kpr50-sim %s\n", kp::ProgramVersion());
+    return 0;
+  }
   // A client or a reader of our output that goes away must not end us before the cleanup.
   std::signal(SIGPIPE, SIG_IGN);
   const uint64_t seed = options.seed ? *options.seed : RandomSeed();
   if (options.headless) return kp::RunHeadless(argc, argv, options, seed);
 
-  if (!HaveDisplay()) {
-    std::fputs("kpr50-sim: no display (DISPLAY is not set). Run it as\n"
-               "  xvfb-run -a kpr50-sim\n"
-               "or use kpr50-sim --headless.\n",
+  if (!kp::DisplayNamed()) {
+    std::fputs(kp::NoDisplayLine("kpr50-sim", "DISPLAY is not set; --headless needs none").c_str(),
                stderr);
-    return 2;
+    return 1;
   }
+  kp::DisplayGuard displayGuard("kpr50-sim");
   QApplication application(argc, argv);
+  displayGuard.Release();
   kp::SimRack rack(seed);
   int status = 0;
   {

@@ -10,15 +10,14 @@
 
 #include <QCheckBox>
 #include <QFile>
-#include <QFontInfo>
 #include <QGroupBox>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QStyle>
 #include <QTest>
 #include <QTimer>
 
@@ -210,69 +209,11 @@ class FormsTest : public QObject {
     QVERIFY(!flags.testFlag(Qt::WindowContextHelpButtonHint));
     QCOMPARE(window->font().family(), font.family());
     QCOMPARE(window->font().pixelSize(), font.pixelSize());
-  }
-
-  // With Debian's fonts-wine present the forms use the metric-compatible faces.
-  void windowsFontsAreRegistered() {
-    if (!QFile::exists(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf")) ||
-        !QFile::exists(QStringLiteral("/usr/share/wine/fonts/ms_sans_serif.ttf"))) {
-      QSKIP("fonts-wine is not installed");
-    }
-    QCOMPARE(QFontInfo(MainWinFont()).family(), QStringLiteral("MS Sans Serif"));
-    QCOMPARE(QFontInfo(DialogFont()).family(), QStringLiteral("Tahoma"));
-    QCOMPARE(QFontInfo(DialogFont(true)).bold(), true);
-    // The bitmap face has no larger or bold size Qt can use: those labels take Tahoma.
-    QCOMPARE(QFontInfo(MainWinFont(16)).family(), QStringLiteral("Tahoma"));
-    QCOMPARE(QFontInfo(MainWinFont(13, true)).family(), QStringLiteral("Tahoma"));
-  }
-
-  void captionsFit_data() {
-    QTest::addColumn<QString>("form");
-    QTest::newRow("MainWin") << "MainWin";
-    QTest::newRow("LoginDlg") << "LoginDlg";
-    QTest::newRow("ChngPassDlg") << "ChngPassDlg";
-  }
-
-  // Every caption fits its component, the status texts at their longest.
-  void captionsFit() {
-    QFETCH(QString, form);
-    QWidget* window = Form(form);
-    mainWin->findChild<QLabel*>(QStringLiteral("PrgrLbl"))
-        ->setText(QStringLiteral("Programator KP-R50 Nr: 65535, Soft: 65535"));
-    mainWin->findChild<QLabel*>(QStringLiteral("KeyLbl"))->setText(QStringLiteral("tymczasowe"));
-    mainWin->findChild<QLabel*>(QStringLiteral("SygnLbl"))->setText(QStringLiteral("DDDDDDDD"));
-    for (const char* uid : {"PrUidLbl", "RdUidLbl"}) {
-      mainWin->findChild<QLabel*>(QLatin1String(uid))->setText(QStringLiteral("04A100FF12345678"));
-    }
-    mainWin->findChild<QPushButton*>(QStringLiteral("LoginBtn"))->setText(QStringLiteral("Zmień hasło"));
-    change->DescrLbl()->setText(QStringLiteral("Zmiana hasła Użytkownika"));
-
-    QStringList clipped;
-    for (QLabel* label : window->findChildren<QLabel*>()) {
-      const QFontMetrics metrics(label->font());
-      const bool fits = label->wordWrap()
-                            ? label->heightForWidth(label->width()) <= label->height()
-                            : metrics.horizontalAdvance(label->text()) <= label->width() &&
-                                  metrics.height() <= label->height();
-      if (!fits) clipped << label->objectName();
-    }
-    for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
-      // A push button keeps a few pixels of frame on each side; a check box its indicator.
-      int needed = QFontMetrics(button->font()).horizontalAdvance(button->text());
-      if (qobject_cast<QCheckBox*>(button)) {
-        needed += button->style()->pixelMetric(QStyle::PM_IndicatorWidth) +
-                  button->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
-      } else {
-        needed += 2 * 4;
-      }
-      if (needed > button->width()) clipped << button->objectName();
-    }
-    for (QGroupBox* box : window->findChildren<QGroupBox*>()) {
-      if (QFontMetrics(box->font()).horizontalAdvance(box->title()) > box->width()) {
-        clipped << box->objectName();
-      }
-    }
-    QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(u',')));
+    // The application's drawing, compiled in; the dialogs take their owner's.
+    QVERIFY(QFile::exists(QStringLiteral(":/icons/kpnox-koder.svg")));
+    QCOMPARE(window->windowIcon().pixmap(32).toImage(),
+             QIcon(QStringLiteral(":/icons/kpnox-koder.svg")).pixmap(32).toImage());
+    QVERIFY(!window->windowIcon().pixmap(32).isNull());
   }
 
   void tabOrder_data() {

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -55,6 +56,12 @@ class WindowTest : public ::testing::Test {
   SimRack rack_{21};
   std::unique_ptr<ControlWindow> window_;
 };
+
+// The drawing the desktop entry shows, compiled in and rendered by Qt's SVG icon engine.
+TEST_F(WindowTest, CarriesTheSimulatorIcon) {
+  EXPECT_TRUE(QFile::exists(QStringLiteral(":/icons/kpr50-sim.svg")));
+  EXPECT_FALSE(window_->windowIcon().pixmap(32).isNull());
+}
 
 TEST_F(WindowTest, CardButtonsPlaceAndRemoveCardsShownWithTheirUid) {
   ASSERT_NE(Panel(1), nullptr);

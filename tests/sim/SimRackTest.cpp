@@ -62,6 +62,8 @@ TEST(SimOptions, EveryOptionIsTakenInBothSpellings) {
   EXPECT_EQ(o.setup.keys, KeyState::None);
   ASSERT_TRUE(ParseSimOptions({"--help"}, &o, &error));
   EXPECT_TRUE(o.help);
+  ASSERT_TRUE(ParseSimOptions({"--version"}, &o, &error));
+  EXPECT_TRUE(o.version);
 }
 
 TEST(SimOptions, AnythingElseIsRefusedWithAReason) {
@@ -74,6 +76,7 @@ TEST(SimOptions, AnythingElseIsRefusedWithAReason) {
       {"--card", "programmed:a:1"},  {"--card", "blank"},
       {"--seed", "-1"},              {"--headless=yes"},
       {"--bogus"},                   {"headless"},
+      {"--version=1"},
   };
   for (const auto& args : bad) {
     SCOPED_TRACE(args.front() + (args.size() > 1 ? " " + args[1] : ""));
