@@ -26,6 +26,11 @@ QLineEdit* TChngPassDlg::NewPass1Edit() const { return ui->NewPass1Edit; }
 QLineEdit* TChngPassDlg::NewPass2Edit() const { return ui->NewPass2Edit; }
 QLabel* TChngPassDlg::DescrLbl() const { return ui->DescrLbl; }
 
+void TChngPassDlg::showEvent(QShowEvent* event) {
+  ui->OldPassEdit->setFocus(Qt::OtherFocusReason);
+  QDialog::showEvent(event);
+}
+
 void TChngPassDlg::OldPassEditChange() {
   // Lengths count UTF-16 code units; the comparison is exact, case and blanks included.
   if (ui->OldPassEdit->text().size() < kPasswordMinLength ||

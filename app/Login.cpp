@@ -19,3 +19,8 @@ TLoginDlg::TLoginDlg(QWidget* owner) : QDialog(owner), ui(new Ui::TLoginDlg) {
 TLoginDlg::~TLoginDlg() { delete ui; }
 
 QLineEdit* TLoginDlg::PassEdit() const { return ui->PassEdit; }
+
+void TLoginDlg::showEvent(QShowEvent* event) {
+  ui->PassEdit->setFocus(Qt::OtherFocusReason);
+  QDialog::showEvent(event);
+}

@@ -326,6 +326,60 @@ class FormsTest : public QObject {
     dialog->hide();
   }
 
+  void focusOnEveryOpening_data() {
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<QString>("lastFocus");  // where the focus was when the dialog closed
+    QTest::addColumn<bool>("byButton");      // closed with its button, else by the frame
+    QTest::addColumn<QString>("focus");
+    QTest::newRow("LoginDlg after its button") << "LoginDlg" << "LoginBtn" << true << "PassEdit";
+    QTest::newRow("ChngPassDlg after its button")
+        << "ChngPassDlg" << "ChngPassBtn" << true << "OldPassEdit";
+    QTest::newRow("ChngPassDlg closed from the repeat box")
+        << "ChngPassDlg" << "NewPass2Edit" << false << "OldPassEdit";
+  }
+
+  // Open, leave the focus elsewhere and close, empty the boxes as the main window does, open
+  // again and type: the text lands in the first box.
+  void focusOnEveryOpening() {
+    QFETCH(QString, form);
+    QFETCH(QString, lastFocus);
+    QFETCH(bool, byButton);
+    QFETCH(QString, focus);
+    auto* dialog = qobject_cast<QDialog*>(Form(form));
+    const QString typed = QStringLiteral("koder2024");
+    QString focusOnOpening;
+    ModalCloser closer;
+    closer.Then([&](QWidget* window, kptest::ModalRecord& record) {
+      for (const char* name : {"OldPassEdit", "NewPass1Edit", "NewPass2Edit"}) {
+        if (auto* box = window->findChild<QLineEdit*>(QLatin1String(name))) {
+          kptest::TypeText(box, typed);
+        }
+      }
+      auto* last = window->findChild<QWidget*>(lastFocus);
+      if (byButton) {
+        QTest::mouseClick(last, Qt::LeftButton);
+        record.pressed = lastFocus;
+      } else {
+        last->setFocus();
+        record.pressed = QStringLiteral("close");
+        window->close();
+      }
+    });
+    closer.Then([&](QWidget* window, kptest::ModalRecord&) {
+      QWidget* focused = window->focusWidget();
+      focusOnOpening = focused != nullptr ? focused->objectName() : QString();
+      if (focused != nullptr) QTest::keyClicks(focused, typed);
+      window->close();
+    });
+    dialog->exec();
+    for (QLineEdit* box : dialog->findChildren<QLineEdit*>()) box->clear();
+    dialog->exec();
+    QCOMPARE(closer.Records().size(), 2);
+    QCOMPARE(closer.Records()[0].pressed, byButton ? lastFocus : QStringLiteral("close"));
+    QCOMPARE(focusOnOpening, focus);
+    QCOMPARE(dialog->findChild<QLineEdit*>(focus)->text(), typed);
+  }
+
   void digitBoxes_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("typed");
