@@ -2,6 +2,7 @@
 
 #include "AppFonts.h"
 #include "FormStyle.h"
+#include "MessageBox.h"
 #include "link/Tracecom.h"
 #include "ui_Wmain.h"
 
@@ -10,7 +11,6 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPalette>
 #include <QProgressBar>
 #include <QRegularExpression>
@@ -73,13 +73,6 @@ class TypingLimit : public QObject {
  private:
   int limit_;
 };
-
-// A modal box with one OK button; returns when the operator closes it.
-void ShowMessage(QWidget* owner, QMessageBox::Icon icon, const char* title, const char* text) {
-  QMessageBox box(icon, QString::fromLatin1(title), QString::fromUtf8(text), QMessageBox::Ok,
-                  owner);
-  box.exec();
-}
 
 }  // namespace
 
@@ -309,11 +302,13 @@ void TMainWin::UidToHex(const uint8_t* bytes, int count) {
 }
 
 void TMainWin::ShowError(const char* text) {
-  ShowMessage(this, QMessageBox::Critical, "Error", text);
+  ShowMessageBox(this, QMessageBox::Critical, QStringLiteral("Error"),
+                 QString::fromUtf8(text));
 }
 
 void TMainWin::ShowInfo(const char* text) {
-  ShowMessage(this, QMessageBox::Information, "Information", text);
+  ShowMessageBox(this, QMessageBox::Information, QStringLiteral("Information"),
+                 QString::fromUtf8(text));
 }
 
 void TMainWin::ShowNoConnection() { ShowError(kNoConnectionText); }

@@ -3,6 +3,7 @@
 // Each action runs with polling off and ends with a full refresh of the panel.
 #include "app/Wmain.h"
 
+#include "app/BusyCursor.h"
 #include "app/Chngpass.h"
 #include "app/Login.h"
 #include "app/PasswordText.h"
@@ -66,7 +67,8 @@ class WipeOnExit {
 };
 
 // Polling off for the whole action; the panel refreshed and polling back on however the
-// action ends.
+// action ends. The wait cursor shows from the click to the end, except while a dialog or a
+// message box waits for the operator.
 class ActionFrame {
  public:
   explicit ActionFrame(TMainWin& window) : window_(window) { window_.SuspendPolling(); }
@@ -81,6 +83,7 @@ class ActionFrame {
   ActionFrame& operator=(const ActionFrame&) = delete;
 
  private:
+  const BusyCursor busy_;
   TMainWin& window_;
 };
 
@@ -115,6 +118,12 @@ class TakenPassword {
   QLineEdit* box_;
   QString text_;
 };
+
+// A dialog shown modally while the operator types; true on OK.
+bool ExecWithoutBusyCursor(QDialog* dialog) {
+  const IdleCursorWhileModal idle;
+  return dialog->exec() == QDialog::Accepted;
+}
 
 // The key of a password typed in a box: the 8-bit text lives only during the derivation.
 void DeriveKeyOf(const QString& password, const char* identity, uint8_t key[kp::kKeySize]) {
@@ -215,7 +224,7 @@ void TMainWin::ReadTagBtnClick() {
 // --- dialog steps ---
 
 bool TMainWin::AskLoginKey(uint8_t key[kp::kKeySize]) {
-  const bool ok = LoginDlg->exec() == QDialog::Accepted;
+  const bool ok = ExecWithoutBusyCursor(LoginDlg);
   TakenPassword password(LoginDlg->PassEdit());
   if (ok) DeriveKeyOf(password.Text(), userIdentity, key);
   password.Release();
@@ -226,7 +235,7 @@ bool TMainWin::AskPasswordChange(uint8_t oldKey[kp::kKeySize], uint8_t newKey[kp
   const bool forced = (programmer.statusWord & kp::kStatusAdminPassword) != 0;
   ChngPassDlg->DescrLbl()->setText(
       QString::fromUtf8(forced ? kForcedChangeHeading : kChangeHeading));
-  const bool ok = ChngPassDlg->exec() == QDialog::Accepted;
+  const bool ok = ExecWithoutBusyCursor(ChngPassDlg);
   TakenPassword oldPassword(ChngPassDlg->OldPassEdit());
   TakenPassword newPassword(ChngPassDlg->NewPass1Edit());
   TakenPassword repeated(ChngPassDlg->NewPass2Edit());
