@@ -11,6 +11,7 @@ TChngPassDlg::TChngPassDlg(QWidget* owner) : QDialog(owner), ui(new Ui::TChngPas
   setObjectName(QStringLiteral("ChngPassDlg"));
   ui->setupUi(this);
   MakeFixedDialog(this, DialogFont());
+  NameBoxesByTheirLabels(this);
   ui->DescrLbl->setFont(DialogFont(true));
   for (QLineEdit* box : {ui->OldPassEdit, ui->NewPass1Edit, ui->NewPass2Edit}) {
     MakePasswordBox(box);

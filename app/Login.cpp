@@ -13,6 +13,7 @@ TLoginDlg::TLoginDlg(QWidget* owner) : QDialog(owner), ui(new Ui::TLoginDlg) {
   MakeFixedDialog(this, DialogFont());
   ui->InfoLbl->setFont(DialogFont(true));
   MakePasswordBox(ui->PassEdit);
+  NameBoxesByTheirLabels(this);
   connect(ui->LoginBtn, &QPushButton::clicked, this, &QDialog::accept);
 }
 

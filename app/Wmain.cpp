@@ -109,6 +109,7 @@ TMainWin::~TMainWin() {
 
 void TMainWin::SetupForm() {
   MakeFixedDialog(this, MainWinFont(), Qt::Window);
+  NameBoxesByTheirLabels(this);
   ui->PrgrLbl->setFont(MainWinFont(16));
   ui->KeyLbl->setFont(MainWinFont(13, true));
   ui->SygnLbl->setFont(MainWinFont(13, true));

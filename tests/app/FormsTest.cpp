@@ -8,6 +8,7 @@
 #include "Wmain.h"
 #include "platform/VirtualBus.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QFile>
 #include <QFontInfo>
@@ -22,6 +23,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 using kptest::Caption;
@@ -378,6 +380,51 @@ class FormsTest : public QObject {
     QCOMPARE(closer.Records()[0].pressed, byButton ? lastFocus : QStringLiteral("close"));
     QCOMPARE(focusOnOpening, focus);
     QCOMPARE(dialog->findChild<QLineEdit*>(focus)->text(), typed);
+  }
+
+  void screenReaderNames_data() {
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::newRow("MainWin") << "MainWin"
+                             << QStringList{"PrDepEdit=Wydział", "PrIdxEdit=Index",
+                                            "RdDepEdit=Wydział", "RdIdxEdit=Index"};
+    QTest::newRow("LoginDlg") << "LoginDlg" << QStringList{"PassEdit=Hasło"};
+    QTest::newRow("ChngPassDlg") << "ChngPassDlg"
+                                 << QStringList{"NewPass1Edit=Nowe Hasło", "NewPass2Edit=Powtórz",
+                                                "OldPassEdit=Stare Hasło"};
+  }
+
+  // Walks every control an operator can reach: each has a name a screen reader speaks, and
+  // each edit box has the label on its left as its buddy and is named after it.
+  void screenReaderNames() {
+    QFETCH(QString, form);
+    QFETCH(QStringList, boxes);
+    QStringList nameless;
+    QStringList unlabelled;
+    QStringList heard;
+    const QList<QLabel*> labels = Form(form)->findChildren<QLabel*>();
+    for (QWidget* widget : Form(form)->findChildren<QWidget*>()) {
+      // The dialogs are the main window's children, but windows of their own.
+      if (widget->window() != Form(form)) continue;
+      if (widget->isHidden() || widget->focusPolicy() == Qt::NoFocus) continue;
+      QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+      const QString name = accessible ? accessible->text(QAccessible::Name) : QString();
+      if (name.isEmpty()) nameless << widget->objectName();
+      if (!qobject_cast<QLineEdit*>(widget)) continue;
+      heard << widget->objectName() + u'=' + name;
+      const auto labelOnTheLeft = [widget](const QLabel* label) {
+        return label->buddy() == widget && label->geometry().right() < widget->x() &&
+               label->geometry().top() < widget->geometry().bottom() &&
+               label->geometry().bottom() > widget->geometry().top();
+      };
+      if (std::none_of(labels.begin(), labels.end(), labelOnTheLeft)) {
+        unlabelled << widget->objectName();
+      }
+    }
+    QVERIFY2(nameless.isEmpty(), qPrintable(nameless.join(u',')));
+    QVERIFY2(unlabelled.isEmpty(), qPrintable(unlabelled.join(u',')));
+    heard.sort();
+    QCOMPARE(heard, boxes);
   }
 
   void digitBoxes_data() {
