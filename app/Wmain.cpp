@@ -20,7 +20,7 @@
 #include <cstdio>
 #include <optional>
 
-int32_t lastShownStatus = 0x8000;
+int32_t lastShownStatus = kStartShownStatus;
 bool twoProgrammersArmed = true;
 
 TMainWin* MainWin = nullptr;

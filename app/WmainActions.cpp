@@ -125,13 +125,6 @@ bool ExecWithoutBusyCursor(QDialog* dialog) {
   return dialog->exec() == QDialog::Accepted;
 }
 
-// The key of a password typed in a box: the 8-bit text lives only during the derivation.
-void DeriveKeyOf(const QString& password, const char* identity, uint8_t key[kp::kKeySize]) {
-  std::string text = kp::PasswordTo8Bit(password);
-  const WipeOnExit wipeText(text.data(), text.size());
-  TMainWin::DerivePasswordKey(identity, text.c_str(), key);
-}
-
 QString TextOf(const std::string& text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -141,29 +134,6 @@ int32_t IntegerOf(const QString& text) {
   bool ok = false;
   const int value = text.toInt(&ok);
   return ok ? value : 0;
-}
-
-// The common end of the three card wrappers: the result code, or the dropped connection.
-template <typename CardOperation>
-bool RunCardOperation(TMainWin& window, CardOperation operation, uint8_t uid[kp::kUidSize]) {
-  int32_t result = kp::kCardOk;
-  bool linkFailed = false;
-  try {
-    result = operation();
-  } catch (...) {
-    linkFailed = true;
-  }
-  if (linkFailed) {
-    window.DropConnection();
-    window.ShowNoConnection();
-    return false;
-  }
-  if (result != kp::kCardOk) {
-    window.ShowError(kp::CardResultText(result));
-    return false;
-  }
-  std::memcpy(uid, window.Programmer().cardInfo.uid, kp::kUidSize);
-  return true;
 }
 
 }  // namespace
@@ -247,6 +217,13 @@ bool TMainWin::AskPasswordChange(uint8_t oldKey[kp::kKeySize], uint8_t newKey[kp
   newPassword.Release();
   repeated.Release();
   return ok;
+}
+
+void TMainWin::DeriveKeyOf(const QString& password, const char* identity,
+                           uint8_t key[kp::kKeySize]) {
+  std::string text = kp::PasswordTo8Bit(password);
+  const WipeOnExit wipeText(text.data(), text.size());
+  DerivePasswordKey(identity, text.c_str(), key);
 }
 
 void TMainWin::DerivePasswordKey(const char* identity, const char* password,
@@ -383,18 +360,39 @@ void TMainWin::DoChangePassword() {
 
 // --- card wrappers ---
 
+template <typename CardOperation>
+bool TMainWin::RunCardOperation(CardOperation operation, uint8_t uid[kp::kUidSize]) {
+  int32_t result = kp::kCardOk;
+  bool linkFailed = false;
+  try {
+    result = operation();
+  } catch (...) {
+    linkFailed = true;
+  }
+  if (linkFailed) {
+    DropConnection();
+    ShowNoConnection();
+    return false;
+  }
+  if (result != kp::kCardOk) {
+    ShowError(kp::CardResultText(result));
+    return false;
+  }
+  std::memcpy(uid, programmer.cardInfo.uid, kp::kUidSize);
+  return true;
+}
+
 bool TMainWin::DoErase(uint8_t uid[kp::kUidSize]) {
   if (!CheckCardReady()) return false;
-  return RunCardOperation(*this, [this] { return programmer.EraseCard(); }, uid);
+  return RunCardOperation([this] { return programmer.EraseCard(); }, uid);
 }
 
 bool TMainWin::DoProgram(int32_t department, int32_t index, uint8_t uid[kp::kUidSize]) {
   if (!CheckCardReady()) return false;
-  return RunCardOperation(
-      *this, [&] { return programmer.ProgramCard(department, index); }, uid);
+  return RunCardOperation([&] { return programmer.ProgramCard(department, index); }, uid);
 }
 
 bool TMainWin::DoRead(int32_t* department, int32_t* index, uint8_t uid[kp::kUidSize]) {
   if (!CheckCardReady()) return false;
-  return RunCardOperation(*this, [&] { return programmer.ReadCard(department, index); }, uid);
+  return RunCardOperation([&] { return programmer.ReadCard(department, index); }, uid);
 }

@@ -72,7 +72,7 @@ class PollingTest : public QObject {
 
   void init() {
     // Process-wide state of the main window's unit, as at start-up.
-    lastShownStatus = 0x8000;
+    lastShownStatus = kStartShownStatus;
     twoProgrammersArmed = true;
     fw = std::make_unique<kp::VirtualKpR50>(1);
     fw2 = std::make_unique<kp::VirtualKpR50>(2);
@@ -100,7 +100,7 @@ class PollingTest : public QObject {
     QVERIFY(!Widget("KeyLbl")->isHidden());
     QVERIFY(!Widget("SygnLbl")->isHidden());
     QCOMPARE(ControlsNot(true), QStringList());
-    QCOMPARE(lastShownStatus, 0x8000);
+    QCOMPARE(lastShownStatus, kStartShownStatus);
     QVERIFY(twoProgrammersArmed);
     QVERIFY(win->NoxTimer()->isActive());
   }
@@ -298,7 +298,7 @@ class PollingTest : public QObject {
     QVERIFY(fw->Commands().empty());
     QVERIFY(fw2->Commands().empty());
     QCOMPARE(Text("PrgrLbl"), QString());  // that tick does not refresh
-    QCOMPARE(lastShownStatus, 0x8000);
+    QCOMPARE(lastShownStatus, kStartShownStatus);
 
     win->NoxTimerTimer();
     win->NoxTimerTimer();

@@ -23,7 +23,7 @@ class WindowOnSim {
  public:
   explicit WindowOnSim(const RuntimeFolder& runtime) {
     // Process-wide state of the main window's unit, as at start-up.
-    lastShownStatus = 0x8000;
+    lastShownStatus = kStartShownStatus;
     twoProgrammersArmed = true;
     platform.Add(std::make_unique<kp::SimSocketPlatform>(runtime.SocketFolder().toStdString()));
     win = std::make_unique<TMainWin>(platform);
