@@ -5,7 +5,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QFile>
-#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
@@ -30,18 +29,16 @@ class TranslationTest : public QObject {
     QTest::newRow("resource first") << files << QString::fromLatin1(kQtTranslationResource);
     QTest::newRow("Qt's folder without the resource")
         << QStringList{QStringLiteral(":/i18n/none.qm"), files.last()} << files.last();
-    QTest::newRow("nowhere") << QStringList{QStringLiteral(":/i18n/none.qm")} << QString();
   }
 
   void whereFound() {
     QFETCH(QStringList, files);
     QFETCH(QString, taken);
-    if (!taken.isEmpty() && !QFile::exists(taken)) QSKIP("qt6-translations-l10n is not installed");
-    QCOMPARE(QtTranslationFiles().last(),
-             QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_pl.qm"));
+    // The build took the file from qt6-translations-l10n, so Qt's folder holds it too.
+    QVERIFY2(QFile::exists(taken), qPrintable(taken));
     QTranslator translator;
     QCOMPARE(LoadQtTranslation(translator, files), taken);
-    QCOMPARE(translator.isEmpty(), taken.isEmpty());
+    QVERIFY(!translator.isEmpty());
   }
 
   // The menu an operator gets with the right mouse button in any edit box.
