@@ -119,7 +119,7 @@ class TakenPassword {
   QString text_;
 };
 
-// A dialog shown modally while the operator types; true on OK.
+// Shows a dialog modally, the wait cursor lifted while the operator types; true on OK.
 bool ExecWithoutBusyCursor(QDialog* dialog) {
   const IdleCursorWhileModal idle;
   return dialog->exec() == QDialog::Accepted;
