@@ -36,6 +36,10 @@ class TChngPassDlg : public QDialog {
   // The password rule; runs after every change of any of the three boxes, typed or set.
   void OldPassEditChange();
 
+ protected:
+  // Every showing starts in the old-password box, wherever the focus was when it last closed.
+  void showEvent(QShowEvent* event) override;
+
  private:
   Ui::TChngPassDlg* ui;
 };

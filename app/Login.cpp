@@ -13,6 +13,7 @@ TLoginDlg::TLoginDlg(QWidget* owner) : QDialog(owner), ui(new Ui::TLoginDlg) {
   MakeFixedDialog(this, DialogFont());
   ui->InfoLbl->setFont(DialogFont(true));
   MakePasswordBox(ui->PassEdit);
+  NameBoxesByTheirLabels(this);
   connect(ui->LoginBtn, &QPushButton::clicked, this, &QDialog::accept);
   FitCaptions(this);
 }
@@ -20,3 +21,8 @@ TLoginDlg::TLoginDlg(QWidget* owner) : QDialog(owner), ui(new Ui::TLoginDlg) {
 TLoginDlg::~TLoginDlg() { delete ui; }
 
 QLineEdit* TLoginDlg::PassEdit() const { return ui->PassEdit; }
+
+void TLoginDlg::showEvent(QShowEvent* event) {
+  ui->PassEdit->setFocus(Qt::OtherFocusReason);
+  QDialog::showEvent(event);
+}

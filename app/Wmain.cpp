@@ -2,6 +2,7 @@
 
 #include "AppFonts.h"
 #include "FormStyle.h"
+#include "MessageBox.h"
 #include "link/Tracecom.h"
 #include "ui_Wmain.h"
 
@@ -11,7 +12,6 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPalette>
 #include <QProgressBar>
 #include <QRegularExpression>
@@ -21,7 +21,7 @@
 #include <cstdio>
 #include <optional>
 
-int32_t lastShownStatus = 0x8000;
+int32_t lastShownStatus = kStartShownStatus;
 bool twoProgrammersArmed = true;
 
 TMainWin* MainWin = nullptr;
@@ -74,13 +74,6 @@ class TypingLimit : public QObject {
  private:
   int limit_;
 };
-
-// A modal box with one OK button; returns when the operator closes it.
-void ShowMessage(QWidget* owner, QMessageBox::Icon icon, const char* title, const char* text) {
-  QMessageBox box(icon, QString::fromLatin1(title), QString::fromUtf8(text), QMessageBox::Ok,
-                  owner);
-  box.exec();
-}
 
 }  // namespace
 
@@ -135,6 +128,7 @@ void TMainWin::FitStatusCaptions() {
 void TMainWin::SetupForm() {
   MakeFixedDialog(this, MainWinFont(), Qt::Window);
   setWindowIcon(QIcon(QStringLiteral(":/icons/kpnox-koder.svg")));
+  NameBoxesByTheirLabels(this);
   ui->PrgrLbl->setFont(MainWinFont(16));
   ui->KeyLbl->setFont(MainWinFont(13, true));
   ui->SygnLbl->setFont(MainWinFont(13, true));
@@ -328,11 +322,13 @@ void TMainWin::UidToHex(const uint8_t* bytes, int count) {
 }
 
 void TMainWin::ShowError(const char* text) {
-  ShowMessage(this, QMessageBox::Critical, "Error", text);
+  ShowMessageBox(this, QMessageBox::Critical, QStringLiteral("Error"),
+                 QString::fromUtf8(text));
 }
 
 void TMainWin::ShowInfo(const char* text) {
-  ShowMessage(this, QMessageBox::Information, "Information", text);
+  ShowMessageBox(this, QMessageBox::Information, QStringLiteral("Information"),
+                 QString::fromUtf8(text));
 }
 
 void TMainWin::ShowNoConnection() { ShowError(kNoConnectionText); }

@@ -32,6 +32,15 @@ std::optional<QString> LogTextOf(const std::string& line) {
   if (what == "unplugged") return QStringLiteral("Programator %1 odłączony").arg(n);
   if (what == "added") return QStringLiteral("Dodano programator %1").arg(n);
   if (what == "removed") return QStringLiteral("Usunięto programator %1").arg(n);
+  if (what == "stalled") {
+    return detail.isEmpty()
+               ? QStringLiteral("Programator %1 przestał odpowiadać").arg(n)
+               : QStringLiteral("Programator %1 przestał odpowiadać na %2 ms").arg(n, detail);
+  }
+  if (what == "resumed") return QStringLiteral("Programator %1 znów odpowiada").arg(n);
+  if (what == "delay") {
+    return QStringLiteral("Programator %1 odpowiada z opóźnieniem %2 ms").arg(n, detail);
+  }
   if (what == "error") {
     return QStringLiteral("Błąd: %1").arg(QString::fromStdString(line.substr(6)));
   }

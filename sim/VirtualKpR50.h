@@ -161,7 +161,9 @@ class VirtualKpR50 {
 
   // Test knobs.
   void StaySilent(bool silent) { silent_ = silent; }
+  bool Silent() const { return silent_; }
   void AnswerLate(uint64_t delayMs) { delayMs_ = delayMs; }
+  uint64_t LateMs() const { return delayMs_; }
   void AnswerTwice(bool twice) { twice_ = twice; }
   void AnswerWrongLength(bool wrong) { wrongLength_ = wrong; }
   void SendGarbage(bool garbage) { garbage_ = garbage; }

@@ -20,6 +20,7 @@
 //   login n yes|no
 //   card n none | card n empty UID | card n prepared UID | card n foreign UID
 //   card n programmed UID dep D idx I
+//   stalled n [MS] | resumed n | delay n MS
 //   error TEXT
 #include "cli/CommandLine.h"
 #include "cli/Display.h"

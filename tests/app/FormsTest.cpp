@@ -8,6 +8,7 @@
 #include "Wmain.h"
 #include "platform/VirtualBus.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QFile>
 #include <QGroupBox>
@@ -21,6 +22,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 using kptest::Caption;
@@ -265,6 +267,105 @@ class FormsTest : public QObject {
     QTRY_VERIFY(dialog->focusWidget() != nullptr);
     QCOMPARE(dialog->focusWidget()->objectName(), focus);
     dialog->hide();
+  }
+
+  void focusOnEveryOpening_data() {
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<QString>("lastFocus");  // where the focus was when the dialog closed
+    QTest::addColumn<bool>("byButton");      // closed with its button, else by the frame
+    QTest::addColumn<QString>("focus");
+    QTest::newRow("LoginDlg after its button") << "LoginDlg" << "LoginBtn" << true << "PassEdit";
+    QTest::newRow("ChngPassDlg after its button")
+        << "ChngPassDlg" << "ChngPassBtn" << true << "OldPassEdit";
+    QTest::newRow("ChngPassDlg closed from the repeat box")
+        << "ChngPassDlg" << "NewPass2Edit" << false << "OldPassEdit";
+  }
+
+  // Open, leave the focus elsewhere and close, empty the boxes as the main window does, open
+  // again and type: the text lands in the first box.
+  void focusOnEveryOpening() {
+    QFETCH(QString, form);
+    QFETCH(QString, lastFocus);
+    QFETCH(bool, byButton);
+    QFETCH(QString, focus);
+    auto* dialog = qobject_cast<QDialog*>(Form(form));
+    const QString typed = QStringLiteral("koder2024");
+    QString focusOnOpening;
+    ModalCloser closer;
+    closer.Then([&](QWidget* window, kptest::ModalRecord& record) {
+      for (const char* name : {"OldPassEdit", "NewPass1Edit", "NewPass2Edit"}) {
+        if (auto* box = window->findChild<QLineEdit*>(QLatin1String(name))) {
+          kptest::TypeText(box, typed);
+        }
+      }
+      auto* last = window->findChild<QWidget*>(lastFocus);
+      if (byButton) {
+        QTest::mouseClick(last, Qt::LeftButton);
+        record.pressed = lastFocus;
+      } else {
+        last->setFocus();
+        record.pressed = QStringLiteral("close");
+        window->close();
+      }
+    });
+    closer.Then([&](QWidget* window, kptest::ModalRecord&) {
+      QWidget* focused = window->focusWidget();
+      focusOnOpening = focused != nullptr ? focused->objectName() : QString();
+      if (focused != nullptr) QTest::keyClicks(focused, typed);
+      window->close();
+    });
+    dialog->exec();
+    for (QLineEdit* box : dialog->findChildren<QLineEdit*>()) box->clear();
+    dialog->exec();
+    QCOMPARE(closer.Records().size(), 2);
+    QCOMPARE(closer.Records()[0].pressed, byButton ? lastFocus : QStringLiteral("close"));
+    QCOMPARE(focusOnOpening, focus);
+    QCOMPARE(dialog->findChild<QLineEdit*>(focus)->text(), typed);
+  }
+
+  void screenReaderNames_data() {
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::newRow("MainWin") << "MainWin"
+                             << QStringList{"PrDepEdit=Wydział", "PrIdxEdit=Index",
+                                            "RdDepEdit=Wydział", "RdIdxEdit=Index"};
+    QTest::newRow("LoginDlg") << "LoginDlg" << QStringList{"PassEdit=Hasło"};
+    QTest::newRow("ChngPassDlg") << "ChngPassDlg"
+                                 << QStringList{"NewPass1Edit=Nowe Hasło", "NewPass2Edit=Powtórz",
+                                                "OldPassEdit=Stare Hasło"};
+  }
+
+  // Walks every control an operator can reach: each has a name a screen reader speaks, and
+  // each edit box has the label on its left as its buddy and is named after it.
+  void screenReaderNames() {
+    QFETCH(QString, form);
+    QFETCH(QStringList, boxes);
+    QStringList nameless;
+    QStringList unlabelled;
+    QStringList heard;
+    const QList<QLabel*> labels = Form(form)->findChildren<QLabel*>();
+    for (QWidget* widget : Form(form)->findChildren<QWidget*>()) {
+      // The dialogs are the main window's children, but windows of their own.
+      if (widget->window() != Form(form)) continue;
+      if (widget->isHidden() || widget->focusPolicy() == Qt::NoFocus) continue;
+      QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+      const QString name = accessible ? accessible->text(QAccessible::Name) : QString();
+      if (name.isEmpty()) nameless << widget->objectName();
+      if (!qobject_cast<QLineEdit*>(widget)) continue;
+      heard << widget->objectName() + u'=' + name;
+      const auto labelOnTheLeft = [widget](const QLabel* label) {
+        return label->buddy() == widget && label->geometry().right() < widget->x() &&
+               label->geometry().top() < widget->geometry().bottom() &&
+               label->geometry().bottom() > widget->geometry().top();
+      };
+      if (std::none_of(labels.begin(), labels.end(), labelOnTheLeft)) {
+        unlabelled << widget->objectName();
+      }
+    }
+    QVERIFY2(nameless.isEmpty(), qPrintable(nameless.join(u',')));
+    QVERIFY2(unlabelled.isEmpty(), qPrintable(unlabelled.join(u',')));
+    heard.sort();
+    QCOMPARE(heard, boxes);
   }
 
   void digitBoxes_data() {

@@ -2,11 +2,13 @@
 // unplugging, the second-programmer message, when the status panel is refreshed and what it
 // shows, and how ticks, actions and the Start/Stop button share the timer. Ticks are driven
 // by calling NoxTimerTimer() directly.
+#include "ActionRig.h"  // the messages of the operator actions
 #include "AppFonts.h"
 #include "FormTestSupport.h"
 #include "ModalCloser.h"
 #include "Wmain.h"
 #include "platform/VirtualBus.h"
+#include "programmer/KpR50.h"
 #include "sim/VirtualKpR50.h"
 
 #include <QApplication>
@@ -18,6 +20,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <utility>
 
 using kptest::ModalCloser;
 
@@ -69,7 +72,7 @@ class PollingTest : public QObject {
 
   void init() {
     // Process-wide state of the main window's unit, as at start-up.
-    lastShownStatus = 0x8000;
+    lastShownStatus = kStartShownStatus;
     twoProgrammersArmed = true;
     fw = std::make_unique<kp::VirtualKpR50>(1);
     fw2 = std::make_unique<kp::VirtualKpR50>(2);
@@ -97,7 +100,7 @@ class PollingTest : public QObject {
     QVERIFY(!Widget("KeyLbl")->isHidden());
     QVERIFY(!Widget("SygnLbl")->isHidden());
     QCOMPARE(ControlsNot(true), QStringList());
-    QCOMPARE(lastShownStatus, 0x8000);
+    QCOMPARE(lastShownStatus, kStartShownStatus);
     QVERIFY(twoProgrammersArmed);
     QVERIFY(win->NoxTimer()->isActive());
   }
@@ -295,7 +298,7 @@ class PollingTest : public QObject {
     QVERIFY(fw->Commands().empty());
     QVERIFY(fw2->Commands().empty());
     QCOMPARE(Text("PrgrLbl"), QString());  // that tick does not refresh
-    QCOMPARE(lastShownStatus, 0x8000);
+    QCOMPARE(lastShownStatus, kStartShownStatus);
 
     win->NoxTimerTimer();
     win->NoxTimerTimer();
@@ -508,6 +511,53 @@ class PollingTest : public QObject {
     QCOMPARE(int(box.icon), icon);
     QCOMPARE(box.buttons, QStringList{QStringLiteral("OK")});
     QCOMPARE(box.pressed, QStringLiteral("OK"));
+  }
+
+  void messageLinesKept_data() {
+    QTest::addColumn<QString>("text");
+    using namespace kptest;
+    const std::pair<const char*, const char*> messages[] = {
+        {"no keys", kNoKeys},
+        {"no user password", kNoUserPassword},
+        {"forced change", kForcedChange},
+        {"reconnected", kReconnected},
+        {"password changed", kPasswordChanged},
+        {"no connection", kNoConnection},
+        {"two programmers", kTwoProgrammers},
+        {"login refused", kLoginRefused},
+        {"not logged in", kNotLoggedIn},
+        {"logged in", kLoggedIn},
+        {"old password refused", kOldPasswordRefused},
+        {"change refused", kChangeRefused},
+        {"new password refused", kNewPasswordRefused},
+        {"card erased", kCardErased}};
+    for (const auto& [name, text] : messages) QTest::newRow(name) << QString::fromUtf8(text);
+    for (int32_t code = 1; code <= 9; ++code) {
+      QTest::addRow("card result %d", int{code}) << QString::fromUtf8(kp::CardResultText(code));
+    }
+  }
+
+  // A box breaks its text where the text breaks and nowhere else, and fits on the screen.
+  void messageLinesKept() {
+    QFETCH(QString, text);
+    win->show();
+    QStringList lines;
+    QRect screen;
+    QRect shown;
+    ModalCloser closer;
+    closer.Then([&](QWidget* window, kptest::ModalRecord& record) {
+      if (auto* label = window->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        lines = kptest::LaidOutLines(label);
+      }
+      screen = window->screen()->availableGeometry();
+      shown = window->frameGeometry();
+      ModalCloser::OkAnswer()(window, record);
+    });
+    win->ShowError(text.toUtf8().constData());
+    win->hide();
+    QCOMPARE(closer.Records().size(), 1);
+    QCOMPARE(lines, text.split(u'\n'));
+    QVERIFY2(shown.width() <= screen.width(), qPrintable(QString::number(shown.width())));
   }
 };
 
