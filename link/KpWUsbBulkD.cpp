@@ -107,6 +107,9 @@ int32_t KpWUsbBulkD::Exchange(uint8_t command, uint32_t length, const uint8_t* p
   const uint8_t replyCode = command | kReplyBit;
   for (int attempt = 0; attempt < 2; ++attempt) {
     SendFrame(command, length, payload);
+    // A pipe that could not be drained got no request, and what it holds is stale: waiting
+    // on it could only take an old reply for the answer.
+    if (!inDrained && length <= kMaxRequestPayload) continue;
     const int32_t r = ReceiveReply(replyCode, expected, destination);
     if (r != 0) return r;
   }

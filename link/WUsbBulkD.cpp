@@ -145,9 +145,11 @@ bool WUsbBulkD::QueryDevice() {
     return false;
   }
   if (got > kSerialDescriptorMax) got = kSerialDescriptorMax;
+  // The 16-bit zero after the bytes transferred completes an odd last byte into a UTF-16
+  // unit of its own: 05 03 31 00 32 reads as "12".
   text[got] = 0;
   text[got + 1] = 0;
-  serialNumber = got > 2 ? ParseSerialNumber(text + 2, got - 2) : 0;
+  serialNumber = got > 2 ? ParseSerialNumber(text + 2, got - 2 + got % 2) : 0;
 
   InterfaceDescriptor interface;
   if (!platform_.WinUsb_QueryInterfaceSettings(winUsbHandle, 0, &interface)) return false;
@@ -183,13 +185,9 @@ void WUsbBulkD::SetPipeTimeout(uint32_t milliseconds) {
 
 bool WUsbBulkD::WriteBulk(int32_t length, const uint8_t* bytes) {
   if (!isOpen) throw WUsbErr{wusb::kNotOpen, 0};
-  if (!inDrained) {
-    // Whatever an earlier connection left in the IN pipe must not pass for a reply.
-    uint8_t scratch[kDrainBufferSize];
-    while (ReadBulk(kDrainBufferSize, scratch) != 0) {
-    }
-    inDrained = true;
-  }
+  // Whatever an earlier connection left in the IN pipe must not pass for a reply: a pipe that
+  // cannot be drained gets no request.
+  if (!inDrained && !DrainIn()) return false;
   tracer->TraceTransfer(kTraceToDevice, length, bytes, serialNumber, kTraceTag);
   uint32_t written = 0;
   const uint32_t asked = length > 0 ? static_cast<uint32_t>(length) : 0;
@@ -199,6 +197,17 @@ bool WUsbBulkD::WriteBulk(int32_t length, const uint8_t* bytes) {
   }
   if (written < asked) tracer->TraceMessage(kShortWriteText);
   return written == asked;
+}
+
+bool WUsbBulkD::DrainIn() {
+  uint8_t scratch[kDrainBufferSize];
+  for (int read = 0; read < kMaxDrainedTransfers; ++read) {
+    if (ReadBulk(kDrainBufferSize, scratch) == 0) {
+      inDrained = true;
+      return true;
+    }
+  }
+  return false;
 }
 
 int32_t WUsbBulkD::ReadBulk(int32_t capacity, uint8_t* buffer) {
