@@ -20,6 +20,8 @@
 
 namespace {
 
+using kp::WipeOnExit;
+
 // Messages of the actions; *no connection* is ShowNoConnection's.
 constexpr const char* kNoKeysText =
     "Programator KP-R50 nie zawiera kluczy.\n\n"
@@ -51,19 +53,6 @@ constexpr const char* kCardErasedText = "Karta skasowana.";
 
 constexpr const char* kForcedChangeHeading = "Wymagana zmiana hasła";
 constexpr const char* kChangeHeading = "Zmiana hasła Użytkownika";
-
-// Wipes a buffer when its scope ends, however it ends.
-class WipeOnExit {
- public:
-  WipeOnExit(void* bytes, size_t size) : bytes_(bytes), size_(size) {}
-  ~WipeOnExit() { kp::SecureWipe(bytes_, size_); }
-  WipeOnExit(const WipeOnExit&) = delete;
-  WipeOnExit& operator=(const WipeOnExit&) = delete;
-
- private:
-  void* bytes_;
-  size_t size_;
-};
 
 // Polling off for the whole action; the panel refreshed and polling back on however the
 // action ends.

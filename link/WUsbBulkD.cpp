@@ -1,6 +1,7 @@
 #include "link/WUsbBulkD.h"
 
 #include "link/WUsbErr.h"
+#include "platform/LittleEndian.h"
 
 #include <cstring>
 #include <memory>
@@ -34,7 +35,7 @@ bool IsWhiteSpace(uint16_t c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
 uint32_t ParseSerialNumber(const uint8_t* utf16le, size_t byteCount) {
   const size_t units = byteCount / 2;
   auto unit = [&](size_t i) -> uint16_t {
-    return i < units ? static_cast<uint16_t>(utf16le[2 * i] | (utf16le[2 * i + 1] << 8)) : 0;
+    return i < units ? GetLe16(&utf16le[2 * i]) : uint16_t{0};
   };
   size_t i = 0;
   while (i < units && IsWhiteSpace(unit(i))) ++i;
@@ -133,8 +134,8 @@ bool WUsbBulkD::QueryDevice() {
   }
   // A short device descriptor leaves the identification fields as zeros.
   if (got < sizeof device) std::memset(device + got, 0, sizeof device - got);
-  vendorId = static_cast<uint16_t>(device[8] | (device[9] << 8));
-  productId = static_cast<uint16_t>(device[10] | (device[11] << 8));
+  vendorId = GetLe16(&device[8]);    // idVendor
+  productId = GetLe16(&device[10]);  // idProduct
   const uint8_t iSerialNumber = device[16];
 
   uint8_t text[kStringBufferSize];

@@ -1,6 +1,7 @@
 #include "platform/LibusbPlatform.h"
 
 #include "platform/DevicePath.h"
+#include "platform/LittleEndian.h"
 #include "platform/MsOsDescriptors.h"
 
 #include <algorithm>
@@ -50,15 +51,6 @@ Verdict Judge(int code) {
     default:
       return {false, false, code};
   }
-}
-
-uint16_t Le16(std::span<const uint8_t> b, size_t at) {
-  return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
-}
-
-void PutLe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
 }
 
 // busnum and devnum as sysfs gives them: a decimal number, perhaps a newline.
@@ -261,7 +253,7 @@ std::vector<Guid> LibusbPlatform::ProbeMsOs20(libusb_device_handle* handle, uint
       bos.size() != kBosHeaderLength) {
     return {};
   }
-  const uint16_t total = Le16(bos, 2);
+  const uint16_t total = GetLe16(&bos[2]);  // wTotalLength
   if (total < kBosHeaderLength ||
       !ControlIn(handle, kStandardIn, LIBUSB_REQUEST_GET_DESCRIPTOR, bosValue, 0, total, &bos)) {
     return {};
@@ -294,8 +286,7 @@ std::vector<Guid> LibusbPlatform::ProbeMsOs10(libusb_device_handle* handle) {
       properties.size() != kExtendedHeaderLength) {
     return {};
   }
-  const uint32_t total = properties[0] | (properties[1] << 8) | (properties[2] << 16) |
-                         (static_cast<uint32_t>(properties[3]) << 24);
+  const uint32_t total = GetLe32(properties.data());  // dwLength
   if (total < kExtendedHeaderLength || total > UINT16_MAX ||
       !ControlIn(handle, kVendorInterfaceIn, *vendorCode, value,
                  msos::kMsOs10ExtendedPropertiesIndex, static_cast<uint16_t>(total),
