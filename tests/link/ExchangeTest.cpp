@@ -153,6 +153,8 @@ TEST_F(ExchangeTest, ResendGetsTheReplyWhenTheFirstRequestWentUnanswered) {
 struct DiscardCase {
   const char* name;
   Bytes (*make)();
+  // A printer of its own: GoogleTest would print the struct byte by byte, padding included.
+  friend void PrintTo(const DiscardCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class DiscardedTransfer : public ExchangeTest, public ::testing::WithParamInterface<DiscardCase> {};
@@ -255,6 +257,7 @@ TEST_F(ExchangeTest, ABabblingDeviceCannotHoldTheWaitForEver) {
 struct BabbleCase {
   const char* name;
   uint64_t intervalMs;
+  friend void PrintTo(const BabbleCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class BabblingDevice : public ExchangeTest, public ::testing::WithParamInterface<BabbleCase> {};
@@ -322,6 +325,9 @@ TEST_F(ExchangeTest, ReadFailuresAndWriteFailuresShowUpAsAMissingReply) {
 struct DataCase {
   Bytes payload;
   int32_t result;  // -1: WUsbErr 6
+  friend void PrintTo(const DataCase& c, std::ostream* os) {
+    *os << c.payload.size() << " bytes -> " << c.result;
+  }
 };
 
 class ExchangeDataShape : public ExchangeTest, public ::testing::WithParamInterface<DataCase> {};
