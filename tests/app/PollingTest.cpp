@@ -122,6 +122,19 @@ class PollingTest : public QObject {
     QVERIFY(win->NoxTimer()->isActive());
   }
 
+  // A programmer that sends without pause from the moment it is opened, one transfer a
+  // millisecond: the tick's first exchange drains twice to the bound, writes nothing, and
+  // the connection is dropped after 128 ms of virtual time.
+  void babblingProgrammerIsDropped() {
+    const auto id = bus->Plug(kp::VirtualKpR50::DefaultConfig());
+    for (uint64_t ms = 1; ms <= 1000; ++ms) bus->QueueIn(id, {1, 2, 3}, ms);
+    QCOMPARE(win->PollProgrammer(), -1);
+    QVERIFY(!Connected());
+    QVERIFY(!bus->IsOpen(id));
+    QVERIFY(bus->Written(id).empty());
+    QCOMPARE(bus->NowMs(), uint64_t{2 * kp::kMaxDrainedTransfers});
+  }
+
   // A programmer the platform may not open: the panel keeps its text, the reason is the
   // status label's tooltip until a programmer connects.
   void noProgrammerReasonIsTheTooltip() {
