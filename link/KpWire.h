@@ -18,6 +18,11 @@ inline constexpr uint32_t kFrameOverhead = kFramePayloadAt + kFrameCrcSize;
 inline constexpr uint32_t kFrameCapacity = 1032;
 inline constexpr uint32_t kMaxPayload = kFrameCapacity - kFrameOverhead;
 
+// The programmer's own values in the fields.
+inline constexpr uint16_t kModelCode = 0x00AA;  // status word 1 of a KP-R50
+inline constexpr uint8_t kCardSelector = 1;     // the one application on the card
+inline constexpr uint8_t kCardTypeDesfire = 4;  // card type in the card-info reply
+
 // Field sizes.
 inline constexpr uint32_t kUidSize = 8;
 inline constexpr uint32_t kKeySize = kPasswordKeySize;

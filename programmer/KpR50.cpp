@@ -8,7 +8,8 @@
 
 namespace kp {
 
-const uint8_t kKpR50ModelRecord[8] = {0x00, 0xAA, 0x05, 0x00, 0x35, 0x00, 0x00, 0x00};
+const uint8_t kKpR50ModelRecord[8] = {wire::kModelCode >> 8, wire::kModelCode & 0xFF, 0x05, 0x00,
+                                      0x35, 0x00, 0x00, 0x00};
 
 KpR50::KpR50(UsbPlatform& platform, const Guid* guid, TraceSet* sink)
     : KpWUsbBulkD(platform, guid, sink) {}

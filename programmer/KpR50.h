@@ -33,8 +33,8 @@ using wire::kLoginReplySize;
 using wire::kLoginRequestSize;
 using wire::kMaxCardFileData;
 using wire::kUidSize;
-inline constexpr uint8_t kCardSelector = 1;
-inline constexpr int32_t kCardTypeDesfire = 4;
+using wire::kCardSelector;
+inline constexpr int32_t kCardTypeDesfire = wire::kCardTypeDesfire;
 
 // The KP-R50 model record: model code 0x00AA (high byte first), match result 5.
 extern const uint8_t kKpR50ModelRecord[8];

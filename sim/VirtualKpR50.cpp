@@ -280,7 +280,7 @@ uint8_t VirtualKpR50::CheckCardAccess(std::optional<uint8_t> selector,
                                       std::optional<std::span<const uint8_t>> uid) const {
   if (keys_ == KeyState::None) return kStatusNoKeys;
   if (!loggedIn_) return kStatusNotLoggedIn;
-  if (selector && *selector != kSelector) return kStatusBadSelector;
+  if (selector && *selector != kCardSelector) return kStatusBadSelector;
   if (card_ == CardKind::None) return kStatusNoCard;
   if (uid && !std::equal(uid->begin(), uid->end(), cardUid_.begin(), cardUid_.end())) {
     return kStatusNoCard;

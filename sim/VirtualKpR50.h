@@ -66,7 +66,7 @@ using kp::kCmdWriteFile;
 using kp::kCmdReadFile;
 using kp::kCmdEraseCard;
 
-inline constexpr uint16_t kModelCode = 0x00AA;
+using wire::kModelCode;
 // Field sizes: the protocol's own table.
 using wire::kCardFileSize;
 using wire::kChallengeSize;
@@ -74,8 +74,8 @@ using wire::kIdentityFieldSize;
 using wire::kKeySize;
 using wire::kMaxCardFileData;
 using wire::kUidSize;
-inline constexpr uint8_t kSelector = 1;
-inline constexpr uint8_t kCardTypeDesfire = 4;
+using wire::kCardSelector;
+using wire::kCardTypeDesfire;
 inline constexpr uint8_t kCardTypeOther = 1;
 inline constexpr uint8_t kContentEmpty = 0;
 inline constexpr uint8_t kContentPrepared = 1;
