@@ -167,6 +167,7 @@ void TMainWin::NoxTimerTimer() {
   tickRunning = true;
   noxTimer->stop();
   if (PollProgrammer() != 0) RefreshIfChanged();
+  noProgrammerReason.Update(ui->PrgrLbl, programmer.Platform(), Connected());
   if (!pollSuspended) SetTimerEnabled(pollEnabled);
   tickRunning = false;
 }

@@ -2,6 +2,7 @@
 // the status panel, and runs the operator's four actions.
 #pragma once
 
+#include "app/NoProgrammerReason.h"
 #include "programmer/KpR50.h"
 
 #include <QString>
@@ -96,6 +97,7 @@ class TMainWin : public QWidget {
   QTimer* noxTimer;
   std::string scratchText;
   kp::KpR50 programmer;
+  NoProgrammerReason noProgrammerReason;
   const char* userIdentity = "user";
   bool changeMode = false;
   bool pollEnabled = true;

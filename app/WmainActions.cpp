@@ -21,6 +21,8 @@
 
 namespace {
 
+using kp::WipeOnExit;
+
 // Messages of the actions; *no connection* is ShowNoConnection's.
 constexpr const char* kNoKeysText =
     "Programator KP-R50 nie zawiera kluczy.\n\n"
@@ -50,18 +52,8 @@ constexpr const char* kPasswordChangedText =
     "Hasło użytkownika zostało zmienione.\n\n      Użytkownik zalogowany.";
 constexpr const char* kCardErasedText = "Karta skasowana.";
 
-// Wipes a buffer when its scope ends, however it ends.
-class WipeOnExit {
- public:
-  WipeOnExit(void* bytes, size_t size) : bytes_(bytes), size_(size) {}
-  ~WipeOnExit() { kp::SecureWipe(bytes_, size_); }
-  WipeOnExit(const WipeOnExit&) = delete;
-  WipeOnExit& operator=(const WipeOnExit&) = delete;
-
- private:
-  void* bytes_;
-  size_t size_;
-};
+constexpr const char* kForcedChangeHeading = "Wymagana zmiana hasła";
+constexpr const char* kChangeHeading = "Zmiana hasła Użytkownika";
 
 // Polling off for the whole action; the panel refreshed and polling back on however the
 // action ends. The wait cursor shows from the click to the end, except while a dialog or a

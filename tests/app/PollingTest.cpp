@@ -6,6 +6,7 @@
 #include "AppFonts.h"
 #include "FormTestSupport.h"
 #include "ModalCloser.h"
+#include "NoProgrammerReason.h"
 #include "Wmain.h"
 #include "platform/VirtualBus.h"
 #include "programmer/KpR50.h"
@@ -18,6 +19,7 @@
 #include <QTest>
 
 #include <array>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
@@ -40,6 +42,24 @@ std::string CommandLetters(const kp::VirtualKpR50& firmware) {
   const std::vector<uint8_t>& commands = firmware.Commands();
   return std::string(commands.begin(), commands.end());
 }
+
+// A bus that also tells of programmers it could not open.
+class RefusingBus : public kp::VirtualBus {
+ public:
+  std::vector<kp::UnreachableDevice> UnreachableDevices() const override { return unreachable; }
+  std::vector<kp::UnreachableDevice> unreachable;
+};
+
+std::string Contents(std::FILE* file) {
+  std::rewind(file);
+  std::string text;
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) text += static_cast<char>(c);
+  return text;
+}
+
+const char* const kNoPermissionLine =
+    "KP-R50 na 001/007: brak uprawnień do urządzenia USB — zainstaluj regułę udev (README)";
+const char* const kHeldLine = "KP-R50 na 001/009: urządzenie zajęte przez inny program";
 
 }  // namespace
 
@@ -103,6 +123,56 @@ class PollingTest : public QObject {
     QCOMPARE(lastShownStatus, kStartShownStatus);
     QVERIFY(twoProgrammersArmed);
     QVERIFY(win->NoxTimer()->isActive());
+  }
+
+  // A programmer that sends without pause from the moment it is opened, one transfer a
+  // millisecond: the tick's first exchange drains twice to the bound, writes nothing, and
+  // the connection is dropped after 128 ms of virtual time.
+  void babblingProgrammerIsDropped() {
+    const auto id = bus->Plug(kp::VirtualKpR50::DefaultConfig());
+    for (uint64_t ms = 1; ms <= 1000; ++ms) bus->QueueIn(id, {1, 2, 3}, ms);
+    QCOMPARE(win->PollProgrammer(), -1);
+    QVERIFY(!Connected());
+    QVERIFY(!bus->IsOpen(id));
+    QVERIFY(bus->Written(id).empty());
+    QCOMPARE(bus->NowMs(), uint64_t{2 * kp::kMaxDrainedTransfers});
+  }
+
+  // A programmer the platform may not open: the panel keeps its text, the reason is the
+  // status label's tooltip until a programmer connects.
+  void noProgrammerReasonIsTheTooltip() {
+    RefusingBus refusing;
+    refusing.unreachable = {{"001/007", kp::Unreachable::NoPermission},
+                            {"001/009", kp::Unreachable::HeldElsewhere}};
+    TMainWin window(refusing);
+    window.NoxTimerTimer();
+    QLabel* line = window.findChild<QLabel*>(QStringLiteral("PrgrLbl"));
+    QCOMPARE(line->text(), QString());
+    QCOMPARE(line->toolTip(), QString::fromUtf8(kNoPermissionLine) + u'\n' +
+                                  QString::fromUtf8(kHeldLine));
+
+    fw->PlugInto(refusing);
+    window.NoxTimerTimer();
+    QVERIFY(window.Programmer().isOpen);
+    QCOMPARE(line->toolTip(), QString());
+  }
+
+  // stderr gets each reason once per change, and nothing when the reason goes.
+  void noProgrammerReasonIsLoggedOncePerChange() {
+    RefusingBus refusing;
+    QLabel label;
+    std::FILE* log = std::tmpfile();
+    QVERIFY(log != nullptr);
+    NoProgrammerReason reason(log);
+    refusing.unreachable = {{"001/007", kp::Unreachable::NoPermission}};
+    for (int tick = 0; tick < 3; ++tick) reason.Update(&label, refusing, false);
+    refusing.unreachable = {{"001/009", kp::Unreachable::HeldElsewhere}};
+    reason.Update(&label, refusing, false);
+    reason.Update(&label, refusing, true);
+    QCOMPARE(label.toolTip(), QString());
+    const std::string logged = Contents(log);
+    std::fclose(log);
+    QCOMPARE(logged, std::string(kNoPermissionLine) + "\n" + kHeldLine + "\n");
   }
 
   void plugOne_data() {
