@@ -52,9 +52,6 @@ constexpr const char* kPasswordChangedText =
     "Hasło użytkownika zostało zmienione.\n\n      Użytkownik zalogowany.";
 constexpr const char* kCardErasedText = "Karta skasowana.";
 
-constexpr const char* kForcedChangeHeading = "Wymagana zmiana hasła";
-constexpr const char* kChangeHeading = "Zmiana hasła Użytkownika";
-
 // Polling off for the whole action; the panel refreshed and polling back on however the
 // action ends. The wait cursor shows from the click to the end, except while a dialog or a
 // message box waits for the operator.
