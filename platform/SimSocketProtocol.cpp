@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#if !defined(_WIN32)
 #include <unistd.h>
+#endif
 
 namespace kp::simsock {
 
@@ -70,11 +72,13 @@ bool DecodeHello(std::span<const uint8_t> m, Hello* hello) {
   return true;
 }
 
+#if !defined(_WIN32)
 std::string SocketDirectory() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime != nullptr && runtime[0] != '\0') return std::string(runtime) + "/kpr50-sim";
   return "/tmp/kpr50-sim-" + std::to_string(static_cast<unsigned long>(getuid()));
 }
+#endif
 
 std::string GuidText(const Guid& g) {
   char text[40];
@@ -84,17 +88,38 @@ std::string GuidText(const Guid& g) {
   return text;
 }
 
-std::string SocketName(const Guid& interfaceClass, long serverPid, int index) {
+std::string DeviceFileName(const Guid& interfaceClass, long serverPid, int index,
+                           const std::string& suffix) {
   return GuidText(interfaceClass) + "." + std::to_string(serverPid) + "." +
-         std::to_string(index) + ".sock";
+         std::to_string(index) + suffix;
 }
 
-bool SocketNameIsOfClass(const std::string& fileName, const Guid& interfaceClass) {
+bool DeviceFileIsOfClass(const std::string& fileName, const Guid& interfaceClass,
+                         const std::string& suffix) {
   const std::string prefix = GuidText(interfaceClass) + ".";
-  const std::string suffix = ".sock";
   return fileName.size() > prefix.size() + suffix.size() &&
          fileName.compare(0, prefix.size(), prefix) == 0 &&
          fileName.compare(fileName.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+long DeviceFileServerPid(const std::string& fileName) {
+  const size_t first = fileName.find('.');
+  const size_t second = first == std::string::npos ? first : fileName.find('.', first + 1);
+  if (second == std::string::npos || second == first + 1 || second - first > 10) return 0;
+  long pid = 0;
+  for (size_t i = first + 1; i < second; ++i) {
+    if (fileName[i] < '0' || fileName[i] > '9') return 0;
+    pid = pid * 10 + (fileName[i] - '0');
+  }
+  return pid;
+}
+
+std::string SocketName(const Guid& interfaceClass, long serverPid, int index) {
+  return DeviceFileName(interfaceClass, serverPid, index, ".sock");
+}
+
+bool SocketNameIsOfClass(const std::string& fileName, const Guid& interfaceClass) {
+  return DeviceFileIsOfClass(fileName, interfaceClass, ".sock");
 }
 
 }  // namespace kp::simsock

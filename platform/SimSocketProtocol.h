@@ -39,11 +39,20 @@ std::vector<uint8_t> EncodeHello(const Hello& hello);
 // Strict: every length must agree with the message; false on anything malformed.
 bool DecodeHello(std::span<const uint8_t> message, Hello* hello);
 
+#if !defined(_WIN32)
 // "$XDG_RUNTIME_DIR/kpr50-sim", or "/tmp/kpr50-sim-<uid>" when that variable is unset or empty.
 std::string SocketDirectory();
+#endif
 
 // "5B6638C7-B7EA-4BF3-8A83-3EAF326C4F73": upper-case, no braces.
 std::string GuidText(const Guid& guid);
+// "<GUID>.<pid>.<n><suffix>": how a simulator names the file of each device it serves.
+std::string DeviceFileName(const Guid& interfaceClass, long serverPid, int index,
+                           const std::string& suffix);
+bool DeviceFileIsOfClass(const std::string& fileName, const Guid& interfaceClass,
+                         const std::string& suffix);
+// The server's pid in such a name; 0 when the name has none.
+long DeviceFileServerPid(const std::string& fileName);
 std::string SocketName(const Guid& interfaceClass, long serverPid, int index);
 bool SocketNameIsOfClass(const std::string& fileName, const Guid& interfaceClass);
 

@@ -90,7 +90,7 @@ int RunHeadless(int& argc, char** argv, const SimOptions& options, uint64_t seed
   QCoreApplication application(argc, argv);
   int status = 0;
   {
-    SimRack rack(seed);
+    SimRack rack(seed, options.transport);
     rack.SetLineSink(PrintLine);
     for (int i = 0; i < options.programmers; ++i) rack.Add(options.setup);
     QObject context;

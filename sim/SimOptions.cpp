@@ -107,6 +107,19 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* options,
       const auto card = text ? CardOf(*text) : std::nullopt;
       if (!card) return fail("--card takes none, empty, foreign or programmed:DEP:IDX");
       o.setup.card = *card;
+    } else if (name == "--transport") {
+      const auto text = takeValue();
+      if (text == "unix") {
+#if defined(_WIN32)
+        return fail("--transport unix is not available on Windows");
+#else
+        o.transport = SimTransport::Unix;
+#endif
+      } else if (text == "tcp") {
+        o.transport = SimTransport::Tcp;
+      } else {
+        return fail("--transport takes unix or tcp");
+      }
     } else if (name == "--seed") {
       const auto text = takeValue();
       const auto seed = text ? Number<uint64_t>(*text) : std::nullopt;
@@ -124,8 +137,10 @@ std::string SimHelpText() {
   return std::string(R"(Usage: kpr50-sim [options]
 
 Virtual KP-R50 programmers for KpNOX Koder. Each programmer is a socket
-<GUID>.<pid>.<n>.sock in $XDG_RUNTIME_DIR/kpr50-sim (else /tmp/kpr50-sim-<uid>);
-the application lists them as plugged-in programmers.
+<GUID>.<pid>.<n>.sock in $XDG_RUNTIME_DIR/kpr50-sim (else /tmp/kpr50-sim-<uid>),
+or with --transport tcp a port on 127.0.0.1 announced by a file <GUID>.<pid>.<n>.port
+in $XDG_RUNTIME_DIR/kpr50-sim-tcp (else /tmp/kpr50-sim-tcp-<uid>; on Windows
+%LOCALAPPDATA%\kpr50-sim); the application lists them as plugged-in programmers.
 
 Options:
   --headless             no window: commands on standard input, events on standard output
@@ -140,6 +155,8 @@ Options:
   --no-card              same as --card none
   --seed N               fixed seed for card UIDs and challenges
   --version              print "kpr50-sim" and the version
+  --transport unix|tcp   how the application reaches the programmers: AF_UNIX sockets
+                         (default on Linux) or TCP on 127.0.0.1 (default on Windows)
   -h, --help             this text
 
 Headless commands, one per line; n is the programmer's number, 1 when left out:
@@ -174,6 +191,8 @@ Events, one line each on standard output, flushed at once:
   client n busy                  a second client was turned away
   client n disconnected          the client closed its end
   client n dropped REASON        the simulator let it go (unplugged, too-large, error)
+  client n refused REASON        (tcp) a connection closed before it became a client:
+                                 token (wrong or none), time-out, too-many
   cmd n L NAME [DETAILS] -> REPLY
       one request the client sent: L its command letter (- when the transfer is no
       frame, ? when not printable), NAME status, key-signature, logout, challenge,

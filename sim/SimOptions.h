@@ -17,6 +17,7 @@ struct SimOptions {
   int programmers = 1;
   ProgrammerSetup setup;  // each programmer starts like this
   std::optional<uint64_t> seed;  // card UIDs and challenges; random when absent
+  SimTransport transport = kDefaultSimTransport;
 };
 
 inline constexpr int kMaxSimProgrammers = 8;

@@ -3,8 +3,6 @@
 #include "crypto/PasswordKey.h"
 #include "crypto/SecureWipe.h"
 
-#include <unistd.h>
-
 namespace kp {
 
 namespace {
@@ -27,13 +25,12 @@ uint64_t SeedOf(uint64_t rackSeed, int index) {
 
 }  // namespace
 
-SimProgrammer::SimProgrammer(int index, uint64_t seed)
-    : firmware(seed),
-      server(firmware, index, SimSerialNumber(static_cast<long>(getpid()), index)) {
+SimProgrammer::SimProgrammer(int index, uint64_t seed, SimTransport transport)
+    : firmware(seed), server(firmware, index, SimSerialNumber(SimProcessId(), index), transport) {
   firmware.SetProgrammerNumber(static_cast<uint16_t>(index));
 }
 
-SimRack::SimRack(uint64_t seed) : seed_(seed) {}
+SimRack::SimRack(uint64_t seed, SimTransport transport) : seed_(seed), transport_(transport) {}
 
 SimRack::~SimRack() {
   // Whoever listened may be gone already; the servers still remove their files.
@@ -46,7 +43,7 @@ SimRack::~SimRack() {
 int SimRack::Add(const ProgrammerSetup& setup) {
   int index = 1;
   while (programmers_.count(index) != 0) ++index;
-  auto programmer = std::make_unique<SimProgrammer>(index, SeedOf(seed_, index));
+  auto programmer = std::make_unique<SimProgrammer>(index, SeedOf(seed_, index), transport_);
   SimProgrammer& p = *programmer;
   programmers_[index] = std::move(programmer);
   p.server.SetStateObserver([this, index](ServerEvent event, const std::string& detail) {
@@ -323,6 +320,7 @@ void SimRack::OnServer(int index, ServerEvent event, const std::string& detail) 
     case ServerEvent::ClientBusy: Emit("client" + n + " busy"); break;
     case ServerEvent::ClientDisconnected: Emit("client" + n + " disconnected"); break;
     case ServerEvent::ClientDropped: Emit("client" + n + " dropped " + detail); break;
+    case ServerEvent::ClientRefused: Emit("client" + n + " refused " + detail); break;
   }
   Changed(index);
 }

@@ -49,7 +49,7 @@ struct ProgrammerSetup {
 
 // One hosted programmer. The firmware is declared first: the server refers to it.
 struct SimProgrammer {
-  SimProgrammer(int index, uint64_t seed);
+  SimProgrammer(int index, uint64_t seed, SimTransport transport);
 
   VirtualKpR50 firmware;
   SimSocketServer server;
@@ -68,7 +68,8 @@ class SimRack {
   using ChangeSink = std::function<void(int index)>;
   using RequestSink = std::function<void(int index, const sim::RequestSummary& summary)>;
 
-  explicit SimRack(uint64_t seed);
+  // Every programmer is served over `transport`.
+  explicit SimRack(uint64_t seed, SimTransport transport = kDefaultSimTransport);
   ~SimRack();
   SimRack(const SimRack&) = delete;
   SimRack& operator=(const SimRack&) = delete;
@@ -129,6 +130,7 @@ class SimRack {
                  const std::vector<InTransfer>& replies);
 
   uint64_t seed_;
+  SimTransport transport_;
   std::map<int, std::unique_ptr<SimProgrammer>> programmers_;
   // The state as last reported, to tell what a request changed.
   std::map<int, Snapshot> reported_;

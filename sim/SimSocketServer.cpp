@@ -9,82 +9,21 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 namespace kp {
 
 namespace {
 
-constexpr int kListenBacklog = 4;
-constexpr int kAcceptRetryMs = 100;
 // At most this many messages of the held client are taken before a new connection is answered.
 constexpr int kMaxPendingBeforeAccept = 64;
-
-std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
 void SetError(std::string* error, std::string text) {
   if (error != nullptr) *error = std::move(text);
 }
 
-bool FillAddress(const std::string& path, sockaddr_un* address) {
-  std::memset(address, 0, sizeof *address);
-  address->sun_family = AF_UNIX;
-  if (path.size() >= sizeof address->sun_path) return false;
-  std::memcpy(address->sun_path, path.c_str(), path.size() + 1);
-  return true;
-}
-
-const sockaddr* AsSockaddr(const sockaddr_un* address) {
-  return reinterpret_cast<const sockaddr*>(address);
-}
-
-// A socket file somebody listens on answers a connect; a leftover of a dead process refuses.
-bool SomebodyListens(const sockaddr_un& address) {
-  const int probe = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (probe < 0) return true;  // cannot tell: leave the file alone
-  const int rc = connect(probe, AsSockaddr(&address), sizeof address);
-  const bool refused = rc != 0 && errno == ECONNREFUSED;
-  close(probe);
-  return !refused;
-}
-
-bool PeerLeft(int error) { return error == EPIPE || error == ECONNRESET || error == ENOTCONN; }
-
-void CloseQuietly(int fd) {
-  if (fd >= 0) close(fd);
-}
-
 }  // namespace
-
-bool EnsurePrivateFolder(const std::string& path, std::string* error) {
-  if (mkdir(path.c_str(), 0700) == 0) return true;
-  if (errno != EEXIST) {
-    SetError(error, ErrnoText(("cannot create " + path).c_str()));
-    return false;
-  }
-  struct stat st {};
-  if (lstat(path.c_str(), &st) != 0) {
-    SetError(error, ErrnoText(path.c_str()));
-    return false;
-  }
-  if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid()) {
-    SetError(error, path + " is not a folder of ours");
-    return false;
-  }
-  if ((st.st_mode & 0077) != 0 && chmod(path.c_str(), 0700) != 0) {
-    SetError(error, ErrnoText(("cannot narrow " + path).c_str()));
-    return false;
-  }
-  return true;
-}
 
 std::u16string SimSerialNumber(long pid, int index) {
   char text[16];
@@ -94,8 +33,9 @@ std::u16string SimSerialNumber(long pid, int index) {
   return std::u16string(text, text + std::strlen(text));
 }
 
-SimSocketServer::SimSocketServer(VirtualKpR50& firmware, int index, std::u16string serial)
-    : firmware_(firmware), index_(index), serial_(std::move(serial)),
+SimSocketServer::SimSocketServer(VirtualKpR50& firmware, int index, std::u16string serial,
+                                 SimTransport transport)
+    : firmware_(firmware), index_(index), serial_(std::move(serial)), transport_(transport),
       context_(std::make_unique<QObject>()) {
   // A firmware told to vanish takes the device off the bus, as pulling the cable would.
   firmware_.SetVanishHandler([this] { vanishRequested_ = true; });
@@ -109,150 +49,85 @@ SimSocketServer::~SimSocketServer() {
 }
 
 std::string SimSocketServer::SocketPath() const {
-  if (!boundPath_.empty()) return boundPath_;
-  return simsock::SocketDirectory() + "/" +
-         simsock::SocketName(kKpR50InterfaceGuid, static_cast<long>(getpid()), index_);
+  return listener_ != nullptr ? listener_->Path() : ListenerPath(transport_, index_);
 }
 
 bool SimSocketServer::Plug(std::string* error) {
   if (Plugged()) return true;
-  const std::string folder = simsock::SocketDirectory();
-  if (!EnsurePrivateFolder(folder, error)) return false;
-  const std::string path = SocketPath();
-  sockaddr_un address;
-  if (!FillAddress(path, &address)) {
-    SetError(error, "socket path too long: " + path);
+  auto listener = MakeListener(
+      transport_, index_, context_.get(),
+      [this](std::unique_ptr<ClientLink> link) { AcceptClient(std::move(link)); },
+      [this](const std::string& reason) { Report(ServerEvent::ClientRefused, reason); });
+  if (listener == nullptr) {
+    SetError(error, "this transport is not available here");
     return false;
   }
-  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    SetError(error, ErrnoText("socket"));
-    return false;
-  }
-  int rc = bind(fd, AsSockaddr(&address), sizeof address);
-  if (rc != 0 && errno == EADDRINUSE) {
-    // Our pid is in the name, so only a dead process that had our pid, or another server of
-    // ours with the same index, can have left it. Replace the former, never the latter.
-    struct stat st {};
-    if (lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == geteuid() &&
-        !SomebodyListens(address) && unlink(path.c_str()) == 0) {
-      rc = bind(fd, AsSockaddr(&address), sizeof address);
-    } else {
-      errno = EADDRINUSE;
-    }
-  }
-  if (rc != 0 || listen(fd, kListenBacklog) != 0) {
-    SetError(error, ErrnoText(path.c_str()));
-    const bool bound = rc == 0;
-    close(fd);
-    if (bound) unlink(path.c_str());
-    return false;
-  }
-  struct stat st {};
-  if (stat(path.c_str(), &st) == 0) {
-    socketDevice_ = static_cast<uint64_t>(st.st_dev);
-    socketInode_ = static_cast<uint64_t>(st.st_ino);
-  }
-  listenFd_ = fd;
-  boundPath_ = path;
-  listenNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, context_.get());
-  QObject::connect(listenNotifier_, &QSocketNotifier::activated, context_.get(),
-                   [this] { AcceptClient(); });
-  Report(ServerEvent::Plugged, path);
+  if (!listener->Open(error)) return false;
+  listener_ = std::move(listener);
+  Report(ServerEvent::Plugged, listener_->Path());
   return true;
 }
 
 void SimSocketServer::Unplug() {
   if (!Plugged()) return;
   if (HasClient()) DropClient(ServerEvent::ClientDropped, "unplugged");
-  listenNotifier_->setEnabled(false);
-  listenNotifier_->deleteLater();  // may be the notifier whose signal runs right now
-  listenNotifier_ = nullptr;
-  close(listenFd_);
-  listenFd_ = -1;
-  // Remove the file only while it is still the one we bound.
-  struct stat st {};
-  if (lstat(boundPath_.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_dev) == socketDevice_ &&
-      static_cast<uint64_t>(st.st_ino) == socketInode_) {
-    unlink(boundPath_.c_str());
-  }
-  boundPath_.clear();
+  // Safe from inside the listener's own handlers: they hand a client over as their last step,
+  // and the listener lets its notifiers and timers go later.
+  listener_.reset();
   Report(ServerEvent::Unplugged);
 }
 
-void SimSocketServer::AcceptClient() {
-  const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-  if (fd < 0) {
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) {
-      return;  // the caller gave up meanwhile
-    }
-    // Out of descriptors or the like: the connection stays queued and the notifier would fire
-    // at once again, so look again a little later instead of spinning.
-    listenNotifier_->setEnabled(false);
-    QTimer::singleShot(kAcceptRetryMs, listenNotifier_, [notifier = listenNotifier_] {
-      notifier->setEnabled(true);
-    });
-    return;
-  }
+void SimSocketServer::AcceptClient(std::unique_ptr<ClientLink> link) {
   // The held client may have closed a moment ago with its hang-up still queued behind our
   // notifier: take what it left first, so a quick reconnect is not turned away as busy.
   for (int pending = 0; HasClient() && pending < kMaxPendingBeforeAccept; ++pending) {
-    pollfd p{clientFd_, POLLIN, 0};
-    if (poll(&p, 1, 0) <= 0 || (p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) break;
+    if (!client_->HasInput()) break;
     ReadClient();
   }
   if (HasClient()) {
     simsock::Hello busy;
     busy.status = simsock::kBusy;
-    const std::vector<uint8_t> hello = simsock::EncodeHello(busy);
-    (void)send(fd, hello.data(), hello.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    close(fd);
+    (void)link->SendHello(simsock::EncodeHello(busy));
+    link.reset();
     Report(ServerEvent::ClientBusy);
     return;
   }
-  const std::vector<uint8_t> hello = ReadyHello();
-  if (send(fd, hello.data(), hello.size(), MSG_NOSIGNAL | MSG_DONTWAIT) !=
-      static_cast<ssize_t>(hello.size())) {
-    close(fd);
-    return;
-  }
-  clientFd_ = fd;
+  if (!link->SendHello(ReadyHello())) return;
+  client_ = std::move(link);
   ++clientGeneration_;
-  clientNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, context_.get());
+  clientNotifier_ = new QSocketNotifier(static_cast<qintptr>(client_->Handle()),
+                                        QSocketNotifier::Read, context_.get());
   QObject::connect(clientNotifier_, &QSocketNotifier::activated, context_.get(),
                    [this] { ReadClient(); });
   Report(ServerEvent::ClientConnected);
+  if (client_->Buffered()) {
+    const uint64_t generation = clientGeneration_;
+    QTimer::singleShot(0, context_.get(), [this, generation] {
+      if (generation == clientGeneration_) ReadClient();
+    });
+  }
 }
 
 // One message per activation: the notifier fires again while more are queued, so a client
-// that floods the socket cannot keep the event loop to itself.
+// that floods the socket cannot keep the event loop to itself. Messages a stream brought in
+// one piece are taken one per turn of the event loop as well.
 void SimSocketServer::ReadClient() {
   if (!HasClient()) return;
-  std::vector<uint8_t> buffer(simsock::kMaxMessage);
-  iovec part{buffer.data(), buffer.size()};
-  msghdr message{};
-  message.msg_iov = &part;
-  message.msg_iovlen = 1;
-  const ssize_t n = recvmsg(clientFd_, &message, MSG_DONTWAIT);
-  if (n < 0) {
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
-    // A client that closes with a reply still unread leaves us ECONNRESET: it simply left.
-    if (PeerLeft(errno)) {
-      DropClient(ServerEvent::ClientDisconnected, {});
-    } else {
-      DropClient(ServerEvent::ClientDropped, "error");
-    }
-    return;
+  std::vector<uint8_t> message;
+  switch (client_->Take(&message)) {
+    case ClientLink::Read::Nothing: return;
+    case ClientLink::Read::Message: break;
+    case ClientLink::Read::Closed: DropClient(ServerEvent::ClientDisconnected, {}); return;
+    case ClientLink::Read::TooLarge: DropClient(ServerEvent::ClientDropped, "too-large"); return;
+    case ClientLink::Read::Failed: DropClient(ServerEvent::ClientDropped, "error"); return;
   }
-  if (n == 0) {
-    DropClient(ServerEvent::ClientDisconnected, {});
-    return;
+  const uint64_t generation = clientGeneration_;
+  HandleMessage(message);
+  if (HasClient() && generation == clientGeneration_ && client_->Buffered()) {
+    QTimer::singleShot(0, context_.get(), [this, generation] {
+      if (generation == clientGeneration_) ReadClient();
+    });
   }
-  if ((message.msg_flags & MSG_TRUNC) != 0) {
-    DropClient(ServerEvent::ClientDropped, "too-large");
-    return;
-  }
-  HandleMessage(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n)));
 }
 
 void SimSocketServer::HandleMessage(std::span<const uint8_t> message) {
@@ -278,13 +153,14 @@ void SimSocketServer::HandleMessage(std::span<const uint8_t> message) {
 
 void SimSocketServer::SendToClient(const std::vector<uint8_t>& message, uint64_t generation) {
   if (!HasClient() || generation != clientGeneration_) return;
-  const ssize_t n = send(clientFd_, message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-  if (n >= 0) return;
   // A client that reads nothing fills its queue; like a device's IN buffer, what does not fit
   // is lost. Anything else means the client is gone.
-  if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-  DropClient(PeerLeft(errno) ? ServerEvent::ClientDisconnected : ServerEvent::ClientDropped,
-             "error");
+  switch (client_->Send(message)) {
+    case ClientLink::Sent::Sent:
+    case ClientLink::Sent::Lost: return;
+    case ClientLink::Sent::Closed: DropClient(ServerEvent::ClientDisconnected, "error"); return;
+    case ClientLink::Sent::Failed: DropClient(ServerEvent::ClientDropped, "error"); return;
+  }
 }
 
 void SimSocketServer::DropClient(ServerEvent why, const std::string& detail) {
@@ -292,8 +168,7 @@ void SimSocketServer::DropClient(ServerEvent why, const std::string& detail) {
   clientNotifier_->setEnabled(false);
   clientNotifier_->deleteLater();  // may be the notifier whose signal runs right now
   clientNotifier_ = nullptr;
-  CloseQuietly(clientFd_);
-  clientFd_ = -1;
+  client_.reset();
   ++clientGeneration_;  // replies still on their timers belong to nobody now
   Report(why, why == ServerEvent::ClientDisconnected ? std::string() : detail);
 }

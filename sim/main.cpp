@@ -2,8 +2,10 @@
 //
 // With a display it shows a control window; with --headless it needs none and is driven by
 // standard input. Either way each programmer is one socket in the runtime folder that
-// SimSocketPlatform lists as a plugged-in programmer, and the sockets are removed on the way
-// out (quit, end of input, SIGINT, SIGTERM, SIGHUP).
+// SimSocketPlatform lists as a plugged-in programmer (--transport=unix, the default on Linux),
+// or one port on 127.0.0.1 with an announce file that SimTcpPlatform lists
+// (--transport=tcp, the default on Windows), and the files are removed on the way out (quit,
+// end of input, SIGINT, SIGTERM, SIGHUP).
 //
 // Headless event lines (one per event on standard output, flushed at once; --help has the
 // commands too):
@@ -11,6 +13,7 @@
 //   added n | removed n
 //   plugged n PATH | unplugged n
 //   client n connected | client n busy | client n disconnected | client n dropped REASON
+//   client n refused REASON            (tcp) a connection without the right token
 //   cmd n L NAME [DETAILS] -> REPLY    one request from the client, e.g.
 //       cmd 1 M status -> word 0x0807
 //       cmd 1 P write-file card 04A1B2C3D4E5F600 dep 12 idx 7 -> ok
@@ -76,7 +79,7 @@ int main(int argc, char* argv[]) {
   kp::DisplayGuard displayGuard("kpr50-sim");
   QApplication application(argc, argv);
   displayGuard.Release();
-  kp::SimRack rack(seed);
+  kp::SimRack rack(seed, options.transport);
   int status = 0;
   {
     kp::ControlWindow window(rack, options.setup);

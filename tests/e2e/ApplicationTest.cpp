@@ -23,16 +23,19 @@ class ApplicationTest : public QObject {
  private slots:
   void linksPollsAndClosesOnAStopSignal_data() {
     QTest::addColumn<int>("signal");
-    QTest::newRow("SIGTERM") << int{SIGTERM};
-    QTest::newRow("SIGINT") << int{SIGINT};
-    QTest::newRow("SIGHUP") << int{SIGHUP};
+    QTest::addColumn<QString>("transport");
+    QTest::newRow("SIGTERM") << int{SIGTERM} << QStringLiteral("unix");
+    QTest::newRow("SIGINT") << int{SIGINT} << QStringLiteral("unix");
+    // The application also finds the simulator's programmers over TCP, as on Windows.
+    QTest::newRow("SIGHUP, tcp") << int{SIGHUP} << QStringLiteral("tcp");
   }
 
   void linksPollsAndClosesOnAStopSignal() {
     QFETCH(int, signal);
+    QFETCH(QString, transport);
     RuntimeFolder runtime;
     QVERIFY(runtime.Ok());
-    SimProcess sim(runtime);
+    SimProcess sim(runtime, {QStringLiteral("--transport"), transport});
     QVERIFY2(sim.Await(u"^ready$"), sim.Story());
 
     ChildProcess app(runtime, QStringLiteral(KPNOX_KODER_PATH), {},

@@ -2,7 +2,8 @@
 // main window in this process and the programmer a kpr50-sim process on its socket: linking,
 // the login with the administrator's password and the forced change, then programming,
 // reading back and erasing a card. Each step is checked on screen and in the requests and
-// state changes the simulator reports, in the order they must come.
+// state changes the simulator reports, in the order they must come. Once over the simulator's
+// Unix sockets, once over TCP on 127.0.0.1, the transport of Windows.
 #include "WindowOnSim.h"
 
 #include <QTest>
@@ -36,15 +37,24 @@ class JourneyTest : public QObject {
     QVERIFY2(visible.isEmpty(), qPrintable(visible.join(u',')));
   }
 
+  void firstSessionFromLinkToErase_data() {
+    QTest::addColumn<QString>("transport");
+    QTest::newRow("unix") << QStringLiteral("unix");
+    QTest::newRow("tcp") << QStringLiteral("tcp");
+  }
+
   void firstSessionFromLinkToErase() {
+    QFETCH(QString, transport);
     RuntimeFolder runtime;
     QVERIFY(runtime.Ok());
-    SimProcess sim(runtime);
+    SimProcess sim(runtime, {QStringLiteral("--transport"), transport});
     QVERIFY2(sim.Started(), sim.Story());
     const auto plugged = sim.Await(u"^plugged \\d+ ");
     QVERIFY2(plugged, sim.Story());
     const QString n = Captured(*plugged, QStringLiteral("^plugged (\\d+) "));
-    QVERIFY2(plugged->startsWith(QStringLiteral("plugged %1 %2/").arg(n, runtime.SocketFolder())),
+    const QString folder =
+        transport == QStringLiteral("tcp") ? runtime.AnnounceFolder() : runtime.SocketFolder();
+    QVERIFY2(plugged->startsWith(QStringLiteral("plugged %1 %2/").arg(n, folder)),
              qPrintable(*plugged));
     QVERIFY2(sim.Await(u"^ready$"), sim.Story());
     // As the administrator hands it over: the password to be changed, a blank card.

@@ -39,6 +39,10 @@ class RuntimeFolder {
   QString Path() const { return dir_.path(); }
   // Where kpr50-sim puts its sockets, and so where SimSocketPlatform must look.
   QString SocketFolder() const { return QDir(dir_.path()).filePath(QStringLiteral("kpr50-sim")); }
+  // Where kpr50-sim --transport tcp puts its announce files, for SimTcpPlatform.
+  QString AnnounceFolder() const {
+    return QDir(dir_.path()).filePath(QStringLiteral("kpr50-sim-tcp"));
+  }
 
  private:
   QTemporaryDir dir_;

@@ -1,6 +1,6 @@
 // The application's main window and dialogs in the test process, looking for programmers
-// where the application does on Linux: a CompositePlatform with the simulator's sockets, here
-// those of the test's own runtime folder. Polling only when the test ticks; modal windows are
+// where the application does on Linux: a CompositePlatform with the simulator's sockets and
+// announce files, here those of the test's own runtime folder. Polling only when the test ticks; modal windows are
 // answered by kptest::ModalCloser.
 #pragma once
 
@@ -9,6 +9,7 @@
 #include "SimProcess.h"
 #include "platform/CompositePlatform.h"
 #include "platform/SimSocketPlatform.h"
+#include "platform/SimTcpPlatform.h"
 
 #include <QDeadlineTimer>
 
@@ -33,6 +34,7 @@ class WindowOnSim {
       sockets = std::make_unique<kp::SimSocketPlatform>(runtime.SocketFolder().toStdString());
     }
     platform.Add(std::move(sockets));
+    platform.Add(std::make_unique<kp::SimTcpPlatform>(runtime.AnnounceFolder().toStdString()));
     win = std::make_unique<TMainWin>(platform);
     MainWin = win.get();
     LoginDlg = new TLoginDlg(win.get());

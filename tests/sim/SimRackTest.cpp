@@ -37,6 +37,7 @@ TEST(SimOptions, DefaultsAreOnePluggedProgrammerReadyForTheDemo) {
   EXPECT_GE(std::string(kDefaultPassword).size(), 8u);
   EXPECT_EQ(o.setup.card.kind, CardSetupKind::Empty);
   EXPECT_FALSE(o.seed);
+  EXPECT_EQ(o.transport, SimTransport::Unix);  // on Linux
 }
 
 TEST(SimOptions, EveryOptionIsTakenInBothSpellings) {
@@ -44,7 +45,7 @@ TEST(SimOptions, EveryOptionIsTakenInBothSpellings) {
   std::string error;
   ASSERT_TRUE(ParseSimOptions({"--headless", "--programmers", "3", "--keys=temporary",
                                "--password", "user:abc 12", "--unplugged", "--seed=77",
-                               "--card", "programmed:12:-7"},
+                               "--card", "programmed:12:-7", "--transport=tcp"},
                               &o, &error))
       << error;
   EXPECT_TRUE(o.headless);
@@ -58,8 +59,12 @@ TEST(SimOptions, EveryOptionIsTakenInBothSpellings) {
   EXPECT_EQ(o.setup.card.kind, CardSetupKind::Programmed);
   EXPECT_EQ(o.setup.card.department, 12);
   EXPECT_EQ(o.setup.card.index, -7);
+  EXPECT_EQ(o.transport, SimTransport::Tcp);
 
-  ASSERT_TRUE(ParseSimOptions({"--no-card", "--password=none", "--keys", "none"}, &o, &error));
+  ASSERT_TRUE(ParseSimOptions({"--no-card", "--password=none", "--keys", "none", "--transport",
+                               "unix"},
+                              &o, &error));
+  EXPECT_EQ(o.transport, SimTransport::Unix);
   EXPECT_EQ(o.setup.card.kind, CardSetupKind::None);
   EXPECT_EQ(o.setup.password.state, PasswordState::None);
   EXPECT_EQ(o.setup.keys, KeyState::None);
@@ -81,6 +86,7 @@ TEST(SimOptions, AnythingElseIsRefusedWithAReason) {
       {"--seed", "-1"},              {"--headless=yes"},
       {"--bogus"},                   {"headless"},
       {"--version=1"},
+      {"--transport", "pipe"},       {"--transport"},
   };
   for (const auto& args : bad) {
     SCOPED_TRACE(args.front() + (args.size() > 1 ? " " + args[1] : ""));
