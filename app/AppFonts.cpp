@@ -1,12 +1,18 @@
 #include "AppFonts.h"
 
+#include <QAbstractButton>
+#include <QCheckBox>
 #include <QFile>
 #include <QFontDatabase>
-#include <QString>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QStyle>
+#include <QWidget>
 
 namespace {
 
-const char* const kFontFolder = "/usr/share/wine/fonts/";
 // Wine's tahomabd.ttf has Tahoma Bold's widths but strokes hardly heavier than the regular
 // face, so bold text would not look bold; Qt emboldens the regular face instead.
 const char* const kFontFiles[] = {"ms_sans_serif.ttf", "tahoma.ttf"};
@@ -15,12 +21,27 @@ const char* const kMainWinFamily = "MS Sans Serif";
 const char* const kDialogFamily = "Tahoma";
 constexpr int kMainWinPixels = 11;
 constexpr int kDialogPixels = 13;
+// Below this a caption is no easier to read than cut.
+constexpr int kSmallestPixels = 7;
+// A push button keeps a few pixels of frame on each side of its text.
+constexpr int kButtonFrame = 4;
+
+QString DefaultFontFolder() {
+#ifdef KP_WINE_FONTS_DIR
+  return QStringLiteral(KP_WINE_FONTS_DIR);
+#else
+  return QString();
+#endif
+}
+
+bool Known(const char* family) {
+  return QFontDatabase::families().contains(QString::fromLatin1(family));
+}
 
 QFont NamedFont(const char* family, int pixels, bool bold) {
   QFont font;
-  const QString name = QString::fromLatin1(family);
-  if (QFontDatabase::families().contains(name)) {
-    font.setFamily(name);
+  if (Known(family)) {
+    font.setFamily(QString::fromLatin1(family));
   } else {
     font.setFamily(QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
     font.setStyleHint(QFont::SansSerif);
@@ -30,21 +51,91 @@ QFont NamedFont(const char* family, int pixels, bool bold) {
   return font;
 }
 
+bool ScaledScreen() { return qGuiApp != nullptr && qGuiApp->devicePixelRatio() > 1.0; }
+
+// The room a caption has in its control, in the control's present font.
+bool Fits(const QWidget* widget, const QString& text) {
+  const QFontMetrics metrics(widget->font());
+  if (auto* label = qobject_cast<const QLabel*>(widget)) {
+    if (label->wordWrap()) {
+      const QRect needed = metrics.boundingRect(QRect(0, 0, label->width(), 1 << 20),
+                                                static_cast<int>(label->alignment()) | Qt::TextWordWrap, text);
+      return needed.width() <= label->width() && needed.height() <= label->height();
+    }
+    return metrics.horizontalAdvance(text) <= label->width() && metrics.height() <= label->height();
+  }
+  if (auto* box = qobject_cast<const QGroupBox*>(widget)) {
+    return metrics.horizontalAdvance(text) <= box->width();
+  }
+  int needed = metrics.horizontalAdvance(text);
+  if (qobject_cast<const QCheckBox*>(widget)) {
+    needed += widget->style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+              widget->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
+  } else {
+    needed += 2 * kButtonFrame;
+  }
+  return needed <= widget->width();
+}
+
+QString Caption(const QWidget* widget) {
+  if (auto* label = qobject_cast<const QLabel*>(widget)) return label->text();
+  if (auto* button = qobject_cast<const QAbstractButton*>(widget)) return button->text();
+  if (auto* box = qobject_cast<const QGroupBox*>(widget)) return box->title();
+  return QString();
+}
+
+void Fit(QWidget* widget, const QStringList& texts) {
+  auto allFit = [&] {
+    for (const QString& text : texts) {
+      if (!text.isEmpty() && !Fits(widget, text)) return false;
+    }
+    return true;
+  };
+  QFont font = widget->font();
+  if (font.pixelSize() <= 0) return;  // the forms give every font in pixels
+  while (!allFit() && font.pixelSize() > kSmallestPixels) {
+    font.setPixelSize(font.pixelSize() - 1);
+    widget->setFont(font);
+  }
+}
+
 }  // namespace
 
-void RegisterApplicationFonts() {
+void RegisterApplicationFonts(const QString& folder) {
   static bool registered = false;
   if (registered) return;
   registered = true;
+  // Known through fontconfig: nothing to add.
+  if (Known(kMainWinFamily) && Known(kDialogFamily)) return;
+  const QString from = folder.isNull() ? DefaultFontFolder() : folder;
+  if (from.isEmpty()) return;
   for (const char* file : kFontFiles) {
-    const QString path = QString::fromLatin1(kFontFolder) + QString::fromLatin1(file);
+    const QString path = from + u'/' + QString::fromLatin1(file);
     if (QFile::exists(path)) QFontDatabase::addApplicationFont(path);
   }
 }
 
+bool WindowsFontsAvailable() { return Known(kDialogFamily); }
+
 QFont MainWinFont(int pixels, bool bold) {
-  if (pixels == kMainWinPixels && !bold) return NamedFont(kMainWinFamily, pixels, false);
+  if (pixels == kMainWinPixels && !bold && !ScaledScreen() && Known(kMainWinFamily)) {
+    return NamedFont(kMainWinFamily, pixels, false);
+  }
   return NamedFont(kDialogFamily, pixels, bold);
 }
 
 QFont DialogFont(bool bold) { return NamedFont(kDialogFamily, kDialogPixels, bold); }
+
+void FitCaptions(QWidget* form, const QList<CaptionTexts>& otherTexts) {
+  for (QWidget* widget : form->findChildren<QWidget*>()) {
+    if (widget->window() != form) continue;  // a dialog the form owns fits itself
+    QStringList texts{Caption(widget)};
+    for (const CaptionTexts& other : otherTexts) {
+      if (other.widget == widget) texts += other.texts;
+    }
+    if (qobject_cast<QLabel*>(widget) || qobject_cast<QAbstractButton*>(widget) ||
+        qobject_cast<QGroupBox*>(widget)) {
+      Fit(widget, texts);
+    }
+  }
+}

@@ -11,12 +11,15 @@ TChngPassDlg::TChngPassDlg(QWidget* owner) : QDialog(owner), ui(new Ui::TChngPas
   setObjectName(QStringLiteral("ChngPassDlg"));
   ui->setupUi(this);
   MakeFixedDialog(this, DialogFont());
+  NameBoxesByTheirLabels(this);
   ui->DescrLbl->setFont(DialogFont(true));
   for (QLineEdit* box : {ui->OldPassEdit, ui->NewPass1Edit, ui->NewPass2Edit}) {
     MakePasswordBox(box);
     connect(box, &QLineEdit::textChanged, this, &TChngPassDlg::OldPassEditChange);
   }
   connect(ui->ChngPassBtn, &QPushButton::clicked, this, &QDialog::accept);
+  FitCaptions(this, {{ui->DescrLbl, {QString::fromUtf8(kForcedChangeHeading),
+                                     QString::fromUtf8(kChangeHeading)}}});
 }
 
 TChngPassDlg::~TChngPassDlg() { delete ui; }
@@ -25,6 +28,11 @@ QLineEdit* TChngPassDlg::OldPassEdit() const { return ui->OldPassEdit; }
 QLineEdit* TChngPassDlg::NewPass1Edit() const { return ui->NewPass1Edit; }
 QLineEdit* TChngPassDlg::NewPass2Edit() const { return ui->NewPass2Edit; }
 QLabel* TChngPassDlg::DescrLbl() const { return ui->DescrLbl; }
+
+void TChngPassDlg::showEvent(QShowEvent* event) {
+  ui->OldPassEdit->setFocus(Qt::OtherFocusReason);
+  QDialog::showEvent(event);
+}
 
 void TChngPassDlg::OldPassEditChange() {
   // Lengths count UTF-16 code units; the comparison is exact, case and blanks included.

@@ -12,6 +12,11 @@ namespace Ui {
 class TChngPassDlg;
 }
 
+// The headings the main window gives the dialog: a change the administrator's password forces,
+// and one the user asked for.
+inline constexpr const char* kForcedChangeHeading = "Wymagana zmiana hasła";
+inline constexpr const char* kChangeHeading = "Zmiana hasła Użytkownika";
+
 // Shortest password the rule accepts; the boxes take at most 20 characters.
 inline constexpr int kPasswordMinLength = 8;
 
@@ -30,6 +35,10 @@ class TChngPassDlg : public QDialog {
  public slots:
   // The password rule; runs after every change of any of the three boxes, typed or set.
   void OldPassEditChange();
+
+ protected:
+  // Every showing starts in the old-password box, wherever the focus was when it last closed.
+  void showEvent(QShowEvent* event) override;
 
  private:
   Ui::TChngPassDlg* ui;

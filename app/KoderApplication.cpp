@@ -1,10 +1,13 @@
 #include "KoderApplication.h"
 
+#include "QtTranslation.h"
 #include "link/WUsbErr.h"
 
 #include <QMessageBox>
 
-KoderApplication::KoderApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+KoderApplication::KoderApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  if (!LoadQtTranslation(qtTranslation_).isEmpty()) installTranslator(&qtTranslation_);
+}
 
 bool KoderApplication::notify(QObject* receiver, QEvent* event) {
   try {

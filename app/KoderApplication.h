@@ -1,9 +1,11 @@
 // The application object. An exception that leaves an event handler is shown in an error box
-// and the message loop goes on; one that leaves start-up is shown by the entry point.
+// and the message loop goes on; one that leaves start-up is shown by the entry point. Qt's own
+// texts are Polish from the start.
 #pragma once
 
 #include <QApplication>
 #include <QString>
+#include <QTranslator>
 
 #include <exception>
 
@@ -19,4 +21,7 @@ class KoderApplication : public QApplication {
   static QString ExceptionText(std::exception_ptr error);
   // The standard display: a modal error box captioned with the application title.
   static void ShowException(std::exception_ptr error);
+
+ private:
+  QTranslator qtTranslation_;  // Qt's own texts in Polish, for as long as the application runs
 };

@@ -13,9 +13,16 @@ TLoginDlg::TLoginDlg(QWidget* owner) : QDialog(owner), ui(new Ui::TLoginDlg) {
   MakeFixedDialog(this, DialogFont());
   ui->InfoLbl->setFont(DialogFont(true));
   MakePasswordBox(ui->PassEdit);
+  NameBoxesByTheirLabels(this);
   connect(ui->LoginBtn, &QPushButton::clicked, this, &QDialog::accept);
+  FitCaptions(this);
 }
 
 TLoginDlg::~TLoginDlg() { delete ui; }
 
 QLineEdit* TLoginDlg::PassEdit() const { return ui->PassEdit; }
+
+void TLoginDlg::showEvent(QShowEvent* event) {
+  ui->PassEdit->setFocus(Qt::OtherFocusReason);
+  QDialog::showEvent(event);
+}

@@ -19,6 +19,10 @@ class TLoginDlg : public QDialog {
 
   QLineEdit* PassEdit() const;
 
+ protected:
+  // Every showing starts in the password box, wherever the focus was when it last closed.
+  void showEvent(QShowEvent* event) override;
+
  private:
   Ui::TLoginDlg* ui;
 };

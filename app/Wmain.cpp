@@ -2,15 +2,16 @@
 
 #include "AppFonts.h"
 #include "FormStyle.h"
+#include "MessageBox.h"
 #include "link/Tracecom.h"
 #include "ui_Wmain.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPalette>
 #include <QProgressBar>
 #include <QRegularExpression>
@@ -20,7 +21,7 @@
 #include <cstdio>
 #include <optional>
 
-int32_t lastShownStatus = 0x8000;
+int32_t lastShownStatus = kStartShownStatus;
 bool twoProgrammersArmed = true;
 
 TMainWin* MainWin = nullptr;
@@ -74,13 +75,6 @@ class TypingLimit : public QObject {
   int limit_;
 };
 
-// A modal box with one OK button; returns when the operator closes it.
-void ShowMessage(QWidget* owner, QMessageBox::Icon icon, const char* title, const char* text) {
-  QMessageBox box(icon, QString::fromLatin1(title), QString::fromUtf8(text), QMessageBox::Ok,
-                  owner);
-  box.exec();
-}
-
 }  // namespace
 
 TMainWin::TMainWin(kp::UsbPlatform& platform, QWidget* owner)
@@ -104,6 +98,7 @@ TMainWin::TMainWin(kp::UsbPlatform& platform, QWidget* owner)
   connect(ui->ReadTagBtn, &QPushButton::clicked, this, &TMainWin::ReadTagBtnClick);
 
   ui->InfoLbl->setText(QString::fromUtf8(kInfoText));
+  FitStatusCaptions();
   // Polling starts here and nowhere else; the panel keeps its design-time state until the
   // first refresh.
   noxTimer->start();
@@ -114,8 +109,26 @@ TMainWin::~TMainWin() {
   delete ui;
 }
 
+// The status panel's texts at their widest: the largest numbers and the longest words; a UID
+// as every hex digit once (sixteen of them), a signature of the widest digit.
+void TMainWin::FitStatusCaptions() {
+  const QString uid = QStringLiteral("0123456789ABCDEF").left(2 * kp::kUidSize);
+  FitCaptions(this, {
+      {ui->PrgrLbl, {QString::fromUtf8(kNoProgrammerText),
+                     QStringLiteral("Programator KP-R50 Nr: 65535, Soft: 65535")}},
+      {ui->KeyLbl, {QString::fromUtf8(kTargetKeysText), QString::fromUtf8(kTemporaryKeysText),
+                    QString::fromUtf8(kNoKeysText)}},
+      {ui->SygnLbl, {QString(8, u'D'), QString::fromLatin1(kNoSignatureText)}},
+      {ui->PrUidLbl, {uid}},
+      {ui->RdUidLbl, {uid}},
+      {ui->LoginBtn, {QString::fromUtf8(kLoginText), QString::fromUtf8(kChangePasswordText)}},
+  });
+}
+
 void TMainWin::SetupForm() {
   MakeFixedDialog(this, MainWinFont(), Qt::Window);
+  setWindowIcon(QIcon(QStringLiteral(":/icons/kpnox-koder.svg")));
+  NameBoxesByTheirLabels(this);
   ui->PrgrLbl->setFont(MainWinFont(16));
   ui->KeyLbl->setFont(MainWinFont(13, true));
   ui->SygnLbl->setFont(MainWinFont(13, true));
@@ -154,6 +167,7 @@ void TMainWin::NoxTimerTimer() {
   tickRunning = true;
   noxTimer->stop();
   if (PollProgrammer() != 0) RefreshIfChanged();
+  noProgrammerReason.Update(ui->PrgrLbl, programmer.Platform(), Connected());
   if (!pollSuspended) SetTimerEnabled(pollEnabled);
   tickRunning = false;
 }
@@ -309,11 +323,13 @@ void TMainWin::UidToHex(const uint8_t* bytes, int count) {
 }
 
 void TMainWin::ShowError(const char* text) {
-  ShowMessage(this, QMessageBox::Critical, "Error", text);
+  ShowMessageBox(this, QMessageBox::Critical, QStringLiteral("Error"),
+                 QString::fromUtf8(text));
 }
 
 void TMainWin::ShowInfo(const char* text) {
-  ShowMessage(this, QMessageBox::Information, "Information", text);
+  ShowMessageBox(this, QMessageBox::Information, QStringLiteral("Information"),
+                 QString::fromUtf8(text));
 }
 
 void TMainWin::ShowNoConnection() { ShowError(kNoConnectionText); }

@@ -2,6 +2,7 @@
 // the status panel, and runs the operator's four actions.
 #pragma once
 
+#include "app/NoProgrammerReason.h"
 #include "programmer/KpR50.h"
 
 #include <QString>
@@ -25,35 +26,16 @@ class TMainWin : public QWidget {
   explicit TMainWin(kp::UsbPlatform& platform, QWidget* owner = nullptr);
   ~TMainWin() override;
 
-  // --- polling and the status panel ---
+  // --- polling and the status panel: the services the operator actions build on ---
   int32_t PollProgrammer();  // 0 nothing new; 1 just connected and read; -1 dropped
-  void RefreshIfChanged();
   void RefreshStatusPanel();
   void SuspendPolling();
   void ResumePolling();
-  void DropConnection();
   void AnimateProgress(QProgressBar* bar);
   void UidToHex(const uint8_t* bytes, int count);  // into scratchText
   void ShowError(const char* text);
   void ShowInfo(const char* text);
   void ShowNoConnection();
-
-  // --- operator actions ---
-  bool AskLoginKey(uint8_t key[kp::kKeySize]);
-  bool AskPasswordChange(uint8_t oldKey[kp::kKeySize], uint8_t newKey[kp::kKeySize]);
-  bool EnsureConnected();
-  bool CheckKeysAndPassword();
-  bool CheckNoForcedChange();
-  bool CheckConnectionMark();
-  bool CheckCardReady();
-  void DoLogin();
-  void DoChangePassword();
-  bool DoErase(uint8_t uid[kp::kUidSize]);
-  bool DoProgram(int32_t department, int32_t index, uint8_t uid[kp::kUidSize]);
-  bool DoRead(int32_t* department, int32_t* index, uint8_t uid[kp::kUidSize]);
-  // Reads none of the window's state; forwards to the crypto layer.
-  static void DerivePasswordKey(const char* identity, const char* password,
-                                uint8_t key[kp::kKeySize]);
 
   // The programmer object and the flags, visible to tests.
   kp::KpR50& Programmer() { return programmer; }
@@ -79,16 +61,43 @@ class TMainWin : public QWidget {
   void FormClose();
   // Fonts, input limits, hidden controls and the position: what the form file cannot say.
   void SetupForm();
+  void FitStatusCaptions();
   bool Connected() const { return programmer.winUsbHandle != kp::kInvalidHandle; }
   // Enabling a running timer leaves it running, so the interval is not restarted.
   void SetTimerEnabled(bool enabled);
+  void RefreshIfChanged();
+  void DropConnection();
   // Gives up a device: signature, handles, status words and model record are cleared.
   static void ForgetConnection(kp::KpR50& device);
+
+  // --- the steps of the operator actions (WmainActions.cpp) ---
+  bool AskLoginKey(uint8_t key[kp::kKeySize]);
+  bool AskPasswordChange(uint8_t oldKey[kp::kKeySize], uint8_t newKey[kp::kKeySize]);
+  bool EnsureConnected();
+  bool CheckKeysAndPassword();
+  bool CheckNoForcedChange();
+  bool CheckConnectionMark();
+  bool CheckCardReady();
+  void DoLogin();
+  void DoChangePassword();
+  bool DoErase(uint8_t uid[kp::kUidSize]);
+  bool DoProgram(int32_t department, int32_t index, uint8_t uid[kp::kUidSize]);
+  bool DoRead(int32_t* department, int32_t* index, uint8_t uid[kp::kUidSize]);
+  // The common end of the three card wrappers: the result code, or the dropped connection.
+  template <typename CardOperation>
+  bool RunCardOperation(CardOperation operation, uint8_t uid[kp::kUidSize]);
+  // The key of a password typed in a box; the 8-bit text lives only during the derivation.
+  static void DeriveKeyOf(const QString& password, const char* identity,
+                          uint8_t key[kp::kKeySize]);
+  // Reads none of the window's state; forwards to the crypto layer.
+  static void DerivePasswordKey(const char* identity, const char* password,
+                                uint8_t key[kp::kKeySize]);
 
   Ui::TMainWin* ui;
   QTimer* noxTimer;
   std::string scratchText;
   kp::KpR50 programmer;
+  NoProgrammerReason noProgrammerReason;
   const char* userIdentity = "user";
   bool changeMode = false;
   bool pollEnabled = true;
@@ -99,6 +108,9 @@ class TMainWin : public QWidget {
 // The status word for which the poll last refreshed the panel, and whether the
 // two-programmer message is armed; one copy per process.
 extern int32_t lastShownStatus;
+// lastShownStatus at start-up: the poll first refreshes the panel for a programmer whose
+// status word differs from it.
+inline constexpr int32_t kStartShownStatus = 0x8000;
 // A value no status word has: the next refresh the poll asks for is always made.
 inline constexpr int32_t kNoStatusShown = -1;
 extern bool twoProgrammersArmed;

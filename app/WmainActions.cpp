@@ -3,6 +3,7 @@
 // Each action runs with polling off and ends with a full refresh of the panel.
 #include "app/Wmain.h"
 
+#include "app/BusyCursor.h"
 #include "app/Chngpass.h"
 #include "app/Login.h"
 #include "app/PasswordText.h"
@@ -19,6 +20,8 @@
 #include <string>
 
 namespace {
+
+using kp::WipeOnExit;
 
 // Messages of the actions; *no connection* is ShowNoConnection's.
 constexpr const char* kNoKeysText =
@@ -49,24 +52,9 @@ constexpr const char* kPasswordChangedText =
     "Hasło użytkownika zostało zmienione.\n\n      Użytkownik zalogowany.";
 constexpr const char* kCardErasedText = "Karta skasowana.";
 
-constexpr const char* kForcedChangeHeading = "Wymagana zmiana hasła";
-constexpr const char* kChangeHeading = "Zmiana hasła Użytkownika";
-
-// Wipes a buffer when its scope ends, however it ends.
-class WipeOnExit {
- public:
-  WipeOnExit(void* bytes, size_t size) : bytes_(bytes), size_(size) {}
-  ~WipeOnExit() { kp::SecureWipe(bytes_, size_); }
-  WipeOnExit(const WipeOnExit&) = delete;
-  WipeOnExit& operator=(const WipeOnExit&) = delete;
-
- private:
-  void* bytes_;
-  size_t size_;
-};
-
 // Polling off for the whole action; the panel refreshed and polling back on however the
-// action ends.
+// action ends. The wait cursor shows from the click to the end, except while a dialog or a
+// message box waits for the operator.
 class ActionFrame {
  public:
   explicit ActionFrame(TMainWin& window) : window_(window) { window_.SuspendPolling(); }
@@ -81,6 +69,7 @@ class ActionFrame {
   ActionFrame& operator=(const ActionFrame&) = delete;
 
  private:
+  const BusyCursor busy_;
   TMainWin& window_;
 };
 
@@ -116,11 +105,10 @@ class TakenPassword {
   QString text_;
 };
 
-// The key of a password typed in a box: the 8-bit text lives only during the derivation.
-void DeriveKeyOf(const QString& password, const char* identity, uint8_t key[kp::kKeySize]) {
-  std::string text = kp::PasswordTo8Bit(password);
-  const WipeOnExit wipeText(text.data(), text.size());
-  TMainWin::DerivePasswordKey(identity, text.c_str(), key);
+// Shows a dialog modally, the wait cursor lifted while the operator types; true on OK.
+bool ExecWithoutBusyCursor(QDialog* dialog) {
+  const IdleCursorWhileModal idle;
+  return dialog->exec() == QDialog::Accepted;
 }
 
 QString TextOf(const std::string& text) {
@@ -132,29 +120,6 @@ int32_t IntegerOf(const QString& text) {
   bool ok = false;
   const int value = text.toInt(&ok);
   return ok ? value : 0;
-}
-
-// The common end of the three card wrappers: the result code, or the dropped connection.
-template <typename CardOperation>
-bool RunCardOperation(TMainWin& window, CardOperation operation, uint8_t uid[kp::kUidSize]) {
-  int32_t result = kp::kCardOk;
-  bool linkFailed = false;
-  try {
-    result = operation();
-  } catch (...) {
-    linkFailed = true;
-  }
-  if (linkFailed) {
-    window.DropConnection();
-    window.ShowNoConnection();
-    return false;
-  }
-  if (result != kp::kCardOk) {
-    window.ShowError(kp::CardResultText(result));
-    return false;
-  }
-  std::memcpy(uid, window.Programmer().cardInfo.uid, kp::kUidSize);
-  return true;
 }
 
 }  // namespace
@@ -215,7 +180,7 @@ void TMainWin::ReadTagBtnClick() {
 // --- dialog steps ---
 
 bool TMainWin::AskLoginKey(uint8_t key[kp::kKeySize]) {
-  const bool ok = LoginDlg->exec() == QDialog::Accepted;
+  const bool ok = ExecWithoutBusyCursor(LoginDlg);
   TakenPassword password(LoginDlg->PassEdit());
   if (ok) DeriveKeyOf(password.Text(), userIdentity, key);
   password.Release();
@@ -226,7 +191,7 @@ bool TMainWin::AskPasswordChange(uint8_t oldKey[kp::kKeySize], uint8_t newKey[kp
   const bool forced = (programmer.statusWord & kp::kStatusAdminPassword) != 0;
   ChngPassDlg->DescrLbl()->setText(
       QString::fromUtf8(forced ? kForcedChangeHeading : kChangeHeading));
-  const bool ok = ChngPassDlg->exec() == QDialog::Accepted;
+  const bool ok = ExecWithoutBusyCursor(ChngPassDlg);
   TakenPassword oldPassword(ChngPassDlg->OldPassEdit());
   TakenPassword newPassword(ChngPassDlg->NewPass1Edit());
   TakenPassword repeated(ChngPassDlg->NewPass2Edit());
@@ -238,6 +203,13 @@ bool TMainWin::AskPasswordChange(uint8_t oldKey[kp::kKeySize], uint8_t newKey[kp
   newPassword.Release();
   repeated.Release();
   return ok;
+}
+
+void TMainWin::DeriveKeyOf(const QString& password, const char* identity,
+                           uint8_t key[kp::kKeySize]) {
+  std::string text = kp::PasswordTo8Bit(password);
+  const WipeOnExit wipeText(text.data(), text.size());
+  DerivePasswordKey(identity, text.c_str(), key);
 }
 
 void TMainWin::DerivePasswordKey(const char* identity, const char* password,
@@ -374,18 +346,39 @@ void TMainWin::DoChangePassword() {
 
 // --- card wrappers ---
 
+template <typename CardOperation>
+bool TMainWin::RunCardOperation(CardOperation operation, uint8_t uid[kp::kUidSize]) {
+  int32_t result = kp::kCardOk;
+  bool linkFailed = false;
+  try {
+    result = operation();
+  } catch (...) {
+    linkFailed = true;
+  }
+  if (linkFailed) {
+    DropConnection();
+    ShowNoConnection();
+    return false;
+  }
+  if (result != kp::kCardOk) {
+    ShowError(kp::CardResultText(result));
+    return false;
+  }
+  std::memcpy(uid, programmer.cardInfo.uid, kp::kUidSize);
+  return true;
+}
+
 bool TMainWin::DoErase(uint8_t uid[kp::kUidSize]) {
   if (!CheckCardReady()) return false;
-  return RunCardOperation(*this, [this] { return programmer.EraseCard(); }, uid);
+  return RunCardOperation([this] { return programmer.EraseCard(); }, uid);
 }
 
 bool TMainWin::DoProgram(int32_t department, int32_t index, uint8_t uid[kp::kUidSize]) {
   if (!CheckCardReady()) return false;
-  return RunCardOperation(
-      *this, [&] { return programmer.ProgramCard(department, index); }, uid);
+  return RunCardOperation([&] { return programmer.ProgramCard(department, index); }, uid);
 }
 
 bool TMainWin::DoRead(int32_t* department, int32_t* index, uint8_t uid[kp::kUidSize]) {
   if (!CheckCardReady()) return false;
-  return RunCardOperation(*this, [&] { return programmer.ReadCard(department, index); }, uid);
+  return RunCardOperation([&] { return programmer.ReadCard(department, index); }, uid);
 }

@@ -1,4 +1,5 @@
-// Start-up: the application object with an empty title, the main window, the login dialog
+// Start-up: --help and --version answered without a window, the one line when there is no
+// display; then the application object with an empty title, the main window, the login dialog
 // and the password-change dialog, then the message loop until the main window closes.
 #include "AppFonts.h"
 #include "AppPlatform.h"
@@ -6,14 +7,27 @@
 #include "KoderApplication.h"
 #include "Login.h"
 #include "Wmain.h"
+#include "cli/CommandLine.h"
+#include "cli/Display.h"
 #if defined(__unix__)
 #include "QuitOnSignal.h"
 #endif
 
+#include <cstdio>
 #include <exception>
+#include <string>
+#include <vector>
 
 int main(int argc, char* argv[]) {
+  const int answered = kp::AnswerKoderCli(std::vector<std::string>(argv + 1, argv + argc));
+  if (answered >= 0) return answered;
+  if (!kp::DisplayNamed()) {
+    std::fputs(kp::NoDisplayLine("kpnox-koder", "DISPLAY is not set").c_str(), stderr);
+    return 1;
+  }
+  kp::DisplayGuard displayGuard("kpnox-koder");
   KoderApplication application(argc, argv);
+  displayGuard.Release();
   try {
     QGuiApplication::setApplicationDisplayName(QString());
     RegisterApplicationFonts();

@@ -1,10 +1,7 @@
 # kp_windows_executable(target DESCRIPTION text ICON file.ico): one of our programs as a Windows
-# GUI program in a single file: no console window, the icon and the version resource, Qt's
-# Polish texts for its own dialogs as the resource :/i18n/qtbase_pl.qm and, with a static Qt,
-# the Windows platform plugin, the Vista style and the C and C++ runtimes linked in.
-
-set(KP_QT_TRANSLATIONS_DIR /usr/share/qt6/translations CACHE PATH
-    "Where qtbase_pl.qm is taken from (Debian: qt6-translations-l10n)")
+# GUI program in a single file: no console window, the icon and the version resource and,
+# with a static Qt, the Windows platform plugin, the Vista style and the C and C++ runtimes
+# linked in. (app/CMakeLists.txt puts Qt's Polish texts into kpnox-koder.)
 
 function(kp_windows_executable target)
   cmake_parse_arguments(ARG "" "DESCRIPTION;ICON" "" ${ARGN})
@@ -26,13 +23,6 @@ function(kp_windows_executable target)
   target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
   set_property(SOURCE ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc APPEND PROPERTY
                OBJECT_DEPENDS ${ARG_ICON})
-
-  set(translation ${KP_QT_TRANSLATIONS_DIR}/qtbase_pl.qm)
-  if(NOT EXISTS ${translation})
-    message(FATAL_ERROR "${translation} is missing (Debian: qt6-translations-l10n)")
-  endif()
-  qt_add_resources(${target} ${target}_qt_translation PREFIX /i18n
-                   BASE ${KP_QT_TRANSLATIONS_DIR} FILES ${translation})
 
   get_target_property(qt_type Qt6::Core TYPE)
   if(qt_type STREQUAL "STATIC_LIBRARY")

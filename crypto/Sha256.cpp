@@ -66,8 +66,8 @@ void Sha256::Init() {
   std::memcpy(state, kInitialState, sizeof state);
 }
 
-// The padding area is written in 16-byte pieces that hold their final bytes, the 0x80, the
-// zeros and the length, each piece built in registers: Update copies it in the same pieces.
+// Why in words: see the header. Each 16-byte piece of the area holds its final bytes (the
+// 0x80, the zeros and the length), built in registers; Update copies it in the same pieces.
 void Sha256::Final(uint8_t* out) {
   alignas(16) uint8_t pad[72];
   const uint32_t fill = countLow & 63;

@@ -178,11 +178,11 @@ void Help(const VirtualKpR50& fw, uint8_t command, Bytes& payload) {
   switch (command) {
     case sim::kCmdPrepareCard:
     case sim::kCmdWriteFile:
-      if (!payload.empty()) payload[0] = sim::kSelector;
+      if (!payload.empty()) payload[0] = sim::kCardSelector;
       put(1, uid.data(), uid.size());
       break;
     case sim::kCmdReadFile:
-      if (!payload.empty()) payload[0] = sim::kSelector;
+      if (!payload.empty()) payload[0] = sim::kCardSelector;
       break;
     case sim::kCmdEraseCard:
       put(0, uid.data(), uid.size());

@@ -2,22 +2,12 @@
 
 #include "crypto/SecureWipe.h"
 #include "link/Crc16.h"
+#include "platform/LittleEndian.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace kp {
-
-namespace {
-
-uint16_t LoadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-void StoreLe16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-}  // namespace
 
 KpWUsbBulkD::KpWUsbBulkD(UsbPlatform& platform, const Guid* guid, TraceSet* sink)
     : WUsbBulkD(platform, guid, sink) {}
@@ -26,7 +16,7 @@ uint8_t KpWUsbBulkD::CheckModel() {
   modelCheckResult = 0;
   if (modelRecord == nullptr) return 0;
   const uint16_t code = static_cast<uint16_t>(modelRecord[0] * 256 + modelRecord[1]);
-  const uint16_t mustBeZero = LoadLe16(modelRecord + 6);
+  const uint16_t mustBeZero = GetLe16(modelRecord + 6);
   return (code == modelCode && mustBeZero == 0) ? modelRecord[2] : 0;
 }
 
@@ -36,20 +26,21 @@ void KpWUsbBulkD::ReadStatus(uint32_t timeoutMs) {
       static_cast<int32_t>(kStatusReplySize)) {
     throw WUsbErr{wusb::kBadReply, kCmdStatus};
   }
-  programmerNumber = LoadLe16(reply + 0);
-  modelCode = LoadLe16(reply + 2);
-  firmwareVersion = LoadLe16(reply + 4);
-  statusWord = LoadLe16(reply + 6);
+  programmerNumber = GetLe16(&reply[wire::kStatusProgrammerNumberAt]);
+  modelCode = GetLe16(&reply[wire::kStatusModelCodeAt]);
+  firmwareVersion = GetLe16(&reply[wire::kStatusFirmwareVersionAt]);
+  statusWord = GetLe16(&reply[wire::kStatusWordAt]);
 }
 
 void KpWUsbBulkD::SendFrame(uint8_t command, uint32_t length, const uint8_t* payload) {
   if (length > kMaxRequestPayload) return;
   uint8_t frame[kFrameCapacity];
   const uint32_t total = length + kFrameOverhead;
-  StoreLe16(frame, total);
-  frame[2] = command;
-  if (length > 0) std::memcpy(frame + 3, payload, length);
-  StoreLe16(frame + 3 + length, Crc16(frame, static_cast<int32_t>(length + 3), kCrc16Initial));
+  PutLe16(&frame[wire::kFrameLengthAt], static_cast<uint16_t>(total));
+  frame[wire::kFrameCommandAt] = command;
+  if (length > 0) std::memcpy(&frame[wire::kFramePayloadAt], payload, length);
+  const uint32_t crcAt = wire::kFramePayloadAt + length;
+  PutLe16(&frame[crcAt], Crc16(frame, static_cast<int32_t>(crcAt), kCrc16Initial));
   // A failed or short write shows up as a missing reply. Requests may carry password keys:
   // no copy of them stays behind on the stack, whatever the write did.
   try {
@@ -72,7 +63,7 @@ int32_t KpWUsbBulkD::ReceiveFrameCounting(uint8_t* frame, int& discarded) {
   while (discarded < kMaxDiscardedTransfers) {
     const int32_t k = ReadBulk(static_cast<int32_t>(kFrameCapacity), frame);
     if (k == 0) return 0;
-    if (k > static_cast<int32_t>(kFrameOverhead) && k == LoadLe16(frame) &&
+    if (k > static_cast<int32_t>(kFrameOverhead) && k == GetLe16(&frame[wire::kFrameLengthAt]) &&
         Crc16(frame, k, kCrc16Initial) == 0) {
       return k;
     }
@@ -87,14 +78,14 @@ int32_t KpWUsbBulkD::ReceiveReply(uint8_t replyCode, uint32_t expected, uint8_t*
   for (;;) {
     const int32_t k = ReceiveFrameCounting(frame, discarded);
     if (k == 0) return 0;
-    if (frame[2] != replyCode) {
+    if (frame[wire::kFrameCommandAt] != replyCode) {
       // A good frame of another command, such as a late reply: discarded like the rest.
       if (++discarded >= kMaxDiscardedTransfers) return 0;
       continue;
     }
     const auto payload = static_cast<uint32_t>(k) - kFrameOverhead;
     const uint32_t copied = std::min(payload, expected);
-    if (copied > 0) std::memcpy(destination, frame + 3, copied);
+    if (copied > 0) std::memcpy(destination, &frame[wire::kFramePayloadAt], copied);
     // A short reply leaves zeros, never stale bytes, in the rest of the caller's buffer.
     if (expected > copied) std::memset(destination + copied, 0, expected - copied);
     return static_cast<int32_t>(payload);
@@ -107,6 +98,9 @@ int32_t KpWUsbBulkD::Exchange(uint8_t command, uint32_t length, const uint8_t* p
   const uint8_t replyCode = command | kReplyBit;
   for (int attempt = 0; attempt < 2; ++attempt) {
     SendFrame(command, length, payload);
+    // A pipe that could not be drained got no request, and what it holds is stale: waiting
+    // on it could only take an old reply for the answer.
+    if (!inDrained && length <= kMaxRequestPayload) continue;
     const int32_t r = ReceiveReply(replyCode, expected, destination);
     if (r != 0) return r;
   }

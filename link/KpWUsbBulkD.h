@@ -6,6 +6,7 @@
 #pragma once
 
 #include "link/KpCommands.h"
+#include "link/KpWire.h"
 #include "link/WUsbBulkD.h"
 #include "link/WUsbErr.h"
 
@@ -13,16 +14,16 @@
 
 namespace kp {
 
-inline constexpr uint32_t kFrameCapacity = 1032;
-inline constexpr uint32_t kFrameOverhead = 5;
-inline constexpr uint32_t kMaxRequestPayload = kFrameCapacity - kFrameOverhead;  // 1027
+using wire::kFrameCapacity;
+using wire::kFrameOverhead;
+inline constexpr uint32_t kMaxRequestPayload = wire::kMaxPayload;  // 1027
 inline constexpr uint8_t kReplyBit = 0x80;
 // A babbling device cannot hold a wait forever: after this many discarded transfers in a
 // row the wait ends as if nothing had arrived.
 inline constexpr int kMaxDiscardedTransfers = 64;
 
 inline constexpr uint32_t kStatusTimeoutMs = 20;
-inline constexpr uint32_t kStatusReplySize = 8;
+using wire::kStatusReplySize;
 
 // Status-word bits.
 inline constexpr uint16_t kStatusKeysMask = 0x0007;  // all three set: keys loaded

@@ -1,6 +1,7 @@
 #include "link/WUsbBulkD.h"
 
 #include "link/WUsbErr.h"
+#include "platform/LittleEndian.h"
 
 #include <cstring>
 #include <memory>
@@ -34,7 +35,7 @@ bool IsWhiteSpace(uint16_t c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
 uint32_t ParseSerialNumber(const uint8_t* utf16le, size_t byteCount) {
   const size_t units = byteCount / 2;
   auto unit = [&](size_t i) -> uint16_t {
-    return i < units ? static_cast<uint16_t>(utf16le[2 * i] | (utf16le[2 * i + 1] << 8)) : 0;
+    return i < units ? GetLe16(&utf16le[2 * i]) : uint16_t{0};
   };
   size_t i = 0;
   while (i < units && IsWhiteSpace(unit(i))) ++i;
@@ -133,8 +134,8 @@ bool WUsbBulkD::QueryDevice() {
   }
   // A short device descriptor leaves the identification fields as zeros.
   if (got < sizeof device) std::memset(device + got, 0, sizeof device - got);
-  vendorId = static_cast<uint16_t>(device[8] | (device[9] << 8));
-  productId = static_cast<uint16_t>(device[10] | (device[11] << 8));
+  vendorId = GetLe16(&device[8]);    // idVendor
+  productId = GetLe16(&device[10]);  // idProduct
   const uint8_t iSerialNumber = device[16];
 
   uint8_t text[kStringBufferSize];
@@ -145,9 +146,11 @@ bool WUsbBulkD::QueryDevice() {
     return false;
   }
   if (got > kSerialDescriptorMax) got = kSerialDescriptorMax;
+  // The 16-bit zero after the bytes transferred completes an odd last byte into a UTF-16
+  // unit of its own: 05 03 31 00 32 reads as "12".
   text[got] = 0;
   text[got + 1] = 0;
-  serialNumber = got > 2 ? ParseSerialNumber(text + 2, got - 2) : 0;
+  serialNumber = got > 2 ? ParseSerialNumber(text + 2, got - 2 + got % 2) : 0;
 
   InterfaceDescriptor interface;
   if (!platform_.WinUsb_QueryInterfaceSettings(winUsbHandle, 0, &interface)) return false;
@@ -183,13 +186,9 @@ void WUsbBulkD::SetPipeTimeout(uint32_t milliseconds) {
 
 bool WUsbBulkD::WriteBulk(int32_t length, const uint8_t* bytes) {
   if (!isOpen) throw WUsbErr{wusb::kNotOpen, 0};
-  if (!inDrained) {
-    // Whatever an earlier connection left in the IN pipe must not pass for a reply.
-    uint8_t scratch[kDrainBufferSize];
-    while (ReadBulk(kDrainBufferSize, scratch) != 0) {
-    }
-    inDrained = true;
-  }
+  // Whatever an earlier connection left in the IN pipe must not pass for a reply: a pipe that
+  // cannot be drained gets no request.
+  if (!inDrained && !DrainIn()) return false;
   tracer->TraceTransfer(kTraceToDevice, length, bytes, serialNumber, kTraceTag);
   uint32_t written = 0;
   const uint32_t asked = length > 0 ? static_cast<uint32_t>(length) : 0;
@@ -199,6 +198,17 @@ bool WUsbBulkD::WriteBulk(int32_t length, const uint8_t* bytes) {
   }
   if (written < asked) tracer->TraceMessage(kShortWriteText);
   return written == asked;
+}
+
+bool WUsbBulkD::DrainIn() {
+  uint8_t scratch[kDrainBufferSize];
+  for (int read = 0; read < kMaxDrainedTransfers; ++read) {
+    if (ReadBulk(kDrainBufferSize, scratch) == 0) {
+      inDrained = true;
+      return true;
+    }
+  }
+  return false;
 }
 
 int32_t WUsbBulkD::ReadBulk(int32_t capacity, uint8_t* buffer) {

@@ -14,6 +14,9 @@ namespace kp {
 extern const Guid kKpR50InterfaceGuid;
 
 inline constexpr int32_t kDrainBufferSize = 1000;
+// A device that never stops sending cannot hold the first write for ever: when this many
+// drain reads in a row all bring something, the IN pipe counts as not drained.
+inline constexpr int kMaxDrainedTransfers = 64;
 inline constexpr uint32_t kStringBufferSize = 512;
 inline constexpr uint32_t kSerialDescriptorMax = 254;
 inline constexpr uint16_t kLanguageEnUs = 0x0409;
@@ -38,7 +41,9 @@ class WUsbBulkD {
   void Close();
   // Applies the IN pipe's time-out when it changes; throws WUsbErr 0 when refused.
   void SetPipeTimeout(uint32_t milliseconds);
-  // One OUT transfer; drains the IN pipe first after each Link. Throws WUsbErr 1 when closed.
+  // One OUT transfer; drains the IN pipe first after each Link. False when the write failed
+  // or was short, and when the drain hit kMaxDrainedTransfers: then nothing is written and
+  // inDrained stays clear, so the next write drains again. Throws WUsbErr 1 when closed.
   bool WriteBulk(int32_t length, const uint8_t* bytes);
   // One IN transfer; 0 = nothing arrived. Throws WUsbErr 1 when closed.
   int32_t ReadBulk(int32_t capacity, uint8_t* buffer);
@@ -63,6 +68,10 @@ class WUsbBulkD {
   bool connectionMark = false;
 
  private:
+  // Reads the IN pipe until a read returns nothing; false when kMaxDrainedTransfers
+  // transfers came first.
+  bool DrainIn();
+
   UsbPlatform& platform_;
 };
 

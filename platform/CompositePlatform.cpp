@@ -176,4 +176,12 @@ void CompositePlatform::Sleep(uint32_t milliseconds) {
   }
 }
 
+std::vector<UnreachableDevice> CompositePlatform::UnreachableDevices() const {
+  std::vector<UnreachableDevice> all;
+  for (const auto& backend : backends_) {
+    for (UnreachableDevice& device : backend->UnreachableDevices()) all.push_back(std::move(device));
+  }
+  return all;
+}
+
 }  // namespace kp

@@ -46,6 +46,8 @@ class CompositePlatform : public UsbPlatform {
   bool WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_t* buffer, uint32_t length,
                        uint32_t* transferred) override;
   void Sleep(uint32_t milliseconds) override;
+  // Every backend's, in the order the backends were added.
+  std::vector<UnreachableDevice> UnreachableDevices() const override;
 
  private:
   struct Routed {

@@ -1,16 +1,19 @@
 #include "platform/LibusbPlatform.h"
 
 #include "platform/DevicePath.h"
+#include "platform/LittleEndian.h"
 #include "platform/MsOsDescriptors.h"
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <set>
 #include <span>
 #include <thread>
+#include <utility>
 
 #include <libudev.h>
 #include <libusb.h>
@@ -50,15 +53,6 @@ Verdict Judge(int code) {
     default:
       return {false, false, code};
   }
-}
-
-uint16_t Le16(std::span<const uint8_t> b, size_t at) {
-  return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
-}
-
-void PutLe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
 }
 
 // busnum and devnum as sysfs gives them: a decimal number, perhaps a newline.
@@ -123,6 +117,36 @@ std::optional<std::vector<uint8_t>> SerialFromSysfs(const std::string& sysPath) 
   return StringDescriptorFromUtf8(std::string_view(text, static_cast<size_t>(n)));
 }
 
+// The context's device list, freed when it goes; a device opened from it keeps a reference
+// of its own.
+class DeviceList {
+ public:
+  explicit DeviceList(libusb_context* context)
+      : count_(libusb_get_device_list(context, &devices_)) {}
+  ~DeviceList() {
+    if (devices_ != nullptr) libusb_free_device_list(devices_, 1);
+  }
+  DeviceList(const DeviceList&) = delete;
+  DeviceList& operator=(const DeviceList&) = delete;
+
+  // The device count, or a libusb error code.
+  int Result() const { return static_cast<int>(count_); }
+  std::span<libusb_device* const> Devices() const {
+    return {devices_, count_ > 0 ? static_cast<size_t>(count_) : 0};
+  }
+
+ private:
+  libusb_device** devices_ = nullptr;
+  ssize_t count_;
+};
+
+// As lsusb names a device: "001/007".
+std::string BusAndAddress(uint8_t bus, uint8_t address) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%03u/%03u", unsigned{bus}, unsigned{address});
+  return text;
+}
+
 int Transfer(libusb_device_handle* handle, const PipeInformation& pipe, uint8_t* buffer,
              uint32_t length, int* done, uint32_t timeoutMs) {
   const int size = static_cast<int>(length);
@@ -183,8 +207,39 @@ std::optional<std::vector<uint8_t>> StringDescriptorFromUtf8(std::string_view te
 
 LibusbPlatform::LibusbPlatform() = default;
 
+void LibusbPlatform::HandleCloser::operator()(libusb_device_handle* handle) const {
+  libusb_close(handle);
+}
+
+LibusbPlatform::InterfaceClaim::InterfaceClaim(InterfaceClaim&& other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)),
+      driverDetached_(std::exchange(other.driverDetached_, false)),
+      claimed_(std::exchange(other.claimed_, false)) {}
+
+LibusbPlatform::InterfaceClaim& LibusbPlatform::InterfaceClaim::operator=(
+    InterfaceClaim&& other) noexcept {
+  if (this != &other) {
+    GiveBack();
+    handle_ = std::exchange(other.handle_, nullptr);
+    driverDetached_ = std::exchange(other.driverDetached_, false);
+    claimed_ = std::exchange(other.claimed_, false);
+  }
+  return *this;
+}
+
+LibusbPlatform::InterfaceClaim::~InterfaceClaim() { GiveBack(); }
+
+void LibusbPlatform::InterfaceClaim::GiveBack() {
+  if (handle_ == nullptr) return;
+  if (claimed_) libusb_release_interface(handle_, kClaimedInterface);
+  if (driverDetached_) libusb_attach_kernel_driver(handle_, kClaimedInterface);
+  handle_ = nullptr;
+  driverDetached_ = false;
+  claimed_ = false;
+}
+
 LibusbPlatform::~LibusbPlatform() {
-  for (auto& [file, device] : files_) Release(device);
+  files_.clear();  // every device given back and closed before the context goes
   if (context_ != nullptr) libusb_exit(context_);
   if (udev_ != nullptr) udev_unref(udev_);
 }
@@ -261,7 +316,7 @@ std::vector<Guid> LibusbPlatform::ProbeMsOs20(libusb_device_handle* handle, uint
       bos.size() != kBosHeaderLength) {
     return {};
   }
-  const uint16_t total = Le16(bos, 2);
+  const uint16_t total = GetLe16(&bos[2]);  // wTotalLength
   if (total < kBosHeaderLength ||
       !ControlIn(handle, kStandardIn, LIBUSB_REQUEST_GET_DESCRIPTOR, bosValue, 0, total, &bos)) {
     return {};
@@ -294,8 +349,7 @@ std::vector<Guid> LibusbPlatform::ProbeMsOs10(libusb_device_handle* handle) {
       properties.size() != kExtendedHeaderLength) {
     return {};
   }
-  const uint32_t total = properties[0] | (properties[1] << 8) | (properties[2] << 16) |
-                         (static_cast<uint32_t>(properties[3]) << 24);
+  const uint32_t total = GetLe32(properties.data());  // dwLength
   if (total < kExtendedHeaderLength || total > UINT16_MAX ||
       !ControlIn(handle, kVendorInterfaceIn, *vendorCode, value,
                  msos::kMsOs10ExtendedPropertiesIndex, static_cast<uint16_t>(total),
@@ -325,14 +379,12 @@ const std::vector<Guid>& LibusbPlatform::ProbedGuids(libusb_device* device,
 
 DevInfoHandle LibusbPlatform::SetupDiGetClassDevsA(const Guid& interfaceClass) {
   if (!EnsureContext()) return kInvalidHandle;
-  libusb_device** devices = nullptr;
-  const ssize_t count = libusb_get_device_list(context_, &devices);
-  if (!Succeeded(static_cast<int>(count))) return kInvalidHandle;
+  const DeviceList devices(context_);
+  if (!Succeeded(devices.Result())) return kInvalidHandle;
   const auto udevRecords = ReadUdev();
   std::vector<std::string> paths;
   std::set<Attachment> present;
-  for (ssize_t i = 0; i < count; ++i) {
-    libusb_device* device = devices[i];
+  for (libusb_device* device : devices.Devices()) {
     libusb_device_descriptor descriptor{};
     if (!Succeeded(libusb_get_device_descriptor(device, &descriptor))) continue;
     const Attachment attachment{libusb_get_bus_number(device), libusb_get_device_address(device),
@@ -349,9 +401,9 @@ DevInfoHandle LibusbPlatform::SetupDiGetClassDevsA(const Guid& interfaceClass) {
     located_[path] = {attachment, known ? record->second.sysPath
                                         : "/sys/bus/usb/devices/" + PortName(device)};
   }
-  libusb_free_device_list(devices, 1);
   std::erase_if(probed_, [&](const auto& e) { return !present.contains(e.first); });
   std::erase_if(located_, [&](const auto& e) { return !present.contains(e.second.attachment); });
+  std::erase_if(unreachable_, [&](const auto& e) { return !located_.contains(e.first); });
   std::sort(paths.begin(), paths.end());
   const DevInfoHandle list = nextHandle_++;
   lists_[list] = std::move(paths);
@@ -384,35 +436,55 @@ FileHandle LibusbPlatform::CreateFileA(const char* path) {
   if (path == nullptr || !EnsureContext()) return kInvalidHandle;
   // Only a device as it was listed: a device plugged into the same port since then has
   // another address and is not taken for it.
-  const auto where = located_.find(path);
-  if (where == located_.end()) return kInvalidHandle;
-  for (const auto& [file, open] : files_) {
-    if (open.path == path) return kInvalidHandle;  // held open through this object
-  }
-  const Attachment wanted = where->second.attachment;
-  libusb_device** devices = nullptr;
-  const ssize_t count = libusb_get_device_list(context_, &devices);
-  if (!Succeeded(static_cast<int>(count))) return kInvalidHandle;
-  libusb_device* device = nullptr;
-  for (ssize_t i = 0; i < count && device == nullptr; ++i) {
-    libusb_device_descriptor d{};
-    if (libusb_get_bus_number(devices[i]) == wanted.bus &&
-        libusb_get_device_address(devices[i]) == wanted.address &&
-        libusb_get_device_descriptor(devices[i], &d) == LIBUSB_SUCCESS &&
-        d.idVendor == wanted.vendorId && d.idProduct == wanted.productId) {
-      device = devices[i];
-    }
-  }
+  const auto listed = located_.find(path);
+  if (listed == located_.end() || IsHeldHere(path)) return kInvalidHandle;
   OpenDevice open;
   open.path = path;
-  if (device == nullptr || !Succeeded(libusb_open(device, &open.handle))) {
-    libusb_free_device_list(devices, 1);
-    return kInvalidHandle;
+  if (!OpenListed(listed->second, &open) || !ClaimInterface(listed->second, &open)) {
+    return kInvalidHandle;  // whatever was taken on the way goes back with `open`
   }
+  open.serialDescriptor = SerialFromSysfs(listed->second.sysPath);
+  unreachable_.erase(open.path);
+  const FileHandle file = nextHandle_++;
+  files_[file] = std::move(open);
+  return file;
+}
 
+bool LibusbPlatform::IsHeldHere(const std::string& path) const {
+  return std::any_of(files_.begin(), files_.end(),
+                     [&](const auto& entry) { return entry.second.path == path; });
+}
+
+// Finds the listed device again and opens it, with its descriptors copied: the link reads
+// them from the copy.
+bool LibusbPlatform::OpenListed(const Located& listed, OpenDevice* open) {
+  const DeviceList devices(context_);
+  if (!Succeeded(devices.Result())) return false;
+  const Attachment& wanted = listed.attachment;
+  for (libusb_device* device : devices.Devices()) {
+    libusb_device_descriptor d{};
+    if (libusb_get_bus_number(device) != wanted.bus ||
+        libusb_get_device_address(device) != wanted.address ||
+        libusb_get_device_descriptor(device, &d) != LIBUSB_SUCCESS ||
+        d.idVendor != wanted.vendorId || d.idProduct != wanted.productId) {
+      continue;
+    }
+    libusb_device_handle* handle = nullptr;
+    const int opened = libusb_open(device, &handle);
+    if (!Succeeded(opened)) {
+      NoteRefusal(open->path, wanted, opened);
+      return false;
+    }
+    open->handle.reset(handle);
+    return CopyDescriptors(device, open);
+  }
+  return false;
+}
+
+bool LibusbPlatform::CopyDescriptors(libusb_device* device, OpenDevice* open) {
   libusb_device_descriptor d{};
-  libusb_get_device_descriptor(device, &d);
-  uint8_t* raw = open.deviceDescriptor;
+  if (libusb_get_device_descriptor(device, &d) != LIBUSB_SUCCESS) return false;
+  uint8_t* raw = open->deviceDescriptor;
   raw[0] = kDeviceDescriptorLength;
   raw[1] = kUsbDeviceDescriptorType;
   PutLe16(raw + 2, d.bcdUSB);
@@ -428,65 +500,80 @@ FileHandle LibusbPlatform::CreateFileA(const char* path) {
   raw[16] = d.iSerialNumber;
   raw[17] = d.bNumConfigurations;
 
+  // Without a configuration the device has no pipes, and the link skips it.
   libusb_config_descriptor* config = nullptr;
-  if (Succeeded(libusb_get_active_config_descriptor(device, &config))) {
-    for (int i = 0; i < config->bNumInterfaces; ++i) {
-      const libusb_interface& itf = config->interface[i];
-      for (int a = 0; a < itf.num_altsetting; ++a) {
-        const libusb_interface_descriptor& alt = itf.altsetting[a];
-        if (alt.bInterfaceNumber != kClaimedInterface) continue;
-        AltSetting setting;
-        setting.descriptor = {alt.bLength,          alt.bDescriptorType,  alt.bInterfaceNumber,
-                              alt.bAlternateSetting, alt.bNumEndpoints,    alt.bInterfaceClass,
-                              alt.bInterfaceSubClass, alt.bInterfaceProtocol, alt.iInterface};
-        for (int e = 0; e < alt.bNumEndpoints; ++e) {
-          const libusb_endpoint_descriptor& ep = alt.endpoint[e];
-          setting.pipes.push_back({static_cast<PipeType>(ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK),
-                                   ep.bEndpointAddress,
-                                   static_cast<uint16_t>(ep.wMaxPacketSize & 0x7FF), ep.bInterval});
-        }
-        open.altSettings.push_back(std::move(setting));
+  if (libusb_get_active_config_descriptor(device, &config) != LIBUSB_SUCCESS) return true;
+  for (int i = 0; i < config->bNumInterfaces; ++i) {
+    const libusb_interface& itf = config->interface[i];
+    for (int a = 0; a < itf.num_altsetting; ++a) {
+      const libusb_interface_descriptor& alt = itf.altsetting[a];
+      if (alt.bInterfaceNumber != kClaimedInterface) continue;
+      AltSetting setting;
+      setting.descriptor = {alt.bLength,          alt.bDescriptorType,  alt.bInterfaceNumber,
+                            alt.bAlternateSetting, alt.bNumEndpoints,    alt.bInterfaceClass,
+                            alt.bInterfaceSubClass, alt.bInterfaceProtocol, alt.iInterface};
+      for (int e = 0; e < alt.bNumEndpoints; ++e) {
+        const libusb_endpoint_descriptor& ep = alt.endpoint[e];
+        setting.pipes.push_back({static_cast<PipeType>(ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK),
+                                 ep.bEndpointAddress,
+                                 static_cast<uint16_t>(ep.wMaxPacketSize & 0x7FF), ep.bInterval});
       }
+      open->altSettings.push_back(std::move(setting));
     }
-    libusb_free_config_descriptor(config);
   }
-  libusb_free_device_list(devices, 1);
-
-  // Claiming is what makes the open exclusive, also against other processes.
-  if (libusb_kernel_driver_active(open.handle, kClaimedInterface) == 1) {
-    if (!Succeeded(libusb_detach_kernel_driver(open.handle, kClaimedInterface))) {
-      Release(open);
-      return kInvalidHandle;
-    }
-    open.detachedKernelDriver = true;
-  }
-  if (!Succeeded(libusb_claim_interface(open.handle, kClaimedInterface))) {
-    Release(open);
-    return kInvalidHandle;
-  }
-  open.claimed = true;
-  open.serialDescriptor = SerialFromSysfs(where->second.sysPath);
-
-  const FileHandle file = nextHandle_++;
-  files_[file] = std::move(open);
-  return file;
+  libusb_free_config_descriptor(config);
+  return true;
 }
 
-void LibusbPlatform::Release(OpenDevice& device) {
-  if (device.handle == nullptr) return;
-  if (device.claimed) libusb_release_interface(device.handle, kClaimedInterface);
-  if (device.detachedKernelDriver) libusb_attach_kernel_driver(device.handle, kClaimedInterface);
-  libusb_close(device.handle);
-  device.handle = nullptr;
-  device.claimed = false;
-  device.detachedKernelDriver = false;
+// Claiming is what makes the open exclusive, also against other processes. A kernel driver
+// is detached only if one is bound, and given back with the claim.
+bool LibusbPlatform::ClaimInterface(const Located& listed, OpenDevice* open) {
+  libusb_device_handle* handle = open->handle.get();
+  InterfaceClaim claim(handle);
+  if (libusb_kernel_driver_active(handle, kClaimedInterface) == 1) {
+    const int detached = libusb_detach_kernel_driver(handle, kClaimedInterface);
+    if (!Succeeded(detached)) {
+      NoteRefusal(open->path, listed.attachment, detached);
+      return false;
+    }
+    claim.DriverDetached();
+  }
+  const int claimed = libusb_claim_interface(handle, kClaimedInterface);
+  if (!Succeeded(claimed)) {
+    NoteRefusal(open->path, listed.attachment, claimed);
+    return false;
+  }
+  claim.Claimed();
+  open->claim = std::move(claim);
+  return true;
+}
+
+void LibusbPlatform::NoteRefusal(const std::string& path, const Attachment& attachment,
+                                 int libusbResult) {
+  const std::string where = BusAndAddress(attachment.bus, attachment.address);
+  switch (libusbResult) {
+    case LIBUSB_ERROR_ACCESS:
+      unreachable_[path] = {where, Unreachable::NoPermission};
+      break;
+    case LIBUSB_ERROR_BUSY:
+      unreachable_[path] = {where, Unreachable::HeldElsewhere};
+      break;
+    default:
+      unreachable_.erase(path);  // nothing the operator can act on
+      break;
+  }
+}
+
+std::vector<UnreachableDevice> LibusbPlatform::UnreachableDevices() const {
+  std::vector<UnreachableDevice> devices;
+  for (const auto& [path, device] : unreachable_) devices.push_back(device);
+  return devices;
 }
 
 bool LibusbPlatform::CloseHandle(FileHandle file) {
   auto it = files_.find(file);
   if (it == files_.end()) return false;
-  Release(it->second);
-  files_.erase(it);
+  files_.erase(it);  // gives the interface back and closes the device
   std::erase_if(winUsb_, [&](const auto& e) { return e.second == file; });
   return true;
 }
@@ -540,7 +627,7 @@ bool LibusbPlatform::WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uin
   }
   if (device->gone) return false;
   const uint16_t wIndex = type == kUsbStringDescriptorType ? languageId : 0;
-  const int n = libusb_control_transfer(device->handle, kStandardIn, LIBUSB_REQUEST_GET_DESCRIPTOR,
+  const int n = libusb_control_transfer(device->handle.get(), kStandardIn, LIBUSB_REQUEST_GET_DESCRIPTOR,
                                         static_cast<uint16_t>((type << 8) | index), wIndex, buffer,
                                         static_cast<uint16_t>(std::min<uint32_t>(length, UINT16_MAX)),
                                         kControlTimeoutMs);
@@ -602,7 +689,7 @@ bool LibusbPlatform::WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const
   if (pipe == nullptr) return false;
   int done = 0;
   // libusb takes one pointer for both directions; it only reads an OUT buffer.
-  const int r = Transfer(device->handle, *pipe, const_cast<uint8_t*>(buffer), length, &done,
+  const int r = Transfer(device->handle.get(), *pipe, const_cast<uint8_t*>(buffer), length, &done,
                          kOutTransferTimeoutMs);
   if (!Succeeded(r, device)) return false;
   *transferred = static_cast<uint32_t>(done);
@@ -622,7 +709,7 @@ bool LibusbPlatform::WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_
   const auto timeout = device->pipeTimeouts.find(pipeId);
   const uint32_t ms = timeout == device->pipeTimeouts.end() ? 0 : timeout->second;
   int done = 0;
-  if (!Succeeded(Transfer(device->handle, *pipe, buffer, length, &done, ms), device)) return false;
+  if (!Succeeded(Transfer(device->handle.get(), *pipe, buffer, length, &done, ms), device)) return false;
   *transferred = static_cast<uint32_t>(done);
   return true;
 }

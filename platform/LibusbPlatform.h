@@ -26,6 +26,7 @@
 #include <compare>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -81,6 +82,9 @@ class LibusbPlatform : public UsbPlatform {
   bool WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_t* buffer, uint32_t length,
                        uint32_t* transferred) override;
   void Sleep(uint32_t milliseconds) override;
+  // Listed devices that the last open refused for lack of permission or because another
+  // program holds them.
+  std::vector<UnreachableDevice> UnreachableDevices() const override;
 
   // Devices this object holds open.
   size_t OpenDeviceCount() const { return files_.size(); }
@@ -113,11 +117,32 @@ class LibusbPlatform : public UsbPlatform {
     InterfaceDescriptor descriptor;
     std::vector<PipeInformation> pipes;
   };
+  struct HandleCloser {
+    void operator()(libusb_device_handle* handle) const;
+  };
+  using DeviceHandle = std::unique_ptr<libusb_device_handle, HandleCloser>;
+  // What opening took from the system for interface 0, given back when it goes: the claim,
+  // then the kernel driver that was detached for it.
+  class InterfaceClaim {
+   public:
+    InterfaceClaim() = default;
+    explicit InterfaceClaim(libusb_device_handle* handle) : handle_(handle) {}
+    InterfaceClaim(InterfaceClaim&& other) noexcept;
+    InterfaceClaim& operator=(InterfaceClaim&& other) noexcept;
+    ~InterfaceClaim();
+    void DriverDetached() { driverDetached_ = true; }
+    void Claimed() { claimed_ = true; }
+
+   private:
+    void GiveBack();
+    libusb_device_handle* handle_ = nullptr;
+    bool driverDetached_ = false;
+    bool claimed_ = false;
+  };
   struct OpenDevice {
-    libusb_device_handle* handle = nullptr;
+    DeviceHandle handle;   // before the claim: the claim is given back first
+    InterfaceClaim claim;
     std::string path;
-    bool claimed = false;
-    bool detachedKernelDriver = false;
     bool gone = false;  // unplugged: every later transfer fails at once
     uint8_t deviceDescriptor[18] = {};
     std::optional<std::vector<uint8_t>> serialDescriptor;  // from sysfs
@@ -136,7 +161,13 @@ class LibusbPlatform : public UsbPlatform {
   bool Succeeded(int libusbResult, OpenDevice* device = nullptr);
   OpenDevice* DeviceOf(WinUsbHandle handle);
   const PipeInformation* PipeOf(const OpenDevice& device, uint8_t pipeId) const;
-  void Release(OpenDevice& device);
+  // The steps of CreateFileA.
+  bool IsHeldHere(const std::string& path) const;
+  bool OpenListed(const Located& listed, OpenDevice* open);
+  static bool CopyDescriptors(libusb_device* device, OpenDevice* open);
+  bool ClaimInterface(const Located& listed, OpenDevice* open);
+  // Keeps why a listed device could not be opened, when the caller has a use for it.
+  void NoteRefusal(const std::string& path, const Attachment& attachment, int libusbResult);
 
   libusb_context* context_ = nullptr;
   udev* udev_ = nullptr;
@@ -145,6 +176,7 @@ class LibusbPlatform : public UsbPlatform {
   std::map<Attachment, std::vector<Guid>> probed_;
   std::map<FileHandle, OpenDevice> files_;
   std::map<WinUsbHandle, FileHandle> winUsb_;
+  std::map<std::string, UnreachableDevice> unreachable_;  // by path
   intptr_t nextHandle_ = 0x100;
   uint32_t probes_ = 0;
   int lastError_ = 0;

@@ -1,5 +1,7 @@
 #include "platform/MsOsDescriptors.h"
 
+#include "platform/LittleEndian.h"
+
 #include <algorithm>
 #include <array>
 #include <string>
@@ -38,12 +40,8 @@ constexpr size_t kExtendedHeaderLength = 10;
 constexpr size_t kExtendedSectionFixed = 14;  // dwSize, dwType, wNameLength, dwDataLength
 
 // Callers check the bounds first.
-uint16_t Le16(Bytes b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
-
-uint32_t Le32(Bytes b, size_t at) {
-  return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8) |
-         (static_cast<uint32_t>(b[at + 2]) << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
+uint16_t Le16(Bytes b, size_t at) { return GetLe16(&b[at]); }
+uint32_t Le32(Bytes b, size_t at) { return GetLe32(&b[at]); }
 
 Guid GuidAt(Bytes b, size_t at) {
   Guid g{};

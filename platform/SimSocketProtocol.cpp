@@ -1,5 +1,7 @@
 #include "platform/SimSocketProtocol.h"
 
+#include "platform/LittleEndian.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -63,7 +65,7 @@ bool DecodeHello(std::span<const uint8_t> m, Hello* hello) {
     const uint8_t* p = take(kPipeRecord);
     if (p == nullptr || p[0] > static_cast<uint8_t>(PipeType::Interrupt)) return false;
     h.pipes.push_back({static_cast<PipeType>(p[0]), p[1],
-                       static_cast<uint16_t>(p[2] | (p[3] << 8)), p[4]});
+                       GetLe16(&p[2]), p[4]});
   }
   if (at != m.size()) return false;
   *hello = std::move(h);

@@ -2,13 +2,14 @@
 // and its model record.
 #include "programmer/KpR50.h"
 
-#include "programmer/LittleEndian.h"
+#include "platform/LittleEndian.h"
 
 #include <cstring>
 
 namespace kp {
 
-const uint8_t kKpR50ModelRecord[8] = {0x00, 0xAA, 0x05, 0x00, 0x35, 0x00, 0x00, 0x00};
+const uint8_t kKpR50ModelRecord[8] = {wire::kModelCode >> 8, wire::kModelCode & 0xFF, 0x05, 0x00,
+                                      0x35, 0x00, 0x00, 0x00};
 
 KpR50::KpR50(UsbPlatform& platform, const Guid* guid, TraceSet* sink)
     : KpWUsbBulkD(platform, guid, sink) {}
@@ -22,7 +23,7 @@ void KpR50::ReadStatusAndSignature() {
   ReadStatus(kStatusTimeoutMs);
   if (!KeysLoaded(statusWord)) return;  // without keys the signature means nothing
   // Any reply length is taken: the signature is only shown, never relied on.
-  uint8_t signature[4] = {};
+  uint8_t signature[wire::kKeySignatureSize] = {};
   Exchange(kCmdKeySignature, 0, nullptr, sizeof signature, signature, kKeySignatureTimeoutMs);
   keySignature = GetLe32(signature);
 }
@@ -51,11 +52,11 @@ bool KpR50::ReadCardInfo() {
   cardPresent = Exchange(kCmdCardInfo, 0, nullptr, sizeof reply, reply, kCardInfoTimeoutMs) ==
                 static_cast<int32_t>(kCardInfoReplySize);
   if (cardPresent) {
-    std::memcpy(cardInfo.uid, reply, kUidSize);
-    cardInfo.cardType = reply[8] >> 2;
-    cardInfo.contentState = reply[8] & 3;
-    cardInfo.further1 = reply[9];
-    cardInfo.further2 = reply[10];
+    std::memcpy(cardInfo.uid, &reply[wire::kCardInfoUidAt], kUidSize);
+    cardInfo.cardType = reply[wire::kCardInfoTypeAndStateAt] >> 2;
+    cardInfo.contentState = reply[wire::kCardInfoTypeAndStateAt] & 3;
+    cardInfo.further1 = reply[wire::kCardInfoFurther1At];
+    cardInfo.further2 = reply[wire::kCardInfoFurther2At];
   }
   std::memcpy(lastCardInfoReply, reply, sizeof reply);
   return cardPresent;

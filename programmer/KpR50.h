@@ -23,18 +23,18 @@ inline constexpr uint32_t kReadFileTimeoutMs = 2000;
 inline constexpr uint32_t kEraseCardTimeoutMs = 1000;
 
 // Sizes on the wire.
-inline constexpr uint32_t kUidSize = 8;
-inline constexpr uint32_t kCardInfoReplySize = 16;
-inline constexpr uint32_t kChallengeSize = 16;
-inline constexpr uint32_t kKeySize = 16;
-inline constexpr uint32_t kIdentityFieldSize = 12;
-inline constexpr uint32_t kLoginRequestSize = 28;
-inline constexpr uint32_t kLoginReplySize = 4;
-inline constexpr uint32_t kChangePasswordRequestSize = 44;
-inline constexpr uint32_t kCardFileSize = 16;
-inline constexpr uint32_t kMaxCardFileData = 244;
-inline constexpr uint8_t kCardSelector = 1;
-inline constexpr int32_t kCardTypeDesfire = 4;
+using wire::kCardFileSize;
+using wire::kCardInfoReplySize;
+using wire::kChallengeSize;
+using wire::kChangePasswordRequestSize;
+using wire::kIdentityFieldSize;
+using wire::kKeySize;
+using wire::kLoginReplySize;
+using wire::kLoginRequestSize;
+using wire::kMaxCardFileData;
+using wire::kUidSize;
+using wire::kCardSelector;
+inline constexpr int32_t kCardTypeDesfire = wire::kCardTypeDesfire;
 
 // The KP-R50 model record: model code 0x00AA (high byte first), match result 5.
 extern const uint8_t kKpR50ModelRecord[8];

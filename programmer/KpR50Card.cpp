@@ -3,20 +3,18 @@
 // moves the 16-byte file that holds the department number and the index.
 #include "programmer/KpR50.h"
 
-#include "programmer/LittleEndian.h"
+#include "platform/LittleEndian.h"
 
 #include <cstring>
 
 namespace kp {
 
-namespace {
-constexpr uint32_t kCardHeaderSize = 1 + kUidSize;  // selector, UID
-}  // namespace
+using wire::kCardHeaderSize;
 
 uint8_t KpR50::PrepareCard(uint8_t selector) {
   uint8_t request[kCardHeaderSize];
-  request[0] = selector;                              /* selector */
-  std::memcpy(&request[1], cardInfo.uid, kUidSize);   /* card UID */
+  request[wire::kCardSelectorAt] = selector;
+  std::memcpy(&request[wire::kCardUidAt], cardInfo.uid, kUidSize);
   return ExchangeStatus(kCmdPrepareCard, sizeof request, request, kPrepareCardTimeoutMs);
 }
 
@@ -24,30 +22,30 @@ uint8_t KpR50::WriteCardFile(uint8_t selector, uint32_t length, const uint8_t* d
   // A file the programmer cannot take is the caller's mistake, not a written file.
   if (length > kMaxCardFileData) throw WUsbErr{wusb::kBadParameters, kCmdWriteFile};
   uint8_t request[kCardHeaderSize + kMaxCardFileData];
-  request[0] = selector;                                     /* selector */
-  std::memcpy(&request[1], cardInfo.uid, kUidSize);          /* card UID */
-  if (length != 0) std::memcpy(&request[9], data, length);   /* file data */
+  request[wire::kCardSelectorAt] = selector;
+  std::memcpy(&request[wire::kCardUidAt], cardInfo.uid, kUidSize);
+  if (length != 0) std::memcpy(&request[wire::kCardDataAt], data, length);
   return ExchangeStatus(kCmdWriteFile, kCardHeaderSize + length, request, kWriteFileTimeoutMs);
 }
 
 int32_t KpR50::ReadCardFile(uint8_t selector, uint32_t length, uint8_t* output) {
   if (length > kMaxCardFileData) throw WUsbErr{wusb::kBadParameters, kCmdReadFile};
-  uint8_t request[1];
-  request[0] = selector;  /* selector */
-  uint8_t reply[kUidSize + kMaxCardFileData];  // UID of the card read, file data
+  uint8_t request[wire::kReadRequestSize];
+  request[wire::kCardSelectorAt] = selector;
+  uint8_t reply[wire::kReadReplyDataAt + kMaxCardFileData];
   const int32_t status = ExchangeData(kCmdReadFile, sizeof request, request, kUidSize + length,
                                       reply, kReadFileTimeoutMs);
   if (status != 0) return status;
   // Another card may have been put in the field since the card-info step.
-  if (std::memcmp(reply, cardInfo.uid, kUidSize) != 0) return -1;
-  if (length != 0) std::memcpy(output, &reply[kUidSize], length);
+  if (std::memcmp(&reply[wire::kReadReplyUidAt], cardInfo.uid, kUidSize) != 0) return -1;
+  if (length != 0) std::memcpy(output, &reply[wire::kReadReplyDataAt], length);
   return 0;
 }
 
 int32_t KpR50::ProgramCard(int32_t department, int32_t index) {
   uint8_t file[kCardFileSize] = {};
-  PutLe32(&file[0], static_cast<uint32_t>(department));  /* department number */
-  PutLe32(&file[4], static_cast<uint32_t>(index));       /* index; bytes 8..15 stay zero */
+  PutLe32(&file[wire::kFileDepartmentAt], static_cast<uint32_t>(department));
+  PutLe32(&file[wire::kFileIndexAt], static_cast<uint32_t>(index));  // the rest stays zero
 
   if (!ReadCardInfo()) return kCardNoCard;
   if (cardInfo.cardType != kCardTypeDesfire) return kCardOtherType;
@@ -63,8 +61,8 @@ int32_t KpR50::ReadCard(int32_t* department, int32_t* index) {
   if (cardInfo.contentState == 0) return kCardEmpty;
   uint8_t file[kCardFileSize];
   if (ReadCardFile(kCardSelector, sizeof file, file) != 0) return kCardReadFailed;
-  *department = static_cast<int32_t>(GetLe32(&file[0]));
-  *index = static_cast<int32_t>(GetLe32(&file[4]));
+  *department = static_cast<int32_t>(GetLe32(&file[wire::kFileDepartmentAt]));
+  *index = static_cast<int32_t>(GetLe32(&file[wire::kFileIndexAt]));
   return kCardOk;
 }
 
@@ -72,8 +70,8 @@ int32_t KpR50::EraseCard() {
   if (!ReadCardInfo()) return kCardNoCard;
   if (cardInfo.cardType != kCardTypeDesfire) return kCardOtherType;
   // An empty card is erased like any other: the operator may want a clean start.
-  uint8_t request[kUidSize];
-  std::memcpy(request, cardInfo.uid, kUidSize);  /* card UID */
+  uint8_t request[wire::kEraseRequestSize];
+  std::memcpy(&request[wire::kEraseUidAt], cardInfo.uid, kUidSize);
   if (ExchangeStatus(kCmdEraseCard, sizeof request, request, kEraseCardTimeoutMs) != 0) {
     return kCardEraseFailed;
   }

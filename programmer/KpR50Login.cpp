@@ -12,38 +12,21 @@
 
 namespace kp {
 
-namespace {
-
-// Wipes a request when its scope ends, however it ends: password keys or a MAC must not stay
-// on the stack after a link failure either.
-class WipeOnExit {
- public:
-  WipeOnExit(void* bytes, size_t size) : bytes_(bytes), size_(size) {}
-  ~WipeOnExit() { SecureWipe(bytes_, size_); }
-  WipeOnExit(const WipeOnExit&) = delete;
-  WipeOnExit& operator=(const WipeOnExit&) = delete;
-
- private:
-  void* bytes_;
-  size_t size_;
-};
-
-}  // namespace
-
 bool KpR50::Authenticate(const char* identity, const uint8_t key[kKeySize]) {
   uint8_t request[kLoginRequestSize];
   const WipeOnExit wipeRequest(request, sizeof request);
-  FillTextField(&request[0], kIdentityFieldSize, identity);  /* identity field */
+  FillTextField(&request[wire::kLoginIdentityAt], kIdentityFieldSize, identity);
 
   AES128 cipher;  // wipes its round keys when it goes out of scope, as the CMAC its state
   cipher.SetKey(key);
 
-  GetChallenge(&request[kIdentityFieldSize]);  // challenge, MACed below and never sent back
+  // The challenge sits where the MAC goes: MACed with the identity, then overwritten.
+  GetChallenge(&request[wire::kLoginMacAt]);
 
   Cmac mac(cipher);
   mac.Init();
   mac.Update(request, sizeof request);
-  mac.Final(&request[kIdentityFieldSize]);  /* MAC over identity field and challenge */
+  mac.Final(&request[wire::kLoginMacAt]);
 
   return SendLoginProof(request);
 }
@@ -58,9 +41,9 @@ bool KpR50::SendPasswordChange(const char* identity, const uint8_t oldKey[kKeySi
                                const uint8_t newKey[kKeySize]) {
   uint8_t request[kChangePasswordRequestSize];
   const WipeOnExit wipeRequest(request, sizeof request);
-  FillTextField(&request[0], kIdentityFieldSize, identity);  /* identity field */
-  std::memcpy(&request[12], oldKey, kKeySize);                /* old password key */
-  std::memcpy(&request[28], newKey, kKeySize);                /* new password key */
+  FillTextField(&request[wire::kChangeIdentityAt], kIdentityFieldSize, identity);
+  std::memcpy(&request[wire::kChangeOldKeyAt], oldKey, kKeySize);
+  std::memcpy(&request[wire::kChangeNewKeyAt], newKey, kKeySize);
   return ExchangeStatus(kCmdChangePassword, sizeof request, request,
                         kChangePasswordTimeoutMs) == 0;
 }

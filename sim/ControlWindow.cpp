@@ -4,6 +4,7 @@
 #include "sim/SimOptions.h"
 
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -31,6 +32,15 @@ std::optional<QString> LogTextOf(const std::string& line) {
   if (what == "unplugged") return QStringLiteral("Programator %1 odłączony").arg(n);
   if (what == "added") return QStringLiteral("Dodano programator %1").arg(n);
   if (what == "removed") return QStringLiteral("Usunięto programator %1").arg(n);
+  if (what == "stalled") {
+    return detail.isEmpty()
+               ? QStringLiteral("Programator %1 przestał odpowiadać").arg(n)
+               : QStringLiteral("Programator %1 przestał odpowiadać na %2 ms").arg(n, detail);
+  }
+  if (what == "resumed") return QStringLiteral("Programator %1 znów odpowiada").arg(n);
+  if (what == "delay") {
+    return QStringLiteral("Programator %1 odpowiada z opóźnieniem %2 ms").arg(n, detail);
+  }
   if (what == "error") {
     return QStringLiteral("Błąd: %1").arg(QString::fromStdString(line.substr(6)));
   }
@@ -51,6 +61,7 @@ ControlWindow::ControlWindow(SimRack& rack, ProgrammerSetup setup, QWidget* pare
     : QWidget(parent), rack_(rack), setup_(std::move(setup)) {
   setWindowTitle(QStringLiteral("Symulator programatora KP-R50"));
   setObjectName("SimControlWin");
+  setWindowIcon(QIcon(QStringLiteral(":/icons/kpr50-sim.svg")));
   setMinimumWidth(520);
   auto* column = new QVBoxLayout(this);
 

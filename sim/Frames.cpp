@@ -2,6 +2,9 @@
 
 #include "link/Crc16.h"
 #include "link/KpWUsbBulkD.h"
+#include "platform/LittleEndian.h"
+
+#include <algorithm>
 
 namespace kp::sim {
 
@@ -9,25 +12,24 @@ std::vector<uint8_t> EncodeFrame(uint8_t command, std::span<const uint8_t> paylo
   if (payload.size() > kMaxRequestPayload) return {};
   const auto total = static_cast<uint16_t>(payload.size() + kFrameOverhead);
   std::vector<uint8_t> frame;
-  frame.reserve(total);
-  frame.push_back(static_cast<uint8_t>(total & 0xFF));
-  frame.push_back(static_cast<uint8_t>(total >> 8));
-  frame.push_back(command);
-  frame.insert(frame.end(), payload.begin(), payload.end());
-  const uint16_t crc = Crc16(frame.data(), static_cast<int32_t>(frame.size()), kCrc16Initial);
-  frame.push_back(static_cast<uint8_t>(crc & 0xFF));
-  frame.push_back(static_cast<uint8_t>(crc >> 8));
+  frame.resize(total);
+  PutLe16(&frame[wire::kFrameLengthAt], total);
+  frame[wire::kFrameCommandAt] = command;
+  std::copy(payload.begin(), payload.end(), frame.begin() + wire::kFramePayloadAt);
+  const uint32_t crcAt = wire::kFramePayloadAt + static_cast<uint32_t>(payload.size());
+  PutLe16(&frame[crcAt], Crc16(frame.data(), static_cast<int32_t>(crcAt), kCrc16Initial));
   return frame;
 }
 
 std::optional<Frame> DecodeFrame(std::span<const uint8_t> transfer) {
   if (transfer.size() < kFrameOverhead || transfer.size() > kFrameCapacity) return std::nullopt;
-  const uint32_t length = transfer[0] | (static_cast<uint32_t>(transfer[1]) << 8);
+  const uint32_t length = GetLe16(&transfer[wire::kFrameLengthAt]);
   if (length != transfer.size()) return std::nullopt;
   if (Crc16(transfer.data(), static_cast<int32_t>(transfer.size()), kCrc16Initial) != 0) {
     return std::nullopt;
   }
-  return Frame{transfer[2], transfer.subspan(3, transfer.size() - kFrameOverhead)};
+  return Frame{transfer[wire::kFrameCommandAt],
+               transfer.subspan(wire::kFramePayloadAt, transfer.size() - kFrameOverhead)};
 }
 
 }  // namespace kp::sim

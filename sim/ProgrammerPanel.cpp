@@ -15,6 +15,9 @@ namespace kp {
 
 namespace {
 
+// The longest stall of a set length and the longest delay the window offers.
+constexpr int kMaxAnswerMs = 60000;
+
 // Combo rows in the order of the firmware's states.
 int KeysRow(KeyState keys) {
   switch (keys) {
@@ -132,6 +135,8 @@ ProgrammerPanel::ProgrammerPanel(SimRack& rack, int index, QWidget* parent)
 
   depSpin_ = new QSpinBox;
   idxSpin_ = new QSpinBox;
+  depSpin_->setObjectName("DepSpin");
+  idxSpin_->setObjectName("IdxSpin");
   depSpin_->setRange(0, 99999);
   idxSpin_->setRange(0, 99999);
   depSpin_->setValue(1);
@@ -156,6 +161,30 @@ ProgrammerPanel::ProgrammerPanel(SimRack& rack, int index, QWidget* parent)
   pollLbl_ = new QLabel;
   grid->addWidget(Caption("Odczyty statusu:"), 10, 0);
   grid->addWidget(pollLbl_, 10, 1, 1, 3);
+
+  // A hung or slow programmer, for training and for the tool's failure paths.
+  stalledChkBx_ = new QCheckBox(QStringLiteral("wstrzymane"));
+  stalledChkBx_->setObjectName("StalledChkBx");
+  stallSpin_ = new QSpinBox;
+  stallSpin_->setObjectName("StallSpin");
+  stallSpin_->setRange(1, kMaxAnswerMs);
+  stallSpin_->setValue(2000);
+  stallSpin_->setSuffix(QStringLiteral(" ms"));
+  auto* stallForBtn = new QPushButton(QStringLiteral("Wstrzymaj na"));
+  stallForBtn->setObjectName("StallForBtn");
+  auto* stallRow = new QHBoxLayout;
+  stallRow->addWidget(stalledChkBx_);
+  stallRow->addWidget(stallForBtn);
+  stallRow->addWidget(stallSpin_);
+  grid->addWidget(Caption("Odpowiedzi:"), 11, 0);
+  grid->addLayout(stallRow, 11, 1, 1, 3);
+  delaySpin_ = new QSpinBox;
+  delaySpin_->setObjectName("DelaySpin");
+  delaySpin_->setRange(0, kMaxAnswerMs);
+  delaySpin_->setSuffix(QStringLiteral(" ms"));
+  delaySpin_->setKeyboardTracking(false);  // one change per value, not per digit typed
+  grid->addWidget(Caption("Opóźnienie odpowiedzi:"), 12, 0);
+  grid->addWidget(delaySpin_, 12, 1, 1, 3);
   grid->setColumnStretch(2, 1);
 
   connect(pluggedChkBx_, &QCheckBox::toggled, this, [this](bool on) {
@@ -181,6 +210,17 @@ ProgrammerPanel::ProgrammerPanel(SimRack& rack, int index, QWidget* parent)
   connect(removeBtn, &QPushButton::clicked, this, [this] { PlaceCard(CardSetupKind::None); });
   connect(programmedBtn, &QPushButton::clicked, this,
           [this] { PlaceCard(CardSetupKind::Programmed); });
+  connect(stalledChkBx_, &QCheckBox::toggled, this, [this](bool on) {
+    if (on) {
+      rack_.Stall(index_, 0);
+    } else {
+      rack_.Resume(index_);
+    }
+  });
+  connect(stallForBtn, &QPushButton::clicked, this,
+          [this] { rack_.Stall(index_, stallSpin_->value()); });
+  connect(delaySpin_, &QSpinBox::valueChanged, this,
+          [this](int ms) { rack_.SetDelay(index_, ms); });
   Refresh();
 }
 
@@ -191,7 +231,7 @@ void ProgrammerPanel::ApplyPassword() {
   const int row = passwordCombo_->currentIndex();
   const PasswordState state = kRows[row < 0 || row > 2 ? 0 : row];
   if (!rack_.SetPassword(index_, {state, passwordEdit_->text().toStdString()})) {
-    passwordEdit_->setPlaceholderText(QStringLiteral("1 do 20 znaków ASCII"));
+    passwordEdit_->setPlaceholderText(QStringLiteral("1 do 20 znaków Windows-1250"));
   }
   shownPasswordState_ = -1;  // show what the programmer took, or put back what it has
   Refresh();
@@ -239,6 +279,14 @@ void ProgrammerPanel::Refresh() {
   lastLbl_->setText(p->lastRequest ? QString::fromStdString(sim::RequestSentence(*p->lastRequest))
                                    : QStringLiteral("—"));
   pollLbl_->setText(QString::number(p->pollRequests));
+  {
+    const QSignalBlocker block(stalledChkBx_);
+    stalledChkBx_->setChecked(fw.Silent());
+  }
+  if (delaySpin_->value() != static_cast<int>(fw.LateMs())) {
+    const QSignalBlocker block(delaySpin_);
+    delaySpin_->setValue(static_cast<int>(fw.LateMs()));
+  }
 }
 
 }  // namespace kp

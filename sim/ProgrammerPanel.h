@@ -1,5 +1,6 @@
 // One programmer in the simulator's control window: plugged in or not, its keys, the user
-// password, the login, the card in its field and the tool's latest request.
+// password, the login, the card in its field, the tool's latest request, and whether it
+// answers (stalled for a while or until told, or late).
 #pragma once
 
 #include "sim/SimRack.h"
@@ -42,6 +43,9 @@ class ProgrammerPanel : public QGroupBox {
   QSpinBox* idxSpin_;
   QLabel* lastLbl_;
   QLabel* pollLbl_;
+  QCheckBox* stalledChkBx_;
+  QSpinBox* stallSpin_;
+  QSpinBox* delaySpin_;
   // What the password box last showed from the programmer, to tell a change from typing.
   QString shownPassword_;
   int shownPasswordState_ = -1;

@@ -1,6 +1,8 @@
 #include "sim/RequestText.h"
 
 #include "link/KpWUsbBulkD.h"
+#include "link/KpWire.h"
+#include "platform/LittleEndian.h"
 #include "sim/Frames.h"
 #include "sim/VirtualKpR50.h"
 
@@ -20,17 +22,12 @@ std::optional<std::array<uint8_t, 8>> UidAt(std::span<const uint8_t> bytes, size
   return uid;
 }
 
-int32_t Le32(std::span<const uint8_t> bytes, size_t offset) {
-  uint32_t value = 0;
-  for (size_t i = 0; i < 4; ++i) value |= static_cast<uint32_t>(bytes[offset + i]) << (8 * i);
-  return static_cast<int32_t>(value);
-}
-
 // The card file's two numbers, when `bytes` from `offset` on is a whole card file.
 std::optional<std::pair<int32_t, int32_t>> NumbersAt(std::span<const uint8_t> bytes,
                                                      size_t offset) {
-  if (bytes.size() != offset + kFileSize) return std::nullopt;
-  return std::make_pair(Le32(bytes, offset), Le32(bytes, offset + 4));
+  if (bytes.size() != offset + kCardFileSize) return std::nullopt;
+  return std::make_pair(static_cast<int32_t>(GetLe32(&bytes[offset + wire::kFileDepartmentAt])),
+                        static_cast<int32_t>(GetLe32(&bytes[offset + wire::kFileIndexAt])));
 }
 
 std::string Format(const char* format, unsigned value) {
@@ -56,7 +53,10 @@ const char* CommandName(uint8_t command) {
   }
 }
 
-uint8_t CardByte(const Summary& s) { return s.payload.size() > 8 ? s.payload[8] : 0; }
+uint8_t CardByte(const Summary& s) {
+  return s.payload.size() > wire::kCardInfoTypeAndStateAt ? s.payload[wire::kCardInfoTypeAndStateAt]
+                                                          : 0;
+}
 
 // "desfire empty" and the like, for a card-info reply.
 std::string CardKindLine(uint8_t typeAndContent) {
@@ -100,15 +100,15 @@ std::string ReplyLine(const Summary& s) {
       return Format("refused %02X", s.status);
     case Summary::Reply::Data: break;
   }
-  if (s.command == kCmdStatus && s.payload.size() == 8) {
-    return Format("word 0x%04X", static_cast<unsigned>(s.payload[6] | s.payload[7] << 8));
+  if (s.command == kCmdStatus && s.payload.size() == wire::kStatusReplySize) {
+    return Format("word 0x%04X", GetLe16(&s.payload[wire::kStatusWordAt]));
   }
-  if (s.command == kCmdKeySignature && s.payload.size() == 4) {
-    return Format("%08X", static_cast<unsigned>(Le32(s.payload, 0)));
+  if (s.command == kCmdKeySignature && s.payload.size() == wire::kKeySignatureSize) {
+    return Format("%08X", GetLe32(s.payload.data()));
   }
   if (s.command == kCmdChallenge && s.payload.size() == kChallengeSize) return "challenge";
-  if (s.command == kCmdLogin && s.payload.size() == 4) return "accepted";
-  if (s.command == kCmdCardInfo && s.uid && s.payload.size() == 16) {
+  if (s.command == kCmdLogin && s.payload.size() == wire::kLoginReplySize) return "accepted";
+  if (s.command == kCmdCardInfo && s.uid && s.payload.size() == wire::kCardInfoReplySize) {
     return "card " + UidText(*s.uid) + " " + CardKindLine(CardByte(s));
   }
   if (s.command == kCmdReadFile && s.uid && s.numbers) {
@@ -133,15 +133,15 @@ std::string ReplySentence(const Summary& s) {
       return Format("odmowa (kod %02X)", s.status);
     case Summary::Reply::Data: break;
   }
-  if (s.command == kCmdStatus && s.payload.size() == 8) {
-    return Format("słowo statusu 0x%04X", static_cast<unsigned>(s.payload[6] | s.payload[7] << 8));
+  if (s.command == kCmdStatus && s.payload.size() == wire::kStatusReplySize) {
+    return Format("słowo statusu 0x%04X", GetLe16(&s.payload[wire::kStatusWordAt]));
   }
-  if (s.command == kCmdKeySignature && s.payload.size() == 4) {
-    return Format("%08X", static_cast<unsigned>(Le32(s.payload, 0)));
+  if (s.command == kCmdKeySignature && s.payload.size() == wire::kKeySignatureSize) {
+    return Format("%08X", GetLe32(s.payload.data()));
   }
   if (s.command == kCmdChallenge && s.payload.size() == kChallengeSize) return "otrzymane";
-  if (s.command == kCmdLogin && s.payload.size() == 4) return "przyjęte";
-  if (s.command == kCmdCardInfo && s.uid && s.payload.size() == 16) {
+  if (s.command == kCmdLogin && s.payload.size() == wire::kLoginReplySize) return "przyjęte";
+  if (s.command == kCmdCardInfo && s.uid && s.payload.size() == wire::kCardInfoReplySize) {
     return CardKindSentence(CardByte(s)) + ", UID " + UidText(*s.uid);
   }
   if (s.command == kCmdReadFile && s.uid && s.numbers) {
@@ -168,16 +168,16 @@ Summary Summarise(std::span<const uint8_t> request, const std::vector<InTransfer
     const std::span<const uint8_t> p = frame->payload;
     switch (s.command) {
       case kCmdPrepareCard:
-        if (p.size() == 1 + kUidSize) s.uid = UidAt(p, 1);
+        if (p.size() == wire::kCardHeaderSize) s.uid = UidAt(p, wire::kCardUidAt);
         break;
       case kCmdWriteFile:
-        if (p.size() >= 1 + kUidSize) {
-          s.uid = UidAt(p, 1);
-          s.numbers = NumbersAt(p, 1 + kUidSize);
+        if (p.size() >= wire::kCardHeaderSize) {
+          s.uid = UidAt(p, wire::kCardUidAt);
+          s.numbers = NumbersAt(p, wire::kCardDataAt);
         }
         break;
       case kCmdEraseCard:
-        if (p.size() == kUidSize) s.uid = UidAt(p, 0);
+        if (p.size() == wire::kEraseRequestSize) s.uid = UidAt(p, wire::kEraseUidAt);
         break;
       default:
         break;
@@ -197,10 +197,12 @@ Summary Summarise(std::span<const uint8_t> request, const std::vector<InTransfer
   }
   s.reply = Summary::Reply::Data;
   s.payload.assign(reply->payload.begin(), reply->payload.end());
-  if (s.command == kCmdCardInfo && s.payload.size() == 16) s.uid = UidAt(s.payload, 0);
-  if (s.command == kCmdReadFile && s.payload.size() == kUidSize + kFileSize) {
-    s.uid = UidAt(s.payload, 0);
-    s.numbers = NumbersAt(s.payload, kUidSize);
+  if (s.command == kCmdCardInfo && s.payload.size() == wire::kCardInfoReplySize) {
+    s.uid = UidAt(s.payload, wire::kCardInfoUidAt);
+  }
+  if (s.command == kCmdReadFile && s.payload.size() == wire::kReadReplyDataAt + kCardFileSize) {
+    s.uid = UidAt(s.payload, wire::kReadReplyUidAt);
+    s.numbers = NumbersAt(s.payload, wire::kReadReplyDataAt);
   }
   return s;
 }

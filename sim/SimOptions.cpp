@@ -68,6 +68,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* options,
     const bool flag = !value;
     if ((name == "--help" || name == "-h") && flag) {
       o.help = true;
+    } else if (name == "--version" && flag) {
+      o.version = true;
     } else if (name == "--headless" && flag) {
       o.headless = true;
     } else if (name == "--unplugged" && flag) {
@@ -97,7 +99,7 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* options,
       const auto password = text ? PasswordOf(*text) : std::nullopt;
       if (!password) {
         return fail("--password takes none, admin:PASS or user:PASS (PASS: 1 to 20 "
-                    "printable ASCII characters)");
+                    "characters of Windows-1250, Polish letters too)");
       }
       o.setup.password = *password;
     } else if (name == "--card") {
@@ -152,6 +154,7 @@ Options:
                          the card in each field (default empty: a blank DESFire card)
   --no-card              same as --card none
   --seed N               fixed seed for card UIDs and challenges
+  --version              print "kpr50-sim" and the version
   --transport unix|tcp   how the application reaches the programmers: AF_UNIX sockets
                          (default on Linux) or TCP on 127.0.0.1 (default on Windows)
   -h, --help             this text
@@ -168,12 +171,17 @@ Headless commands, one per line; n is the programmer's number, 1 when left out:
   password admin PASS [n]        set by the administrator: the user must change it
   password user PASS [n]         set by the user
   login yes|no [n]       log the user in or out without a password
+  stall                  programmer 1 stops answering until resume
+  stall MS [n]           it stops answering for MS milliseconds (MS 0: until resume)
+  resume [n]             it answers again
+  delay MS [n]           every answer leaves MS milliseconds after its request (0: at once)
   add                    add a programmer (defaults as at start-up) under the next free number
   remove n               unplug and remove programmer n
   state [n]              print the programmer's state lines
   quit                   unplug everything and end (so does the end of the input)
-Lines that are empty or start with # are ignored. PASS: 1 to 20 printable ASCII
-characters, no spaces.
+Lines that are empty or start with # are ignored. PASS: 1 to 20 characters, no
+spaces, in UTF-8; Polish and the other letters of Windows-1250 are taken, and the key
+comes from the Windows-1250 bytes, as KpNOX Koder derives it.
 
 Events, one line each on standard output, flushed at once:
   ready                          start-up done
@@ -199,6 +207,8 @@ Events, one line each on standard output, flushed at once:
   login n yes|no
   card n none | card n empty UID | card n prepared UID | card n foreign UID
   card n programmed UID dep D idx I
+  stalled n [MS] | resumed n     answers stopped (for MS milliseconds), answers again
+  delay n MS                     answers now leave MS milliseconds late
   error TEXT                     a command or option that could not be done
 State lines come whenever the state changes, from a command or a client's request.
 )";

@@ -12,6 +12,7 @@ namespace kp {
 
 struct SimOptions {
   bool help = false;
+  bool version = false;
   bool headless = false;
   int programmers = 1;
   ProgrammerSetup setup;  // each programmer starts like this

@@ -7,7 +7,8 @@ namespace kp {
 
 namespace {
 
-constexpr size_t kMaxPasswordLength = 20;
+constexpr const char* kPasswordRule =
+    "password: 1 to 20 characters of Windows-1250 (Polish letters too), no control characters";
 
 const char* KeysWord(KeyState keys) {
   switch (keys) {
@@ -23,14 +24,6 @@ uint64_t SeedOf(uint64_t rackSeed, int index) {
 }
 
 }  // namespace
-
-bool IsSimPassword(const std::string& text) {
-  if (text.empty() || text.size() > kMaxPasswordLength) return false;
-  for (char c : text) {
-    if (c < 0x20 || c > 0x7E) return false;
-  }
-  return true;
-}
 
 SimProgrammer::SimProgrammer(int index, uint64_t seed, SimTransport transport)
     : firmware(seed), server(firmware, index, SimSerialNumber(SimProcessId(), index), transport) {
@@ -64,7 +57,7 @@ int SimRack::Add(const ProgrammerSetup& setup) {
 
   // The firmware takes the setup as it comes; what it cannot take is reported and skipped.
   ApplyKeys(p, setup.keys);
-  if (!ApplyPassword(p, setup.password)) Error("password: 1 to 20 printable ASCII characters");
+  if (!ApplyPassword(p, setup.password)) Error(kPasswordRule);
   ApplyCard(p, setup.card);
   reported_.erase(index);
   EmitChanges(index, std::nullopt);
@@ -133,15 +126,18 @@ bool SimRack::ApplyPassword(SimProgrammer& p, const PasswordSetup& password) {
     p.passwordText.clear();
     return true;
   }
-  if (!IsSimPassword(password.text)) return false;
+  // The key comes from the password's Windows-1250 bytes, as the application derives it.
+  std::optional<std::string> bytes = SimPasswordBytes(password.text);
+  if (!bytes) return false;
   if (password.state == PasswordState::SetByAdministrator) {
-    p.firmware.SetPasswordByAdministrator(password.text.c_str());
+    p.firmware.SetPasswordByAdministrator(bytes->c_str());
   } else {
     VirtualKpR50::Key key{};
-    DerivePasswordKey("user", password.text.c_str(), key.data());
+    DerivePasswordKey("user", bytes->c_str(), key.data());
     p.firmware.SetPasswordKey(key.data(), PasswordState::SetByUser);
     SecureWipe(key.data(), key.size());
   }
+  SecureWipe(bytes->data(), bytes->size());
   p.passwordText = password.text;
   return true;
 }
@@ -171,7 +167,7 @@ bool SimRack::SetPassword(int index, const PasswordSetup& password) {
   SimProgrammer* p = Need(index);
   if (p == nullptr) return false;
   if (!ApplyPassword(*p, password)) {
-    Error("password: 1 to 20 printable ASCII characters");
+    Error(kPasswordRule);
     return false;
   }
   EmitChanges(index, reported_[index]);
@@ -193,6 +189,53 @@ bool SimRack::SetLoggedIn(int index, bool loggedIn) {
   if (p == nullptr) return false;
   p->firmware.SetLoggedIn(loggedIn);
   EmitChanges(index, reported_[index]);
+  Changed(index);
+  return true;
+}
+
+bool SimRack::Stall(int index, int ms) {
+  SimProgrammer* p = Need(index);
+  if (p == nullptr) return false;
+  if (ms < 0) {
+    Error("stall: a time of 0 ms or more");
+    return false;
+  }
+  p->firmware.StaySilent(true);
+  if (ms == 0) {
+    if (p->stallTimer) p->stallTimer->stop();
+    Emit("stalled " + std::to_string(index));
+  } else {
+    if (!p->stallTimer) {
+      p->stallTimer = std::make_unique<QTimer>();
+      p->stallTimer->setSingleShot(true);
+      QObject::connect(p->stallTimer.get(), &QTimer::timeout, [this, index] { Resume(index); });
+    }
+    p->stallTimer->start(ms);
+    Emit("stalled " + std::to_string(index) + " " + std::to_string(ms));
+  }
+  Changed(index);
+  return true;
+}
+
+bool SimRack::Resume(int index) {
+  SimProgrammer* p = Need(index);
+  if (p == nullptr) return false;
+  if (p->stallTimer) p->stallTimer->stop();
+  p->firmware.StaySilent(false);
+  Emit("resumed " + std::to_string(index));
+  Changed(index);
+  return true;
+}
+
+bool SimRack::SetDelay(int index, int ms) {
+  SimProgrammer* p = Need(index);
+  if (p == nullptr) return false;
+  if (ms < 0) {
+    Error("delay: a time of 0 ms or more");
+    return false;
+  }
+  p->firmware.AnswerLate(static_cast<uint64_t>(ms));
+  Emit("delay " + std::to_string(index) + " " + std::to_string(ms));
   Changed(index);
   return true;
 }

@@ -5,11 +5,14 @@
 #pragma once
 
 #include "sim/RequestText.h"
+#include "sim/SimPassword.h"
 #include "sim/SimSocketServer.h"
 #include "sim/VirtualKpR50.h"
 
 #include <cstdint>
 #include <functional>
+#include <QTimer>
+
 #include <map>
 #include <memory>
 #include <optional>
@@ -26,7 +29,7 @@ inline constexpr uint32_t kTemporaryKeySignature = 0x0000AB01;
 
 struct PasswordSetup {
   PasswordState state = PasswordState::SetByAdministrator;
-  std::string text = kDefaultPassword;  // 1 to 20 printable ASCII characters, unless None
+  std::string text = kDefaultPassword;  // UTF-8, a password IsSimPassword takes, unless None
 };
 
 enum class CardSetupKind { None, Empty, Programmed, Foreign };
@@ -55,6 +58,8 @@ struct SimProgrammer {
   // The latest request other than the poll's, for the window.
   std::optional<sim::RequestSummary> lastRequest;
   uint64_t pollRequests = 0;
+  // Ends a stall of a set length; stopped when the stall ends otherwise.
+  std::unique_ptr<QTimer> stallTimer;
 };
 
 class SimRack {
@@ -86,6 +91,12 @@ class SimRack {
   bool SetPassword(int index, const PasswordSetup& password);
   bool SetCard(int index, const CardSetup& card);
   bool SetLoggedIn(int index, bool loggedIn);
+  // The programmer stops answering requests (they go unanswered, as to a hung device): for
+  // `ms` milliseconds, or until Resume when `ms` is 0. Resume makes it answer again.
+  bool Stall(int index, int ms);
+  bool Resume(int index);
+  // Every answer leaves `ms` milliseconds after its request (0: at once).
+  bool SetDelay(int index, int ms);
   void UnplugAll();
 
   // The state lines of one programmer, as they come out on a change.
@@ -128,8 +139,5 @@ class SimRack {
   RequestSink onRequest_;
 };
 
-// A password the simulator can set: 1 to 20 printable ASCII characters (the tool's boxes
-// take 20; outside ASCII the key would depend on the code page).
-bool IsSimPassword(const std::string& text);
 
 }  // namespace kp

@@ -76,6 +76,18 @@ ScriptOutcome RunScriptLine(SimRack& rack, const std::string& line) {
     rack.SetPassword(n, {kind == "admin" ? PasswordState::SetByAdministrator
                                          : PasswordState::SetByUser,
                          words[2]});
+  } else if (verb == "stall" && words.size() == 1) {
+    rack.Stall(1, 0);
+  } else if (verb == "stall" && Split(words, 1, &n)) {
+    const auto ms = Number(words[1]);
+    if (!ms || *ms < 0) return Fail(rack, line);
+    rack.Stall(n, *ms);
+  } else if (verb == "resume" && Split(words, 0, &n)) {
+    rack.Resume(n);
+  } else if (verb == "delay" && Split(words, 1, &n)) {
+    const auto ms = Number(words[1]);
+    if (!ms || *ms < 0) return Fail(rack, line);
+    rack.SetDelay(n, *ms);
   } else if (verb == "card" && kind == "programmed" && Split(words, 3, &n)) {
     const auto department = Number(words[2]);
     const auto index = Number(words[3]);

@@ -7,6 +7,7 @@
 #include "link/Crc16.h"
 #include "link/KpWUsbBulkD.h"
 #include "link/WUsbBulkD.h"
+#include "platform/LittleEndian.h"
 #include "sim/Frames.h"
 
 #include <algorithm>
@@ -18,12 +19,6 @@ using namespace sim;
 
 namespace {
 
-constexpr size_t kLoginRequestSize = kIdentityFieldSize + 16;                // identity, MAC
-constexpr size_t kChangeRequestSize = kIdentityFieldSize + 2 * kKeySize;     // identity, old, new
-constexpr size_t kPrepareRequestSize = 1 + kUidSize;                         // selector, UID
-constexpr size_t kWriteRequestMin = 1 + kUidSize;                            // selector, UID, data
-constexpr size_t kReadRequestSize = 1;                                       // selector
-constexpr size_t kEraseRequestSize = kUidSize;                               // UID
 constexpr char kUserIdentity[] = "user";
 
 // Which payload sizes a command takes; nullopt for a command the firmware does not know.
@@ -36,35 +31,20 @@ std::optional<bool> PayloadFits(uint8_t command, size_t size) {
     case kCmdCardInfo:
       return size == 0;
     case kCmdLogin:
-      return size == kLoginRequestSize;
+      return size == wire::kLoginRequestSize;
     case kCmdChangePassword:
-      return size == kChangeRequestSize;
+      return size == wire::kChangePasswordRequestSize;
     case kCmdPrepareCard:
-      return size == kPrepareRequestSize;
+      return size == wire::kCardHeaderSize;
     case kCmdWriteFile:
-      return size >= kWriteRequestMin && size <= kWriteRequestMin + kMaxFileData;
+      return size >= wire::kCardHeaderSize && size <= wire::kCardHeaderSize + kMaxCardFileData;
     case kCmdReadFile:
-      return size == kReadRequestSize;
+      return size == wire::kReadRequestSize;
     case kCmdEraseCard:
-      return size == kEraseRequestSize;
+      return size == wire::kEraseRequestSize;
     default:
       return std::nullopt;
   }
-}
-
-void PutLe16(std::vector<uint8_t>& out, uint16_t value) {
-  out.push_back(static_cast<uint8_t>(value & 0xFF));
-  out.push_back(static_cast<uint8_t>(value >> 8));
-}
-
-void PutLe32(uint8_t* out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-int32_t GetLe32(const uint8_t* in) {
-  uint32_t value = 0;
-  for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(in[i]) << (8 * i);
-  return static_cast<int32_t>(value);
 }
 
 // Compares without an early exit, so that the time taken says nothing about the MAC.
@@ -175,17 +155,17 @@ uint16_t VirtualKpR50::StatusWord() const {
 }
 
 std::vector<uint8_t> VirtualKpR50::Status() {
-  std::vector<uint8_t> reply;
-  PutLe16(reply, programmerNumber_);
-  PutLe16(reply, kModelCode);
-  PutLe16(reply, firmwareVersion_);
-  PutLe16(reply, StatusWord());
+  std::vector<uint8_t> reply(wire::kStatusReplySize);
+  PutLe16(&reply[wire::kStatusProgrammerNumberAt], programmerNumber_);
+  PutLe16(&reply[wire::kStatusModelCodeAt], kModelCode);
+  PutLe16(&reply[wire::kStatusFirmwareVersionAt], firmwareVersion_);
+  PutLe16(&reply[wire::kStatusWordAt], StatusWord());
   return reply;
 }
 
 std::vector<uint8_t> VirtualKpR50::KeySignatureReply() const {
   if (keys_ == KeyState::None) return One(kStatusNoKeys);
-  std::vector<uint8_t> reply(4);
+  std::vector<uint8_t> reply(wire::kKeySignatureSize);
   PutLe32(reply.data(), signature_);
   return reply;
 }
@@ -210,9 +190,9 @@ std::vector<uint8_t> VirtualKpR50::CardInfo() const {
     case CardKind::DesfireWithFile: typeAndContent = kCardTypeDesfire << 2 | kContentFile; break;
     case CardKind::Foreign: typeAndContent = kCardTypeOther << 2; break;
   }
-  std::vector<uint8_t> reply(16, 0);
-  std::copy(cardUid_.begin(), cardUid_.end(), reply.begin());
-  reply[8] = typeAndContent;
+  std::vector<uint8_t> reply(wire::kCardInfoReplySize, 0);
+  std::copy(cardUid_.begin(), cardUid_.end(), reply.begin() + wire::kCardInfoUidAt);
+  reply[wire::kCardInfoTypeAndStateAt] = typeAndContent;
   return reply;
 }
 
@@ -224,16 +204,16 @@ std::vector<uint8_t> VirtualKpR50::Login(std::span<const uint8_t> request) {
   bool accepted = false;
   if (hadChallenge && password_ != PasswordState::None) {
     uint8_t message[kIdentityFieldSize + kChallengeSize];
-    std::memcpy(message, request.data(), kIdentityFieldSize);
+    std::memcpy(message, &request[wire::kLoginIdentityAt], kIdentityFieldSize);
     std::memcpy(message + kIdentityFieldSize, challenge_.data(), kChallengeSize);
-    uint8_t mac[16];
+    uint8_t mac[wire::kMacSize];
     AES128 aes;
     aes.SetKey(passwordKey_.data());
     Cmac cmac(aes);
     cmac.Init();
     cmac.Update(message, sizeof message);
     cmac.Final(mac);
-    accepted = SameBytes(mac, request.data() + kIdentityFieldSize, sizeof mac);
+    accepted = SameBytes(mac, &request[wire::kLoginMacAt], sizeof mac);
     SecureWipe(mac, sizeof mac);
     SecureWipe(message, sizeof message);
   }
@@ -241,14 +221,14 @@ std::vector<uint8_t> VirtualKpR50::Login(std::span<const uint8_t> request) {
   loggedIn_ = accepted;
   if (!accepted) return One(kStatusLoginRefused);
   ++acceptedLogins_;
-  std::vector<uint8_t> reply(4);
+  std::vector<uint8_t> reply(wire::kLoginReplySize);
   PutLe32(reply.data(), acceptedLogins_);
   return reply;
 }
 
 std::vector<uint8_t> VirtualKpR50::ChangePassword(std::span<const uint8_t> request) {
-  const uint8_t* oldKey = request.data() + kIdentityFieldSize;
-  const uint8_t* newKey = oldKey + kKeySize;
+  const uint8_t* oldKey = &request[wire::kChangeOldKeyAt];
+  const uint8_t* newKey = &request[wire::kChangeNewKeyAt];
   if (!loggedIn_ || password_ == PasswordState::None ||
       !SameBytes(oldKey, passwordKey_.data(), kKeySize)) {
     return One(kStatusPasswordRefused);
@@ -300,7 +280,7 @@ uint8_t VirtualKpR50::CheckCardAccess(std::optional<uint8_t> selector,
                                       std::optional<std::span<const uint8_t>> uid) const {
   if (keys_ == KeyState::None) return kStatusNoKeys;
   if (!loggedIn_) return kStatusNotLoggedIn;
-  if (selector && *selector != kSelector) return kStatusBadSelector;
+  if (selector && *selector != kCardSelector) return kStatusBadSelector;
   if (card_ == CardKind::None) return kStatusNoCard;
   if (uid && !std::equal(uid->begin(), uid->end(), cardUid_.begin(), cardUid_.end())) {
     return kStatusNoCard;
@@ -310,7 +290,8 @@ uint8_t VirtualKpR50::CheckCardAccess(std::optional<uint8_t> selector,
 }
 
 std::vector<uint8_t> VirtualKpR50::PrepareCard(std::span<const uint8_t> request) {
-  const uint8_t refusal = CheckCardAccess(request[0], request.subspan(1, kUidSize));
+  const uint8_t refusal = CheckCardAccess(request[wire::kCardSelectorAt],
+                                          request.subspan(wire::kCardUidAt, kUidSize));
   if (refusal != kStatusOk) return One(refusal);
   if (card_ != CardKind::DesfireEmpty) return One(kStatusCardState);
   card_ = CardKind::DesfirePrepared;
@@ -318,10 +299,11 @@ std::vector<uint8_t> VirtualKpR50::PrepareCard(std::span<const uint8_t> request)
 }
 
 std::vector<uint8_t> VirtualKpR50::WriteFile(std::span<const uint8_t> request) {
-  const uint8_t refusal = CheckCardAccess(request[0], request.subspan(1, kUidSize));
+  const uint8_t refusal = CheckCardAccess(request[wire::kCardSelectorAt],
+                                          request.subspan(wire::kCardUidAt, kUidSize));
   if (refusal != kStatusOk) return One(refusal);
-  const auto data = request.subspan(kWriteRequestMin);
-  if (data.size() != kFileSize) return One(kStatusBadLength);
+  const auto data = request.subspan(wire::kCardDataAt);
+  if (data.size() != kCardFileSize) return One(kStatusBadLength);
   if (card_ != CardKind::DesfirePrepared && card_ != CardKind::DesfireWithFile) {
     return One(kStatusCardState);
   }
@@ -331,7 +313,7 @@ std::vector<uint8_t> VirtualKpR50::WriteFile(std::span<const uint8_t> request) {
 }
 
 std::vector<uint8_t> VirtualKpR50::ReadFile(std::span<const uint8_t> request) {
-  const uint8_t refusal = CheckCardAccess(request[0], std::nullopt);
+  const uint8_t refusal = CheckCardAccess(request[wire::kCardSelectorAt], std::nullopt);
   if (refusal != kStatusOk) return One(refusal);
   if (card_ != CardKind::DesfireWithFile) return One(kStatusCardState);
   std::vector<uint8_t> reply(cardUid_.begin(), cardUid_.end());
@@ -340,7 +322,8 @@ std::vector<uint8_t> VirtualKpR50::ReadFile(std::span<const uint8_t> request) {
 }
 
 std::vector<uint8_t> VirtualKpR50::EraseCard(std::span<const uint8_t> request) {
-  const uint8_t refusal = CheckCardAccess(std::nullopt, request.first(kUidSize));
+  const uint8_t refusal =
+      CheckCardAccess(std::nullopt, request.subspan(wire::kEraseUidAt, kUidSize));
   if (refusal != kStatusOk) return One(refusal);
   card_ = CardKind::DesfireEmpty;
   cardFile_.fill(0);
@@ -366,8 +349,8 @@ void VirtualKpR50::PlacePreparedCard(const uint8_t uid[kUidSize]) {
 void VirtualKpR50::PlaceProgrammedCard(const uint8_t uid[kUidSize], int32_t department,
                                        int32_t index) {
   PlaceCard(uid, CardKind::DesfireWithFile);
-  PutLe32(cardFile_.data(), static_cast<uint32_t>(department));
-  PutLe32(cardFile_.data() + 4, static_cast<uint32_t>(index));
+  PutLe32(&cardFile_[wire::kFileDepartmentAt], static_cast<uint32_t>(department));
+  PutLe32(&cardFile_[wire::kFileIndexAt], static_cast<uint32_t>(index));
 }
 
 void VirtualKpR50::PlaceForeignCard(const uint8_t uid[kUidSize]) {
@@ -394,7 +377,8 @@ std::optional<VirtualKpR50::File> VirtualKpR50::CardFile() const {
 
 std::optional<std::pair<int32_t, int32_t>> VirtualKpR50::CardNumbers() const {
   if (card_ != CardKind::DesfireWithFile) return std::nullopt;
-  return std::make_pair(GetLe32(cardFile_.data()), GetLe32(cardFile_.data() + 4));
+  return std::make_pair(static_cast<int32_t>(GetLe32(&cardFile_[wire::kFileDepartmentAt])),
+                        static_cast<int32_t>(GetLe32(&cardFile_[wire::kFileIndexAt])));
 }
 
 }  // namespace kp

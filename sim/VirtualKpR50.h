@@ -37,6 +37,7 @@
 #pragma once
 
 #include "link/KpCommands.h"
+#include "link/KpWire.h"
 #include "platform/VirtualBus.h"
 
 #include <array>
@@ -65,15 +66,16 @@ using kp::kCmdWriteFile;
 using kp::kCmdReadFile;
 using kp::kCmdEraseCard;
 
-inline constexpr uint16_t kModelCode = 0x00AA;
-inline constexpr size_t kUidSize = 8;
-inline constexpr size_t kKeySize = 16;
-inline constexpr size_t kChallengeSize = 16;
-inline constexpr size_t kIdentityFieldSize = 12;
-inline constexpr size_t kFileSize = 16;
-inline constexpr size_t kMaxFileData = 244;
-inline constexpr uint8_t kSelector = 1;
-inline constexpr uint8_t kCardTypeDesfire = 4;
+using wire::kModelCode;
+// Field sizes: the protocol's own table.
+using wire::kCardFileSize;
+using wire::kChallengeSize;
+using wire::kIdentityFieldSize;
+using wire::kKeySize;
+using wire::kMaxCardFileData;
+using wire::kUidSize;
+using wire::kCardSelector;
+using wire::kCardTypeDesfire;
 inline constexpr uint8_t kCardTypeOther = 1;
 inline constexpr uint8_t kContentEmpty = 0;
 inline constexpr uint8_t kContentPrepared = 1;
@@ -102,7 +104,7 @@ class VirtualKpR50 {
  public:
   using Uid = std::array<uint8_t, sim::kUidSize>;
   using Key = std::array<uint8_t, sim::kKeySize>;
-  using File = std::array<uint8_t, sim::kFileSize>;
+  using File = std::array<uint8_t, sim::kCardFileSize>;
 
   explicit VirtualKpR50(uint64_t seed = 1);
   ~VirtualKpR50();
@@ -161,7 +163,9 @@ class VirtualKpR50 {
 
   // Test knobs.
   void StaySilent(bool silent) { silent_ = silent; }
+  bool Silent() const { return silent_; }
   void AnswerLate(uint64_t delayMs) { delayMs_ = delayMs; }
+  uint64_t LateMs() const { return delayMs_; }
   void AnswerTwice(bool twice) { twice_ = twice; }
   void AnswerWrongLength(bool wrong) { wrongLength_ = wrong; }
   void SendGarbage(bool garbage) { garbage_ = garbage; }

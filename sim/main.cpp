@@ -23,7 +23,10 @@
 //   login n yes|no
 //   card n none | card n empty UID | card n prepared UID | card n foreign UID
 //   card n programmed UID dep D idx I
+//   stalled n [MS] | resumed n | delay n MS
 //   error TEXT
+#include "cli/CommandLine.h"
+#include "cli/Display.h"
 #include "sim/ControlWindow.h"
 #include "sim/Headless.h"
 #include "sim/SignalQuit.h"
@@ -43,18 +46,6 @@
 #include <vector>
 
 namespace {
-
-bool HaveDisplay() {
-#if defined(_WIN32)
-  return true;  // the desktop is always there
-#else
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && value[0] != '\0') return true;
-  }
-  return false;
-#endif
-}
 
 uint64_t RandomSeed() {
   std::random_device device;
@@ -78,6 +69,10 @@ int main(int argc, char* argv[]) {
     std::fputs(kp::SimHelpText().c_str(), stdout);
     return 0;
   }
+  if (options.version) {
+    std::printf("kpr50-sim %s\n", kp::ProgramVersion());
+    return 0;
+  }
 #if defined(SIGPIPE)
   // A client or a reader of our output that goes away must not end us before the cleanup.
   std::signal(SIGPIPE, SIG_IGN);
@@ -85,14 +80,14 @@ int main(int argc, char* argv[]) {
   const uint64_t seed = options.seed ? *options.seed : RandomSeed();
   if (options.headless) return kp::RunHeadless(argc, argv, options, seed);
 
-  if (!HaveDisplay()) {
-    std::fputs("kpr50-sim: no display (DISPLAY is not set). Run it as\n"
-               "  xvfb-run -a kpr50-sim\n"
-               "or use kpr50-sim --headless.\n",
+  if (!kp::DisplayNamed()) {
+    std::fputs(kp::NoDisplayLine("kpr50-sim", "DISPLAY is not set; --headless needs none").c_str(),
                stderr);
-    return 2;
+    return 1;
   }
+  kp::DisplayGuard displayGuard("kpr50-sim");
   QApplication application(argc, argv);
+  displayGuard.Release();
   kp::SimRack rack(seed, options.transport);
   int status = 0;
   {

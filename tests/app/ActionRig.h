@@ -108,7 +108,7 @@ enum class Action { Login, Erase, Program, Read };
 class ActionRig {
  public:
   ActionRig() {
-    lastShownStatus = 0x8000;
+    lastShownStatus = kStartShownStatus;
     twoProgrammersArmed = true;
     device = fw.PlugInto(bus);
     win = std::make_unique<TMainWin>(bus);

@@ -7,6 +7,9 @@
 #include <QtTest>
 
 #include <memory>
+#include <optional>
+#include <span>
+#include <vector>
 
 using namespace kptest;
 
@@ -552,6 +555,47 @@ class ActionsTest : public QObject {
   }
 
   // Polling is off while the action's windows are open and back on afterwards.
+  void busyCursorUntilTheBox_data() {
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<bool>("stalled");
+    QTest::addColumn<QStringList>("seen");
+    QTest::newRow("program") << Action::Program << false << QStringList{};
+    QTest::newRow("erase") << Action::Erase << false << QStringList{Info(kCardErased)};
+    QTest::newRow("login") << Action::Login << false
+                           << QStringList{QStringLiteral("TLoginDlg"), Info(kLoggedIn)};
+    QTest::newRow("program, programmer stalled")
+        << Action::Program << true << QStringList{Error(kNoConnection)};
+  }
+
+  // The wait cursor shows whenever the programmer is asked something during an action, never
+  // while a dialog or a box waits for the operator, and is gone when the action ends.
+  void busyCursorUntilTheBox() {
+    QFETCH(Action, action);
+    QFETCH(bool, stalled);
+    QFETCH(QStringList, seen);
+    if (action == Action::Login) {
+      rig->UserPassword("haslo123");
+    } else {
+      rig->LoggedIn("haslo123");
+      rig->fw.PlaceEmptyCard(CardUid(1).data());
+    }
+    QList<bool> busyAtRequest;
+    rig->WrapFirmware([&](uint8_t, std::span<const uint8_t>) {
+      const QCursor* cursor = QApplication::overrideCursor();
+      busyAtRequest << (cursor != nullptr && cursor->shape() == Qt::WaitCursor);
+      return std::optional<std::vector<kp::InTransfer>>();
+    });
+    rig->fw.StaySilent(stalled);
+    ModalCloser closer;
+    closer.AnswerLogin(QStringLiteral("haslo123"));
+    rig->Press(action);
+    QCOMPARE(Seen(closer), seen);
+    QVERIFY(!busyAtRequest.isEmpty());
+    QVERIFY(!busyAtRequest.contains(false));
+    for (const ModalRecord& record : closer.Records()) QVERIFY(!record.busyCursor);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+  }
+
   void pollingSuspendedDuringAction() {
     rig->win->StartStopBtnClick();  // polling on, as in the application
     rig->LoggedIn();

@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QStringList>
 #include <QTest>
+#include <QTextLayout>
 #include <QWidget>
 
 namespace kptest {
@@ -59,6 +60,26 @@ inline QStringList FocusOrder(QWidget* window, const QStringList& names) {
     }
   } while (widget != window);
   return order;
+}
+
+// The lines a label lays its plain text out in at its present width: each paragraph broken
+// as the label's word wrap breaks it.
+inline QStringList LaidOutLines(const QLabel* label) {
+  QTextOption option;
+  option.setWrapMode(label->wordWrap() ? QTextOption::WordWrap : QTextOption::NoWrap);
+  const int width = label->contentsRect().width() - 2 * label->margin();
+  QStringList lines;
+  for (const QString& paragraph : label->text().split(u'\n')) {
+    QTextLayout layout(paragraph, label->font());
+    layout.setTextOption(option);
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+      line.setLineWidth(width);
+      lines << paragraph.mid(line.textStart(), line.textLength());
+    }
+    layout.endLayout();
+  }
+  return lines;
 }
 
 // Names of the top-level windows still visible.

@@ -8,20 +8,21 @@
 #include "Wmain.h"
 #include "platform/VirtualBus.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QFile>
-#include <QFontInfo>
 #include <QGroupBox>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QStyle>
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 using kptest::Caption;
@@ -210,69 +211,11 @@ class FormsTest : public QObject {
     QVERIFY(!flags.testFlag(Qt::WindowContextHelpButtonHint));
     QCOMPARE(window->font().family(), font.family());
     QCOMPARE(window->font().pixelSize(), font.pixelSize());
-  }
-
-  // With Debian's fonts-wine present the forms use the metric-compatible faces.
-  void windowsFontsAreRegistered() {
-    if (!QFile::exists(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf")) ||
-        !QFile::exists(QStringLiteral("/usr/share/wine/fonts/ms_sans_serif.ttf"))) {
-      QSKIP("fonts-wine is not installed");
-    }
-    QCOMPARE(QFontInfo(MainWinFont()).family(), QStringLiteral("MS Sans Serif"));
-    QCOMPARE(QFontInfo(DialogFont()).family(), QStringLiteral("Tahoma"));
-    QCOMPARE(QFontInfo(DialogFont(true)).bold(), true);
-    // The bitmap face has no larger or bold size Qt can use: those labels take Tahoma.
-    QCOMPARE(QFontInfo(MainWinFont(16)).family(), QStringLiteral("Tahoma"));
-    QCOMPARE(QFontInfo(MainWinFont(13, true)).family(), QStringLiteral("Tahoma"));
-  }
-
-  void captionsFit_data() {
-    QTest::addColumn<QString>("form");
-    QTest::newRow("MainWin") << "MainWin";
-    QTest::newRow("LoginDlg") << "LoginDlg";
-    QTest::newRow("ChngPassDlg") << "ChngPassDlg";
-  }
-
-  // Every caption fits its component, the status texts at their longest.
-  void captionsFit() {
-    QFETCH(QString, form);
-    QWidget* window = Form(form);
-    mainWin->findChild<QLabel*>(QStringLiteral("PrgrLbl"))
-        ->setText(QStringLiteral("Programator KP-R50 Nr: 65535, Soft: 65535"));
-    mainWin->findChild<QLabel*>(QStringLiteral("KeyLbl"))->setText(QStringLiteral("tymczasowe"));
-    mainWin->findChild<QLabel*>(QStringLiteral("SygnLbl"))->setText(QStringLiteral("DDDDDDDD"));
-    for (const char* uid : {"PrUidLbl", "RdUidLbl"}) {
-      mainWin->findChild<QLabel*>(QLatin1String(uid))->setText(QStringLiteral("04A100FF12345678"));
-    }
-    mainWin->findChild<QPushButton*>(QStringLiteral("LoginBtn"))->setText(QStringLiteral("Zmień hasło"));
-    change->DescrLbl()->setText(QStringLiteral("Zmiana hasła Użytkownika"));
-
-    QStringList clipped;
-    for (QLabel* label : window->findChildren<QLabel*>()) {
-      const QFontMetrics metrics(label->font());
-      const bool fits = label->wordWrap()
-                            ? label->heightForWidth(label->width()) <= label->height()
-                            : metrics.horizontalAdvance(label->text()) <= label->width() &&
-                                  metrics.height() <= label->height();
-      if (!fits) clipped << label->objectName();
-    }
-    for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
-      // A push button keeps a few pixels of frame on each side; a check box its indicator.
-      int needed = QFontMetrics(button->font()).horizontalAdvance(button->text());
-      if (qobject_cast<QCheckBox*>(button)) {
-        needed += button->style()->pixelMetric(QStyle::PM_IndicatorWidth) +
-                  button->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
-      } else {
-        needed += 2 * 4;
-      }
-      if (needed > button->width()) clipped << button->objectName();
-    }
-    for (QGroupBox* box : window->findChildren<QGroupBox*>()) {
-      if (QFontMetrics(box->font()).horizontalAdvance(box->title()) > box->width()) {
-        clipped << box->objectName();
-      }
-    }
-    QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(u',')));
+    // The application's drawing, compiled in; the dialogs take their owner's.
+    QVERIFY(QFile::exists(QStringLiteral(":/icons/kpnox-koder.svg")));
+    QCOMPARE(window->windowIcon().pixmap(32).toImage(),
+             QIcon(QStringLiteral(":/icons/kpnox-koder.svg")).pixmap(32).toImage());
+    QVERIFY(!window->windowIcon().pixmap(32).isNull());
   }
 
   void tabOrder_data() {
@@ -324,6 +267,105 @@ class FormsTest : public QObject {
     QTRY_VERIFY(dialog->focusWidget() != nullptr);
     QCOMPARE(dialog->focusWidget()->objectName(), focus);
     dialog->hide();
+  }
+
+  void focusOnEveryOpening_data() {
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<QString>("lastFocus");  // where the focus was when the dialog closed
+    QTest::addColumn<bool>("byButton");      // closed with its button, else by the frame
+    QTest::addColumn<QString>("focus");
+    QTest::newRow("LoginDlg after its button") << "LoginDlg" << "LoginBtn" << true << "PassEdit";
+    QTest::newRow("ChngPassDlg after its button")
+        << "ChngPassDlg" << "ChngPassBtn" << true << "OldPassEdit";
+    QTest::newRow("ChngPassDlg closed from the repeat box")
+        << "ChngPassDlg" << "NewPass2Edit" << false << "OldPassEdit";
+  }
+
+  // Open, leave the focus elsewhere and close, empty the boxes as the main window does, open
+  // again and type: the text lands in the first box.
+  void focusOnEveryOpening() {
+    QFETCH(QString, form);
+    QFETCH(QString, lastFocus);
+    QFETCH(bool, byButton);
+    QFETCH(QString, focus);
+    auto* dialog = qobject_cast<QDialog*>(Form(form));
+    const QString typed = QStringLiteral("koder2024");
+    QString focusOnOpening;
+    ModalCloser closer;
+    closer.Then([&](QWidget* window, kptest::ModalRecord& record) {
+      for (const char* name : {"OldPassEdit", "NewPass1Edit", "NewPass2Edit"}) {
+        if (auto* box = window->findChild<QLineEdit*>(QLatin1String(name))) {
+          kptest::TypeText(box, typed);
+        }
+      }
+      auto* last = window->findChild<QWidget*>(lastFocus);
+      if (byButton) {
+        QTest::mouseClick(last, Qt::LeftButton);
+        record.pressed = lastFocus;
+      } else {
+        last->setFocus();
+        record.pressed = QStringLiteral("close");
+        window->close();
+      }
+    });
+    closer.Then([&](QWidget* window, kptest::ModalRecord&) {
+      QWidget* focused = window->focusWidget();
+      focusOnOpening = focused != nullptr ? focused->objectName() : QString();
+      if (focused != nullptr) QTest::keyClicks(focused, typed);
+      window->close();
+    });
+    dialog->exec();
+    for (QLineEdit* box : dialog->findChildren<QLineEdit*>()) box->clear();
+    dialog->exec();
+    QCOMPARE(closer.Records().size(), 2);
+    QCOMPARE(closer.Records()[0].pressed, byButton ? lastFocus : QStringLiteral("close"));
+    QCOMPARE(focusOnOpening, focus);
+    QCOMPARE(dialog->findChild<QLineEdit*>(focus)->text(), typed);
+  }
+
+  void screenReaderNames_data() {
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::newRow("MainWin") << "MainWin"
+                             << QStringList{"PrDepEdit=Wydział", "PrIdxEdit=Index",
+                                            "RdDepEdit=Wydział", "RdIdxEdit=Index"};
+    QTest::newRow("LoginDlg") << "LoginDlg" << QStringList{"PassEdit=Hasło"};
+    QTest::newRow("ChngPassDlg") << "ChngPassDlg"
+                                 << QStringList{"NewPass1Edit=Nowe Hasło", "NewPass2Edit=Powtórz",
+                                                "OldPassEdit=Stare Hasło"};
+  }
+
+  // Walks every control an operator can reach: each has a name a screen reader speaks, and
+  // each edit box has the label on its left as its buddy and is named after it.
+  void screenReaderNames() {
+    QFETCH(QString, form);
+    QFETCH(QStringList, boxes);
+    QStringList nameless;
+    QStringList unlabelled;
+    QStringList heard;
+    const QList<QLabel*> labels = Form(form)->findChildren<QLabel*>();
+    for (QWidget* widget : Form(form)->findChildren<QWidget*>()) {
+      // The dialogs are the main window's children, but windows of their own.
+      if (widget->window() != Form(form)) continue;
+      if (widget->isHidden() || widget->focusPolicy() == Qt::NoFocus) continue;
+      QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+      const QString name = accessible ? accessible->text(QAccessible::Name) : QString();
+      if (name.isEmpty()) nameless << widget->objectName();
+      if (!qobject_cast<QLineEdit*>(widget)) continue;
+      heard << widget->objectName() + u'=' + name;
+      const auto labelOnTheLeft = [widget](const QLabel* label) {
+        return label->buddy() == widget && label->geometry().right() < widget->x() &&
+               label->geometry().top() < widget->geometry().bottom() &&
+               label->geometry().bottom() > widget->geometry().top();
+      };
+      if (std::none_of(labels.begin(), labels.end(), labelOnTheLeft)) {
+        unlabelled << widget->objectName();
+      }
+    }
+    QVERIFY2(nameless.isEmpty(), qPrintable(nameless.join(u',')));
+    QVERIFY2(unlabelled.isEmpty(), qPrintable(unlabelled.join(u',')));
+    heard.sort();
+    QCOMPARE(heard, boxes);
   }
 
   void digitBoxes_data() {

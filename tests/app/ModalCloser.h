@@ -42,6 +42,7 @@ struct ModalRecord {
   bool buttonEnabled = false; // the dialog's button was enabled when it was to be pressed
   QRect geometry;             // where the window was shown
   QStringList boxTexts;       // a dialog's password boxes as it was shown, in tab order
+  bool busyCursor = false;    // the wait cursor showed while the window was open
 };
 
 class ModalCloser : public QObject {
@@ -169,6 +170,8 @@ class ModalCloser : public QObject {
     record.objectName = window->objectName();
     record.title = window->windowTitle();
     record.geometry = window->geometry();
+    const QCursor* cursor = QApplication::overrideCursor();
+    record.busyCursor = cursor != nullptr && cursor->shape() == Qt::WaitCursor;
     if (auto* box = qobject_cast<QMessageBox*>(window)) {
       record.text = box->text();
       record.icon = box->icon();

@@ -2,11 +2,14 @@
 // unplugging, the second-programmer message, when the status panel is refreshed and what it
 // shows, and how ticks, actions and the Start/Stop button share the timer. Ticks are driven
 // by calling NoxTimerTimer() directly.
+#include "ActionRig.h"  // the messages of the operator actions
 #include "AppFonts.h"
 #include "FormTestSupport.h"
 #include "ModalCloser.h"
+#include "NoProgrammerReason.h"
 #include "Wmain.h"
 #include "platform/VirtualBus.h"
+#include "programmer/KpR50.h"
 #include "sim/VirtualKpR50.h"
 
 #include <QApplication>
@@ -16,8 +19,10 @@
 #include <QTest>
 
 #include <array>
+#include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 
 using kptest::ModalCloser;
 
@@ -37,6 +42,24 @@ std::string CommandLetters(const kp::VirtualKpR50& firmware) {
   const std::vector<uint8_t>& commands = firmware.Commands();
   return std::string(commands.begin(), commands.end());
 }
+
+// A bus that also tells of programmers it could not open.
+class RefusingBus : public kp::VirtualBus {
+ public:
+  std::vector<kp::UnreachableDevice> UnreachableDevices() const override { return unreachable; }
+  std::vector<kp::UnreachableDevice> unreachable;
+};
+
+std::string Contents(std::FILE* file) {
+  std::rewind(file);
+  std::string text;
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) text += static_cast<char>(c);
+  return text;
+}
+
+const char* const kNoPermissionLine =
+    "KP-R50 na 001/007: brak uprawnień do urządzenia USB — zainstaluj regułę udev (README)";
+const char* const kHeldLine = "KP-R50 na 001/009: urządzenie zajęte przez inny program";
 
 }  // namespace
 
@@ -69,7 +92,7 @@ class PollingTest : public QObject {
 
   void init() {
     // Process-wide state of the main window's unit, as at start-up.
-    lastShownStatus = 0x8000;
+    lastShownStatus = kStartShownStatus;
     twoProgrammersArmed = true;
     fw = std::make_unique<kp::VirtualKpR50>(1);
     fw2 = std::make_unique<kp::VirtualKpR50>(2);
@@ -97,9 +120,59 @@ class PollingTest : public QObject {
     QVERIFY(!Widget("KeyLbl")->isHidden());
     QVERIFY(!Widget("SygnLbl")->isHidden());
     QCOMPARE(ControlsNot(true), QStringList());
-    QCOMPARE(lastShownStatus, 0x8000);
+    QCOMPARE(lastShownStatus, kStartShownStatus);
     QVERIFY(twoProgrammersArmed);
     QVERIFY(win->NoxTimer()->isActive());
+  }
+
+  // A programmer that sends without pause from the moment it is opened, one transfer a
+  // millisecond: the tick's first exchange drains twice to the bound, writes nothing, and
+  // the connection is dropped after 128 ms of virtual time.
+  void babblingProgrammerIsDropped() {
+    const auto id = bus->Plug(kp::VirtualKpR50::DefaultConfig());
+    for (uint64_t ms = 1; ms <= 1000; ++ms) bus->QueueIn(id, {1, 2, 3}, ms);
+    QCOMPARE(win->PollProgrammer(), -1);
+    QVERIFY(!Connected());
+    QVERIFY(!bus->IsOpen(id));
+    QVERIFY(bus->Written(id).empty());
+    QCOMPARE(bus->NowMs(), uint64_t{2 * kp::kMaxDrainedTransfers});
+  }
+
+  // A programmer the platform may not open: the panel keeps its text, the reason is the
+  // status label's tooltip until a programmer connects.
+  void noProgrammerReasonIsTheTooltip() {
+    RefusingBus refusing;
+    refusing.unreachable = {{"001/007", kp::Unreachable::NoPermission},
+                            {"001/009", kp::Unreachable::HeldElsewhere}};
+    TMainWin window(refusing);
+    window.NoxTimerTimer();
+    QLabel* line = window.findChild<QLabel*>(QStringLiteral("PrgrLbl"));
+    QCOMPARE(line->text(), QString());
+    QCOMPARE(line->toolTip(), QString::fromUtf8(kNoPermissionLine) + u'\n' +
+                                  QString::fromUtf8(kHeldLine));
+
+    fw->PlugInto(refusing);
+    window.NoxTimerTimer();
+    QVERIFY(window.Programmer().isOpen);
+    QCOMPARE(line->toolTip(), QString());
+  }
+
+  // stderr gets each reason once per change, and nothing when the reason goes.
+  void noProgrammerReasonIsLoggedOncePerChange() {
+    RefusingBus refusing;
+    QLabel label;
+    std::FILE* log = std::tmpfile();
+    QVERIFY(log != nullptr);
+    NoProgrammerReason reason(log);
+    refusing.unreachable = {{"001/007", kp::Unreachable::NoPermission}};
+    for (int tick = 0; tick < 3; ++tick) reason.Update(&label, refusing, false);
+    refusing.unreachable = {{"001/009", kp::Unreachable::HeldElsewhere}};
+    reason.Update(&label, refusing, false);
+    reason.Update(&label, refusing, true);
+    QCOMPARE(label.toolTip(), QString());
+    const std::string logged = Contents(log);
+    std::fclose(log);
+    QCOMPARE(logged, std::string(kNoPermissionLine) + "\n" + kHeldLine + "\n");
   }
 
   void plugOne_data() {
@@ -295,7 +368,7 @@ class PollingTest : public QObject {
     QVERIFY(fw->Commands().empty());
     QVERIFY(fw2->Commands().empty());
     QCOMPARE(Text("PrgrLbl"), QString());  // that tick does not refresh
-    QCOMPARE(lastShownStatus, 0x8000);
+    QCOMPARE(lastShownStatus, kStartShownStatus);
 
     win->NoxTimerTimer();
     win->NoxTimerTimer();
@@ -508,6 +581,53 @@ class PollingTest : public QObject {
     QCOMPARE(int(box.icon), icon);
     QCOMPARE(box.buttons, QStringList{QStringLiteral("OK")});
     QCOMPARE(box.pressed, QStringLiteral("OK"));
+  }
+
+  void messageLinesKept_data() {
+    QTest::addColumn<QString>("text");
+    using namespace kptest;
+    const std::pair<const char*, const char*> messages[] = {
+        {"no keys", kNoKeys},
+        {"no user password", kNoUserPassword},
+        {"forced change", kForcedChange},
+        {"reconnected", kReconnected},
+        {"password changed", kPasswordChanged},
+        {"no connection", kNoConnection},
+        {"two programmers", kTwoProgrammers},
+        {"login refused", kLoginRefused},
+        {"not logged in", kNotLoggedIn},
+        {"logged in", kLoggedIn},
+        {"old password refused", kOldPasswordRefused},
+        {"change refused", kChangeRefused},
+        {"new password refused", kNewPasswordRefused},
+        {"card erased", kCardErased}};
+    for (const auto& [name, text] : messages) QTest::newRow(name) << QString::fromUtf8(text);
+    for (int32_t code = 1; code <= 9; ++code) {
+      QTest::addRow("card result %d", int{code}) << QString::fromUtf8(kp::CardResultText(code));
+    }
+  }
+
+  // A box breaks its text where the text breaks and nowhere else, and fits on the screen.
+  void messageLinesKept() {
+    QFETCH(QString, text);
+    win->show();
+    QStringList lines;
+    QRect screen;
+    QRect shown;
+    ModalCloser closer;
+    closer.Then([&](QWidget* window, kptest::ModalRecord& record) {
+      if (auto* label = window->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        lines = kptest::LaidOutLines(label);
+      }
+      screen = window->screen()->availableGeometry();
+      shown = window->frameGeometry();
+      ModalCloser::OkAnswer()(window, record);
+    });
+    win->ShowError(text.toUtf8().constData());
+    win->hide();
+    QCOMPARE(closer.Records().size(), 1);
+    QCOMPARE(lines, text.split(u'\n'));
+    QVERIFY2(shown.width() <= screen.width(), qPrintable(QString::number(shown.width())));
   }
 };
 

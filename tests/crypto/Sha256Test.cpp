@@ -235,6 +235,67 @@ TEST(Sha256Padding, ByteCountCarriesIntoTheHighWord) {
   EXPECT_EQ(ToHex(lastBlock, 64), ToHex(expected));
 }
 
+// The padding as FIPS 180-4, 5.1.1 writes it, a byte at a time: the reference for Final's
+// padding built in words.
+Bytes BytewisePadding(uint64_t messageBytes) {
+  Bytes pad{0x80};
+  while ((messageBytes + pad.size()) % 64 != 56) pad.push_back(0);
+  const uint64_t bits = messageBytes * 8;
+  for (int shift = 56; shift >= 0; shift -= 8) pad.push_back(static_cast<uint8_t>(bits >> shift));
+  return pad;
+}
+
+// A form that keeps every block it is given.
+Bytes seenBlocks;
+void KeepAllBlocks(uint32_t*, const uint8_t* data, uint32_t blocks) {
+  seenBlocks.insert(seenBlocks.end(), data, data + 64 * blocks);
+}
+
+TEST(Sha256Padding, FinalPadsAsTheBytewiseReference) {
+  std::mt19937 rng(180);
+  Sha256SelectCompress(&KeepAllBlocks);
+  for (size_t length = 0; length <= 3 * 64; ++length) {
+    const Bytes message = RandomBytes(rng, length);
+    seenBlocks.clear();
+    Sha256 sha;
+    sha.Init();
+    sha.Update(message.data(), static_cast<uint32_t>(length));
+    Bytes out(kSha256DigestSize);
+    sha.Final(out.data());
+    Bytes expected = message;
+    const Bytes pad = BytewisePadding(length);
+    expected.insert(expected.end(), pad.begin(), pad.end());
+    EXPECT_EQ(ToHex(seenBlocks), ToHex(expected)) << length << " bytes";
+  }
+  Sha256SelectCompress(nullptr);
+}
+
+// A copy taken mid-message carries the whole state: both go on and finish on their own.
+TEST(Sha256Copy, MidMessageCopiesFinishIndependently) {
+  std::mt19937 rng(7);
+  const Bytes head = RandomBytes(rng, 100);
+  const Bytes tailA = RandomBytes(rng, 37);
+  const Bytes tailB = RandomBytes(rng, 64);
+  for (size_t cut : {size_t{0}, size_t{1}, size_t{63}, size_t{64}, size_t{100}}) {
+    Sha256 original;
+    original.Init();
+    original.Update(head.data(), static_cast<uint32_t>(cut));
+    Sha256 copy = original;
+    original.Update(tailA.data(), static_cast<uint32_t>(tailA.size()));
+    copy.Update(tailB.data(), static_cast<uint32_t>(tailB.size()));
+    Bytes a(kSha256DigestSize);
+    Bytes b(kSha256DigestSize);
+    copy.Final(b.data());
+    original.Final(a.data());
+    Bytes messageA(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(cut));
+    Bytes messageB = messageA;
+    messageA.insert(messageA.end(), tailA.begin(), tailA.end());
+    messageB.insert(messageB.end(), tailB.begin(), tailB.end());
+    EXPECT_EQ(ToHex(a), ToHex(Reference(messageA))) << "cut " << cut;
+    EXPECT_EQ(ToHex(b), ToHex(Reference(messageB))) << "cut " << cut;
+  }
+}
+
 TEST(Sha256Compression, PortableAndShaNiAgree) {
   if (!Sha256HasShaNi()) GTEST_SKIP() << "CPU lacks SHA extensions";
   std::mt19937 rng(99);

@@ -54,10 +54,13 @@ std::string ToHex(const uint8_t* data, size_t size) {
   return s;
 }
 
-std::string ReadVectorFile(const std::string& name) {
-  std::ifstream in(std::string(KP_VECTORS_DIR) + "/" + name, std::ios::binary);
+std::string ReadVectorFile(const std::string& name, const std::string& folder) {
+  const std::string path = folder + "/" + name;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("vector file " + path + " cannot be read");
   std::ostringstream text;
   text << in.rdbuf();
+  if (text.str().empty()) throw std::runtime_error("vector file " + path + " is empty");
   return text.str();
 }
 

@@ -15,8 +15,9 @@ Bytes FromHex(std::string_view hex);
 std::string ToHex(const uint8_t* data, size_t size);
 inline std::string ToHex(const Bytes& b) { return ToHex(b.data(), b.size()); }
 
-// The whole file from the vectors folder; empty when it cannot be read.
-std::string ReadVectorFile(const std::string& name);
+// The whole file `name` from `folder` (the repository's vectors folder when left out). A file
+// that is missing, unreadable or empty throws, naming the file: no vectors is never a pass.
+std::string ReadVectorFile(const std::string& name, const std::string& folder = KP_VECTORS_DIR);
 
 // A CAVP hash response record: `Len` (bits), `Msg`, `MD`. `Len = 0` is the empty message.
 struct CavpHashVector {

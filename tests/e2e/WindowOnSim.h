@@ -14,6 +14,7 @@
 #include <QDeadlineTimer>
 
 #include <memory>
+#include <utility>
 
 namespace kpe2e {
 
@@ -22,11 +23,17 @@ inline constexpr const char* kTwoProgrammers =
 
 class WindowOnSim {
  public:
-  explicit WindowOnSim(const RuntimeFolder& runtime) {
+  // `sockets` replaces the simulator's sockets as the tool opens them, for a test that
+  // steps in between.
+  explicit WindowOnSim(const RuntimeFolder& runtime,
+                       std::unique_ptr<kp::SimSocketPlatform> sockets = nullptr) {
     // Process-wide state of the main window's unit, as at start-up.
-    lastShownStatus = 0x8000;
+    lastShownStatus = kStartShownStatus;
     twoProgrammersArmed = true;
-    platform.Add(std::make_unique<kp::SimSocketPlatform>(runtime.SocketFolder().toStdString()));
+    if (!sockets) {
+      sockets = std::make_unique<kp::SimSocketPlatform>(runtime.SocketFolder().toStdString());
+    }
+    platform.Add(std::move(sockets));
     platform.Add(std::make_unique<kp::SimTcpPlatform>(runtime.AnnounceFolder().toStdString()));
     win = std::make_unique<TMainWin>(platform);
     MainWin = win.get();

@@ -153,6 +153,8 @@ TEST_F(ExchangeTest, ResendGetsTheReplyWhenTheFirstRequestWentUnanswered) {
 struct DiscardCase {
   const char* name;
   Bytes (*make)();
+  // A printer of its own: GoogleTest would print the struct byte by byte, padding included.
+  friend void PrintTo(const DiscardCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class DiscardedTransfer : public ExchangeTest, public ::testing::WithParamInterface<DiscardCase> {};
@@ -249,6 +251,46 @@ TEST_F(ExchangeTest, ABabblingDeviceCannotHoldTheWaitForEver) {
   EXPECT_EQ(reads, 1 + 2 * kMaxDiscardedTransfers);  // the drain's read, then two bounded waits
 }
 
+// A device that sends from the moment it is opened, one transfer every `intervalMs`, each a
+// good reply to the very command asked: the first exchange never writes, never takes a stale
+// reply for the answer, and gives up after two bounded drains.
+struct BabbleCase {
+  const char* name;
+  uint64_t intervalMs;
+  friend void PrintTo(const BabbleCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class BabblingDevice : public ExchangeTest, public ::testing::WithParamInterface<BabbleCase> {};
+
+TEST_P(BabblingDevice, HoldsTheCallerForTwoBoundedDrainsAndIsNeverAnswered) {
+  Open({});
+  const uint64_t interval = GetParam().intervalMs;
+  for (uint64_t i = 1; i <= 1000; ++i) {
+    bus.QueueIn(id, Reply('M', {1, 0, 0xAA, 0, 3, 0, 7, 0}), i * interval);
+  }
+  ExpectError([&] { dev.ReadStatus(kStatusTimeoutMs); }, wusb::kNoReply, 'M');
+  EXPECT_TRUE(Requests().empty());
+  EXPECT_FALSE(dev.inDrained);
+  EXPECT_EQ(bus.Transfers(id).size(), 2u * kMaxDrainedTransfers);
+  EXPECT_EQ(bus.NowMs(), 2 * kMaxDrainedTransfers * interval);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Intervals, BabblingDevice,
+    ::testing::Values(BabbleCase{"Flat", 0}, BabbleCase{"EveryMillisecond", 1},
+                      // Just inside the status command's time-out: the longest hold.
+                      BabbleCase{"JustBeforeEachTimeout", kStatusTimeoutMs - 1}),
+    [](const ::testing::TestParamInfo<BabbleCase>& p) { return p.param.name; });
+
+TEST_F(ExchangeTest, ABacklogLongerThanTheDrainBoundIsClearedByTheResend) {
+  Open(Scripted({{{Reply('M', {1, 0, 0xAA, 0, 3, 0, 7, 0})}}}));
+  for (int i = 0; i < kMaxDrainedTransfers + 10; ++i) bus.QueueIn(id, Reply('M', Bytes(8, 0xEE)));
+  dev.ReadStatus(kStatusTimeoutMs);
+  EXPECT_EQ(Requests().size(), 1u);  // written once, after the second drain emptied the pipe
+  EXPECT_EQ(dev.statusWord, 7);
+  EXPECT_EQ(dev.modelCode, 0xAA);
+}
+
 TEST_F(ExchangeTest, ManyLateRepliesOfOtherCommandsAreBoundedToo) {
   Open([](std::span<const uint8_t>) {
     std::vector<InTransfer> late(200, InTransfer{Reply('s', {0, 0, 0, 0}), 0});
@@ -283,6 +325,9 @@ TEST_F(ExchangeTest, ReadFailuresAndWriteFailuresShowUpAsAMissingReply) {
 struct DataCase {
   Bytes payload;
   int32_t result;  // -1: WUsbErr 6
+  friend void PrintTo(const DataCase& c, std::ostream* os) {
+    *os << c.payload.size() << " bytes -> " << c.result;
+  }
 };
 
 class ExchangeDataShape : public ExchangeTest, public ::testing::WithParamInterface<DataCase> {};

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace kp::test {
 namespace {
 
@@ -37,6 +39,8 @@ TEST_F(WUsbBulkDTest, DevicesOfAnotherClassAreNotListed) {
 struct SkipCase {
   const char* name;
   void (*spoil)(VirtualDeviceConfig&);
+  // A printer of its own: GoogleTest would print the struct byte by byte, padding included.
+  friend void PrintTo(const SkipCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class LinkSkips : public ::testing::TestWithParam<SkipCase> {};
@@ -256,6 +260,34 @@ TEST_F(WUsbBulkDTest, FirstWriteAfterEachLinkDrainsTheInPipeAndTracesIt) {
   EXPECT_EQ(bus.PendingIn(id), 0u);
 }
 
+// Stale transfers waiting when the first write comes: up to one below the bound the drain
+// empties the pipe and the write goes out; at the bound nothing is written, the pipe stays
+// undrained, and the next write drains again.
+TEST(WUsbBulkDDrain, IsBoundedAndAnUndrainedPipeGetsNoWrite) {
+  for (const int stale : {kMaxDrainedTransfers - 1, kMaxDrainedTransfers}) {
+    SCOPED_TRACE(stale);
+    VirtualBus bus;
+    const auto id = bus.Plug(ProgrammerConfig());
+    WUsbBulkD dev(bus, &kKpR50InterfaceGuid, &defaultTrace);
+    ASSERT_TRUE(dev.Link());
+    dev.SetPipeTimeout(20);
+    for (int i = 0; i < stale; ++i) bus.QueueIn(id, {0xEE, static_cast<uint8_t>(i)});
+    const uint8_t block[] = {9, 8, 7};
+
+    const bool drained = stale < kMaxDrainedTransfers;
+    EXPECT_EQ(dev.WriteBulk(3, block), drained);
+    EXPECT_EQ(dev.inDrained, drained);
+    EXPECT_EQ(bus.Written(id).size(), drained ? 1u : 0u);
+    EXPECT_EQ(bus.Transfers(id).size(), static_cast<size_t>(kMaxDrainedTransfers) + (drained ? 1 : 0));
+    EXPECT_EQ(bus.PendingIn(id), 0u);
+    if (!drained) {
+      EXPECT_TRUE(dev.WriteBulk(3, block));  // the pipe is quiet now: drained, then written
+      EXPECT_TRUE(dev.inDrained);
+      EXPECT_EQ(bus.Written(id).size(), 1u);
+    }
+  }
+}
+
 TEST_F(WUsbBulkDTest, WriteIsTracedBeforeItIsAttemptedAndShortWritesAreReported) {
   const auto id = bus.Plug(ProgrammerConfig());
   WUsbBulkD dev(bus, &kKpR50InterfaceGuid, &trace);
@@ -296,6 +328,9 @@ TEST_F(WUsbBulkDTest, ReadThatTimesOutIsTracedWithCountZero) {
 struct SerialCase {
   std::u16string text;
   uint32_t expected;
+  friend void PrintTo(const SerialCase& c, std::ostream* os) {
+    *os << c.text.size() << " units -> " << c.expected;
+  }
 };
 
 class SerialNumber : public ::testing::TestWithParam<SerialCase> {};
@@ -331,6 +366,47 @@ INSTANTIATE_TEST_SUITE_P(
                       // Full-width digits are not hexadecimal digits.
                       SerialCase{u"\uFF11\uFF12", 0},
                       SerialCase{std::u16string(u"ABC\0DEF", 7), 0xABC}));
+
+// A bus whose devices answer the serial-number request with raw descriptor bytes.
+class RawSerialBus : public VirtualBus {
+ public:
+  explicit RawSerialBus(Bytes descriptor) : descriptor_(std::move(descriptor)) {}
+  bool WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t index, uint16_t languageId,
+                            uint8_t* buffer, uint32_t length, uint32_t* transferred) override {
+    if (type != kUsbStringDescriptorType) {
+      return VirtualBus::WinUsb_GetDescriptor(handle, type, index, languageId, buffer, length,
+                                              transferred);
+    }
+    *transferred = static_cast<uint32_t>(std::min<size_t>(descriptor_.size(), length));
+    std::copy_n(descriptor_.begin(), *transferred, buffer);
+    return true;
+  }
+
+ private:
+  Bytes descriptor_;
+};
+
+// Descriptors as transferred, odd lengths included: the last odd byte is the low half of a
+// code unit whose high half is the zero written after the transfer.
+TEST(SerialNumberDescriptor, OddLengthsKeepTheirLastByte) {
+  const struct {
+    Bytes descriptor;
+    uint32_t expected;
+  } rows[] = {
+      {{0x05, 0x03, 0x31, 0x00, 0x32}, 0x12},
+      {{0x03, 0x03, 0x37}, 0x7},
+      {{0x06, 0x03, 0x31, 0x00, 0x32, 0x00}, 0x12},  // even lengths as before
+      {{0x02, 0x03}, 0},
+      {{0x07, 0x03, 0x41, 0x00, 0x42, 0x00, 0x43}, 0xABC},
+  };
+  for (const auto& row : rows) {
+    RawSerialBus bus(row.descriptor);
+    bus.Plug(ProgrammerConfig());
+    WUsbBulkD dev(bus, &kKpR50InterfaceGuid, &defaultTrace);
+    ASSERT_TRUE(dev.Link());
+    EXPECT_EQ(dev.serialNumber, row.expected) << row.descriptor.size() << " bytes";
+  }
+}
 
 TEST(SerialNumberBounds, LongStringsAreCutAtTheDescriptorLimit) {
   // 200 characters: the descriptor carries at most 126; the parser must stay in bounds.

@@ -38,6 +38,8 @@ struct CardCase {
   std::vector<Answer> script;
   int32_t result;
   Bytes sent;
+  // A printer of its own: GoogleTest would print the struct byte by byte, padding included.
+  friend void PrintTo(const CardCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class CompositeCardOperation : public testing::TestWithParam<CardCase> {};
@@ -119,6 +121,9 @@ struct FileCase {
   int32_t department;
   int32_t index;
   Bytes file;
+  friend void PrintTo(const FileCase& c, std::ostream* os) {
+    *os << c.department << "/" << c.index;
+  }
 };
 
 class ProgramCardRequests : public testing::TestWithParam<FileCase> {};

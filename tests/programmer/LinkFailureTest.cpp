@@ -18,6 +18,8 @@ struct FailureCase {
   std::vector<std::pair<uint8_t, Bytes>> script;
   int32_t errorCode;
   uint8_t command;
+  // A printer of its own: GoogleTest would print the struct byte by byte, padding included.
+  friend void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class LinkFailure : public testing::TestWithParam<FailureCase> {};

@@ -48,6 +48,7 @@ INSTANTIATE_TEST_SUITE_P(Lengths, StatusReplyLength, testing::Values(1, 7, 9, 16
 struct KeyState {
   uint16_t word;
   bool keysLoaded;
+  friend void PrintTo(const KeyState& c, std::ostream* os) { *os << c.word; }
 };
 
 class SignatureByKeyState : public testing::TestWithParam<KeyState> {};
@@ -88,6 +89,8 @@ struct LogoutCase {
   const char* name;
   Bytes reply;
   int32_t errorCode;  // -1: accepted
+  // A printer of its own: GoogleTest would print the struct byte by byte, padding included.
+  friend void PrintTo(const LogoutCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class LogoutReply : public testing::TestWithParam<LogoutCase> {};
@@ -152,6 +155,7 @@ struct ChallengeFailure {
   int32_t errorCode;
   uint64_t sleptMs;
   size_t requests;
+  friend void PrintTo(const ChallengeFailure& c, std::ostream* os) { *os << c.name; }
 };
 
 class GetChallengeFailure : public testing::TestWithParam<ChallengeFailure> {};
@@ -184,6 +188,7 @@ struct CardByte {
   uint8_t byte8;
   int32_t cardType;
   int32_t contentState;
+  friend void PrintTo(const CardByte& c, std::ostream* os) { *os << static_cast<int>(c.byte8); }
 };
 
 class CardInfoSplit : public testing::TestWithParam<CardByte> {};
@@ -231,6 +236,7 @@ INSTANTIATE_TEST_SUITE_P(Lengths, CardInfoAbsent, testing::Values(1, 15, 17, 24)
 struct ModelCase {
   uint16_t modelCode;
   uint8_t expected;
+  friend void PrintTo(const ModelCase& c, std::ostream* os) { *os << c.modelCode; }
 };
 
 class CheckModelCode : public testing::TestWithParam<ModelCase> {};

@@ -101,6 +101,8 @@ struct LateCase {
   size_t requests;         // written by the exchange
   bool answered;
   size_t staleAfterwards;  // replies still on their way when the exchange ends
+  // A printer of its own: GoogleTest would print the struct byte by byte, padding included.
+  friend void PrintTo(const LateCase& c, std::ostream* os) { *os << c.delayMs << " ms"; }
 };
 
 class LateAnswer : public OnBus, public testing::WithParamInterface<LateCase> {};

@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -56,6 +58,12 @@ class WindowTest : public ::testing::Test {
   std::unique_ptr<ControlWindow> window_;
 };
 
+// The drawing the desktop entry shows, compiled in and rendered by Qt's SVG icon engine.
+TEST_F(WindowTest, CarriesTheSimulatorIcon) {
+  EXPECT_TRUE(QFile::exists(QStringLiteral(":/icons/kpr50-sim.svg")));
+  EXPECT_FALSE(window_->windowIcon().pixmap(32).isNull());
+}
+
 TEST_F(WindowTest, CardButtonsPlaceAndRemoveCardsShownWithTheirUid) {
   ASSERT_NE(Panel(1), nullptr);
   auto* card = In<QLabel>(1, "CardLbl");
@@ -73,10 +81,8 @@ TEST_F(WindowTest, CardButtonsPlaceAndRemoveCardsShownWithTheirUid) {
   EXPECT_EQ(Firmware().Card(), CardKind::Foreign);
   EXPECT_TRUE(card->text().contains(QStringLiteral("innego typu")));
 
-  auto spins = Panel(1)->findChildren<QSpinBox*>();
-  ASSERT_EQ(spins.size(), 2);
-  spins[0]->setValue(12);
-  spins[1]->setValue(7);
+  In<QSpinBox>(1, "DepSpin")->setValue(12);
+  In<QSpinBox>(1, "IdxSpin")->setValue(7);
   In<QPushButton>(1, "ProgrammedCardBtn")->click();
   EXPECT_EQ(Firmware().CardNumbers(), std::make_pair(int32_t{12}, int32_t{7}));
   EXPECT_TRUE(card->text().contains(QStringLiteral("wydział 12, index 7")));
@@ -132,6 +138,47 @@ TEST_F(WindowTest, KeysPasswordAndLoginAreSetFromThePanel) {
   EXPECT_TRUE(Firmware().LoggedIn());
   rack_.SetLoggedIn(1, false);  // the programmer's own change shows too
   EXPECT_FALSE(login->isChecked());
+}
+
+TEST_F(WindowTest, PolishPasswordTypedInThePanelGivesTheApplicationsKey) {
+  auto* password = In<QComboBox>(1, "PasswordCombo");
+  auto* text = In<QLineEdit>(1, "PasswordEdit");
+  ASSERT_NE(text, nullptr);
+  password->setCurrentIndex(2);
+  text->setText(QStringLiteral("zażółć12"));
+  emit text->returnPressed();
+  EXPECT_EQ(Firmware().Password(), PasswordState::SetByUser);
+  EXPECT_EQ(Firmware().PasswordKey(), KeyOf("za\xBF\xF3\xB3\xE6" "12"));
+  EXPECT_EQ(text->text(), QStringLiteral("zażółć12"));
+}
+
+TEST_F(WindowTest, StallAndDelayAreSetFromThePanel) {
+  auto* stalled = In<QCheckBox>(1, "StalledChkBx");
+  auto* stallFor = In<QPushButton>(1, "StallForBtn");
+  auto* stallMs = In<QSpinBox>(1, "StallSpin");
+  auto* delay = In<QSpinBox>(1, "DelaySpin");
+  ASSERT_TRUE(stalled && stallFor && stallMs && delay);
+  stalled->click();
+  EXPECT_TRUE(Firmware().Silent());
+  stalled->click();
+  EXPECT_FALSE(Firmware().Silent());
+
+  // A stall of a set length shows while it lasts and ends by itself.
+  stallMs->setValue(30);
+  stallFor->click();
+  EXPECT_TRUE(Firmware().Silent());
+  EXPECT_TRUE(stalled->isChecked());
+  const QDeadlineTimer deadline(10000);
+  while (Firmware().Silent() && !deadline.hasExpired()) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+  }
+  EXPECT_FALSE(Firmware().Silent());
+  EXPECT_FALSE(stalled->isChecked());
+
+  delay->setValue(250);
+  EXPECT_EQ(Firmware().LateMs(), 250u);
+  rack_.SetDelay(1, 40);  // a change from elsewhere shows too
+  EXPECT_EQ(delay->value(), 40);
 }
 
 TEST_F(WindowTest, SecondProgrammerIsAddedAndRemoved) {

@@ -48,6 +48,8 @@ struct ReplyCase {
   uint8_t command;
   Payload payload;
   size_t replySize;
+  // A printer of its own: GoogleTest would print the struct byte by byte, padding included.
+  friend void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ReplySize : public testing::TestWithParam<ReplyCase> {};
@@ -97,6 +99,7 @@ struct RefusalCase {
   uint8_t command;
   Bytes payload;
   uint8_t status;
+  friend void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class Refusal : public testing::TestWithParam<RefusalCase> {};
@@ -224,6 +227,7 @@ struct MalformedCase {
   std::string name;
   Bytes transfer;
   std::optional<uint8_t> refusal;  // nullopt: no reply at all
+  friend void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class Malformed : public testing::TestWithParam<MalformedCase> {};
@@ -290,6 +294,7 @@ struct StatusCase {
   PasswordState password;
   bool loggedIn;
   uint16_t word;
+  friend void PrintTo(const StatusCase& c, std::ostream* os) { *os << c.word; }
 };
 
 class StatusWord : public testing::TestWithParam<StatusCase> {};
@@ -433,6 +438,7 @@ struct CardInfoCase {
   std::string name;
   Setup place;
   uint8_t typeAndContent;
+  friend void PrintTo(const CardInfoCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class CardInfoByte : public testing::TestWithParam<CardInfoCase> {};

@@ -126,6 +126,8 @@ struct RefusedCase {
   std::string name;
   bool keys;
   bool loggedIn;
+  // A printer of its own: GoogleTest would print the struct byte by byte, padding included.
+  friend void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class CardOperationsRefused : public Journey, public testing::WithParamInterface<RefusedCase> {};

@@ -7,6 +7,9 @@
 #include "sim/SimRack.h"
 #include "sim/SimScript.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
 #include <string>
 #include <vector>
 
@@ -67,6 +70,8 @@ TEST(SimOptions, EveryOptionIsTakenInBothSpellings) {
   EXPECT_EQ(o.setup.keys, KeyState::None);
   ASSERT_TRUE(ParseSimOptions({"--help"}, &o, &error));
   EXPECT_TRUE(o.help);
+  ASSERT_TRUE(ParseSimOptions({"--version"}, &o, &error));
+  EXPECT_TRUE(o.version);
 }
 
 TEST(SimOptions, AnythingElseIsRefusedWithAReason) {
@@ -75,10 +80,12 @@ TEST(SimOptions, AnythingElseIsRefusedWithAReason) {
       {"--programmers", "2x"},       {"--programmers"},
       {"--keys", "all"},             {"--password", "admin:"},
       {"--password", "root:secret"}, {"--password", "admin:123456789012345678901"},
-      {"--password", "admin:zażółć"}, {"--card", "programmed:1"},
+      {"--password", "admin:日本語12345"}, {"--password", "admin:ab\xC5" "cdefgh"},
+      {"--card", "programmed:1"},
       {"--card", "programmed:a:1"},  {"--card", "blank"},
       {"--seed", "-1"},              {"--headless=yes"},
       {"--bogus"},                   {"headless"},
+      {"--version=1"},
       {"--transport", "pipe"},       {"--transport"},
   };
   for (const auto& args : bad) {
@@ -112,6 +119,17 @@ class RackTest : public ::testing::Test {
   }
 
   VirtualKpR50& Firmware(int index = 1) { return rack_.Find(index)->firmware; }
+
+  // Runs the event loop until `done` or `limitMs` passed; the lines that came meanwhile.
+  template <typename Done>
+  Lines RunEventsUntil(Done done, int limitMs = 10000) {
+    lines_.clear();
+    QDeadlineTimer deadline(limitMs);
+    while (!done() && !deadline.hasExpired()) {
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    }
+    return lines_;
+  }
 
   TempRuntime runtime_;
   SimRack rack_{5};
@@ -163,6 +181,14 @@ TEST_F(RackTest, ScriptLinesChangeTheProgrammerAndReportIt) {
          return fw.Password() == PasswordState::SetByAdministrator &&
                 fw.PasswordKey() == KeyOf("1234");
        }},
+      // Polish letters: the key comes from the Windows-1250 bytes, as the application's.
+      {"password user zażółć12", "password 1 user zażółć12",
+       [](VirtualKpR50& fw) { return fw.PasswordKey() == KeyOf("za\xBF\xF3\xB3\xE6" "12"); }},
+      {"password admin Źdźbło€", "password 1 admin Źdźbło€",
+       [](VirtualKpR50& fw) {
+         return fw.Password() == PasswordState::SetByAdministrator &&
+                fw.PasswordKey() == KeyOf("\x8F" "d\x9F" "b\xB3o\x80");
+       }},
       {"password none", "password 1 none",
        [](VirtualKpR50& fw) { return fw.Password() == PasswordState::None; }},
       {"login yes", "login 1 yes", [](VirtualKpR50& fw) { return fw.LoggedIn(); }},
@@ -176,6 +202,12 @@ TEST_F(RackTest, ScriptLinesChangeTheProgrammerAndReportIt) {
        }},
       {"card empty", "card 1 empty *",
        [](VirtualKpR50& fw) { return fw.Card() == CardKind::DesfireEmpty; }},
+      {"stall", "stalled 1", [](VirtualKpR50& fw) { return fw.Silent(); }},
+      {"resume", "resumed 1", [](VirtualKpR50& fw) { return !fw.Silent(); }},
+      {"stall 0 1", "stalled 1", [](VirtualKpR50& fw) { return fw.Silent(); }},
+      {"resume 1", "resumed 1", [](VirtualKpR50& fw) { return !fw.Silent(); }},
+      {"delay 300", "delay 1 300", [](VirtualKpR50& fw) { return fw.LateMs() == 300; }},
+      {"delay 0 1", "delay 1 0", [](VirtualKpR50& fw) { return fw.LateMs() == 0; }},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
@@ -208,7 +240,9 @@ TEST_F(RackTest, LinesThatCannotBeDoneChangeNothing) {
       "card programmed x 7",              "card programmed 1 2 3 4",
       "password user",  "password admin 123456789012345678901",
       "password root x", "login maybe",   "plug 2",          "remove 3",
-      "quit now",       "state 4",
+      "quit now",       "state 4",        "password user 日本語",
+      "password user za\xC5", "stall -5",  "stall x",         "stall 100 3",
+      "resume 2",       "delay",          "delay -1",        "delay 10 2",
   };
   const Snapshot before = Snapshot::Of(Firmware());
   for (const std::string& line : lines) {
@@ -220,6 +254,20 @@ TEST_F(RackTest, LinesThatCannotBeDoneChangeNothing) {
   }
   EXPECT_TRUE(Snapshot::Of(Firmware()) == before);
   EXPECT_FALSE(rack_.Find(1)->server.Plugged());
+}
+
+// A stall of a set length ends by itself; the programmer then answers again.
+TEST_F(RackTest, StallForAWhileEndsByItself) {
+  Run("stall 30");
+  EXPECT_EQ(lines_, Lines{"stalled 1 30"});
+  EXPECT_TRUE(Firmware().Silent());
+  const Lines more = RunEventsUntil([this] { return !Firmware().Silent(); });
+  EXPECT_EQ(more, Lines{"resumed 1"});
+  // A stall until told ends only when told, whatever stall came before.
+  Run("stall 30");
+  Run("stall");
+  RunEventsUntil([] { return false; }, 100);
+  EXPECT_TRUE(Firmware().Silent());
 }
 
 TEST_F(RackTest, CommentsAndBlankLinesAreIgnoredQuitEnds) {

@@ -113,11 +113,14 @@ struct Snapshot {
   std::array<uint8_t, 8> uid;
   std::optional<std::array<uint8_t, 16>> file;
   std::vector<uint8_t> commands;
+  bool silent;
+  uint64_t lateMs;
 
   static Snapshot Of(const VirtualKpR50& fw) {
     return {fw.StatusWord(), fw.Keys(),      fw.KeySignature(), fw.Password(),
             fw.PasswordKey(), fw.LoggedIn(), fw.Challenge(),    fw.Card(),
-            fw.CardUid(),     fw.CardFile(), fw.Commands()};
+            fw.CardUid(),     fw.CardFile(), fw.Commands(),     fw.Silent(),
+            fw.LateMs()};
   }
   friend bool operator==(const Snapshot&, const Snapshot&) = default;
 };

@@ -1,13 +1,23 @@
-// Multi-byte fields on the wire are little-endian, whatever the host is.
+// Multi-byte fields of USB descriptors and of the programmer's frames are little-endian,
+// whatever the host is. The one set of helpers for every layer.
 #pragma once
 
 #include <cstdint>
 
 namespace kp {
 
+inline uint16_t GetLe16(const uint8_t* bytes) {
+  return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
 inline uint32_t GetLe32(const uint8_t* bytes) {
   return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
          static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+inline void PutLe16(uint8_t* bytes, uint16_t value) {
+  bytes[0] = static_cast<uint8_t>(value);
+  bytes[1] = static_cast<uint8_t>(value >> 8);
 }
 
 inline void PutLe32(uint8_t* bytes, uint32_t value) {

@@ -1,0 +1,36 @@
+#include "MessageBox.h"
+
+#include "BusyCursor.h"
+
+#include <QFontMetrics>
+#include <QLabel>
+
+namespace {
+
+// QMessageBox's text label; Qt names it so in every version we build with.
+constexpr const char* kTextLabelName = "qt_msgbox_label";
+
+int WidestLine(const QFontMetrics& metrics, const QString& text) {
+  int widest = 0;
+  for (const QString& line : text.split(u'\n')) {
+    widest = qMax(widest, metrics.horizontalAdvance(line));
+  }
+  return widest;
+}
+
+}  // namespace
+
+void ShowMessageBox(QWidget* owner, QMessageBox::Icon icon, const QString& title,
+                    const QString& text) {
+  QMessageBox box(icon, title, text, QMessageBox::Ok, owner);
+  box.setTextFormat(Qt::PlainText);
+  box.ensurePolished();  // the font the box will show the text in
+  if (auto* label = box.findChild<QLabel*>(QLatin1String(kTextLabelName))) {
+    // The label's own margins and a pixel of rounding on top of the widest line.
+    const int frame = label->contentsMargins().left() + label->contentsMargins().right() +
+                      2 * label->margin() + 1;
+    label->setMinimumWidth(WidestLine(QFontMetrics(label->font()), text) + frame);
+  }
+  const IdleCursorWhileModal idle;
+  box.exec();
+}
