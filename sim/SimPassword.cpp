@@ -1,6 +1,11 @@
 #include "sim/SimPassword.h"
 
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <iconv.h>
+#endif
 
 namespace kp {
 
@@ -8,6 +13,29 @@ namespace {
 
 // As many characters as the application's password boxes take.
 constexpr size_t kMaxPasswordLength = 20;
+
+#if defined(_WIN32)
+
+// Windows has the code page itself: through UTF-16, refusing text that is not UTF-8 and any
+// character Windows-1250 lacks (no best-fit letters, no "?").
+std::optional<std::string> ToWindows1250(const std::string& utf8) {
+  if (utf8.empty()) return std::string();
+  const int size = static_cast<int>(utf8.size());
+  std::wstring wide(utf8.size(), L'\0');  // never more units than UTF-8 bytes
+  const int units =
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, wide.data(), size);
+  if (units <= 0) return std::nullopt;
+  std::string bytes(static_cast<size_t>(units) * 2, '\0');
+  BOOL lossy = FALSE;
+  const int written = WideCharToMultiByte(1250, WC_NO_BEST_FIT_CHARS, wide.data(), units,
+                                          bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                                          &lossy);
+  if (written <= 0 || lossy) return std::nullopt;
+  bytes.resize(static_cast<size_t>(written));
+  return bytes;
+}
+
+#else
 
 // The conversion, one character at a time: iconv refuses a byte sequence that is not UTF-8
 // and a character outside the code page alike.
@@ -26,6 +54,8 @@ std::optional<std::string> ToWindows1250(const std::string& utf8) {
   bytes.resize(bytes.size() - outLeft);
   return bytes;
 }
+
+#endif
 
 }  // namespace
 
