@@ -1,5 +1,6 @@
 #include "platform/SimTcpProtocol.h"
 
+#include "platform/LittleEndian.h"
 #include "platform/SimSocketProtocol.h"
 
 #include <algorithm>
@@ -136,10 +137,9 @@ bool AnnounceNameIsOfClass(const std::string& fileName, const Guid& interfaceCla
 std::vector<uint8_t> Frame(std::span<const uint8_t> message) {
   const size_t n = std::min(message.size(), simsock::kMaxMessage);
   // Sized once: GCC 12 at -O3 misreads an insert after a two-byte start as out of bounds.
-  std::vector<uint8_t> frame(2 + n);
-  frame[0] = static_cast<uint8_t>(n);
-  frame[1] = static_cast<uint8_t>(n >> 8);
-  std::copy_n(message.begin(), n, frame.begin() + 2);
+  std::vector<uint8_t> frame(kFrameHeader + n);
+  PutLe16(frame.data(), static_cast<uint16_t>(n));
+  std::copy_n(message.begin(), n, frame.begin() + kFrameHeader);
   return frame;
 }
 
@@ -152,15 +152,17 @@ void FrameReader::Append(std::span<const uint8_t> bytes) {
   bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
 }
 
+size_t FrameReader::AnnouncedLength() const { return GetLe16(bytes_.data() + start_); }
+
 bool FrameReader::Ready() const {
   if (Buffered() < kFrameHeader) return false;
-  const size_t length = bytes_[start_] | static_cast<size_t>(bytes_[start_ + 1]) << 8;
+  const size_t length = AnnouncedLength();
   return length > simsock::kMaxMessage || Buffered() >= kFrameHeader + length;
 }
 
 FrameReader::Next FrameReader::Take(std::vector<uint8_t>* message) {
   if (!Ready()) return Next::None;
-  const size_t length = bytes_[start_] | static_cast<size_t>(bytes_[start_ + 1]) << 8;
+  const size_t length = AnnouncedLength();
   if (length > simsock::kMaxMessage) return Next::TooLarge;
   const auto first = bytes_.begin() + static_cast<std::ptrdiff_t>(start_ + kFrameHeader);
   message->assign(first, first + static_cast<std::ptrdiff_t>(length));

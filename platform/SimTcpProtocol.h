@@ -82,6 +82,9 @@ class FrameReader {
   size_t Buffered() const { return bytes_.size() - start_; }
 
  private:
+  // The length the first buffered frame announces; needs kFrameHeader bytes buffered.
+  size_t AnnouncedLength() const;
+
   std::vector<uint8_t> bytes_;
   size_t start_ = 0;
 };
