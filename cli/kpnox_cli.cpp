@@ -10,6 +10,7 @@
 #include "platform/SystemPlatform.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -19,8 +20,9 @@
 #define WIN32_LEAN_AND_MEAN
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <shellapi.h>
 #endif
 
 namespace {
@@ -30,14 +32,6 @@ std::string Utf8Of(const wchar_t* wide) {
   const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
   std::string text(size > 0 ? static_cast<size_t>(size) : 1, '\0');
   WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), size, nullptr, nullptr);
-  text.resize(text.size() - 1);
-  return text;
-}
-
-std::wstring WideOf(const std::string& utf8) {
-  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-  std::wstring text(size > 0 ? static_cast<size_t>(size) : 1, L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, text.data(), size);
   text.resize(text.size() - 1);
   return text;
 }
@@ -60,11 +54,9 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 }
 
 std::optional<std::string> ReadFile(const std::string& path) {
-#ifdef _WIN32
-  std::ifstream file(WideOf(path), std::ios::binary);
-#else
-  std::ifstream file(path, std::ios::binary);
-#endif
+  // The path is UTF-8 on every system; a path of char8_t says so to Windows too.
+  const std::filesystem::path name(std::u8string(path.begin(), path.end()));
+  std::ifstream file(name, std::ios::binary);
   if (!file) return std::nullopt;
   std::ostringstream content;
   content << file.rdbuf();
