@@ -57,10 +57,13 @@ void BM_CliBatch100Cards(benchmark::State& state) {
     std::ostringstream out;
     std::ostringstream err;
     const std::atomic<bool> stop{false};
-    CliContext context{desk.bus, out, err, [](const char*) {
-                         return std::optional<std::u16string>(u"haslo123");
-                       },
-                       false, stop, [] { return std::string("T"); }};
+    CliContext context{desk.bus,
+                       out,
+                       err,
+                       [](const char*) { return std::optional<std::u16string>(u"haslo123"); },
+                       false,
+                       stop,
+                       [] { return std::string("T"); }};
     if (RunCliCommand(options, rows, context) != kExitDone) state.SkipWithError("batch failed");
     state.counters["virtual_wait_ms"] = static_cast<double>(desk.bus.SleptMs());
   }

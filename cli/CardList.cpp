@@ -71,8 +71,8 @@ CardList ParseCardList(std::string_view text) {
     const std::optional<int32_t> index = ParseCardNumber(fields[1]);
     if (!department || !index) {
       const std::string_view bad = department ? fields[1] : fields[0];
-      list.errors.push_back(where + "nie liczba 0..99999 / not a number in 0..99999: " +
-                            Quoted(bad));
+      list.errors.push_back(where +
+                            "nie liczba 0..99999 / not a number in 0..99999: " + Quoted(bad));
       continue;
     }
     list.rows.push_back({*department, *index, lineNumber});

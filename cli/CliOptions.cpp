@@ -55,7 +55,9 @@ ParsedCli ParseCliOptions(const std::vector<std::string>& args) {
     return {options, {}};
   }
   if (first == "--version") {
-    if (args.size() > 1) return Fail("--version bez innych argumentów / --version takes nothing else");
+    if (args.size() > 1) {
+      return Fail("--version bez innych argumentów / --version takes nothing else");
+    }
     options.command = CliCommand::Version;
     return {options, {}};
   }
@@ -73,7 +75,8 @@ ParsedCli ParseCliOptions(const std::vector<std::string>& args) {
   for (size_t i = 1; i < args.size(); ++i) {
     std::string arg = args[i];
     std::optional<std::string> inlineValue;
-    if (const size_t equals = arg.find('='); arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+    if (const size_t equals = arg.find('=');
+        arg.rfind("--", 0) == 0 && equals != std::string::npos) {
       inlineValue = arg.substr(equals + 1);
       arg.resize(equals);
     }
@@ -127,11 +130,20 @@ ParsedCli ParseCliOptions(const std::vector<std::string>& args) {
                     (which == ValueOption::Count ? " (1..100000)" : " (0..99999)"));
       }
       switch (which) {
-        case ValueOption::Department: options.department = *number; break;
-        case ValueOption::Index: options.index = *number; break;
-        case ValueOption::FirstIndex: options.firstIndex = *number; break;
-        case ValueOption::Count: options.count = *number; break;
-        case ValueOption::List: break;
+        case ValueOption::Department:
+          options.department = *number;
+          break;
+        case ValueOption::Index:
+          options.index = *number;
+          break;
+        case ValueOption::FirstIndex:
+          options.firstIndex = *number;
+          break;
+        case ValueOption::Count:
+          options.count = *number;
+          break;
+        case ValueOption::List:
+          break;
       }
     }
     if (failed) return *failed;

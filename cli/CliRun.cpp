@@ -203,15 +203,22 @@ int Session::Run(const CliOptions& options, const std::vector<CardRow>& rows) {
   if (const int rc = Open(); rc != kExitDone) return rc;
   try {
     switch (options.command) {
-      case CliCommand::Status: return Status(options.json);
-      case CliCommand::Login: return Login();
-      case CliCommand::Passwd: return Passwd();
+      case CliCommand::Status:
+        return Status(options.json);
+      case CliCommand::Login:
+        return Login();
+      case CliCommand::Passwd:
+        return Passwd();
       case CliCommand::Program:
-      case CliCommand::Erase: return SingleCard(options);
-      case CliCommand::Read: return options.wait ? ReadWait(options) : SingleCard(options);
-      case CliCommand::Batch: return Batch(options, rows);
+      case CliCommand::Erase:
+        return SingleCard(options);
+      case CliCommand::Read:
+        return options.wait ? ReadWait(options) : SingleCard(options);
+      case CliCommand::Batch:
+        return Batch(options, rows);
       case CliCommand::Help:
-      case CliCommand::Version: break;
+      case CliCommand::Version:
+        break;
     }
     return kExitUsage;
   } catch (const LinkFailed&) {
@@ -224,24 +231,29 @@ int Session::Status(bool json) {
   const bool card = Guarded([&] { return r50_.ReadCardInfo(); });
   const uint16_t status = r50_.statusWord;
   const bool keys = KeysLoaded(status);
-  const char* keyWord = !keys ? "none" : (status & kStatusTemporaryKeys) != 0 ? "temporary" : "target";
+  const char* keyWord = !keys                                  ? "none"
+                        : (status & kStatusTemporaryKeys) != 0 ? "temporary"
+                                                               : "target";
   char signature[9] = "";
   if (keys) std::snprintf(signature, sizeof signature, "%08X", unsigned{r50_.keySignature});
-  const char* password = (status & kStatusNoUserPassword) != 0 ? "none"
+  const char* password = (status & kStatusNoUserPassword) != 0  ? "none"
                          : (status & kStatusAdminPassword) != 0 ? "administrator"
-                                                                 : "user";
+                                                                : "user";
   const char* loggedIn = (status & kStatusLoggedIn) != 0 ? "yes" : "no";
-  const char* cardWord = !card ? "none"
+  const char* cardWord = !card                                        ? "none"
                          : r50_.cardInfo.cardType != kCardTypeDesfire ? "other"
-                         : r50_.cardInfo.contentState == 0 ? "desfire-empty"
-                                                            : "desfire-data";
+                         : r50_.cardInfo.contentState == 0            ? "desfire-empty"
+                                                                      : "desfire-data";
   const std::string uid = card ? UidHex(r50_.cardInfo.uid) : std::string();
   if (json) {
-    auto text = [](const std::string& s) { return s.empty() ? std::string("null") : "\"" + s + "\""; };
-    c_.out << "{\"programmer\":" << r50_.programmerNumber << ",\"firmware\":" << r50_.firmwareVersion
-           << ",\"keys\":\"" << keyWord << "\",\"signature\":" << text(signature)
-           << ",\"password\":\"" << password << "\",\"logged_in\":" << (loggedIn[0] == 'y' ? "true" : "false")
-           << ",\"card\":\"" << cardWord << "\",\"uid\":" << text(uid) << "}\n";
+    auto text = [](const std::string& s) {
+      return s.empty() ? std::string("null") : "\"" + s + "\"";
+    };
+    c_.out << "{\"programmer\":" << r50_.programmerNumber
+           << ",\"firmware\":" << r50_.firmwareVersion << ",\"keys\":\"" << keyWord
+           << "\",\"signature\":" << text(signature) << ",\"password\":\"" << password
+           << "\",\"logged_in\":" << (loggedIn[0] == 'y' ? "true" : "false") << ",\"card\":\""
+           << cardWord << "\",\"uid\":" << text(uid) << "}\n";
   } else {
     c_.out << "programmer: " << r50_.programmerNumber << "\nfirmware: " << r50_.firmwareVersion
            << "\nkeys: " << keyWord << "\nsignature: " << (keys ? signature : "--------")
@@ -280,8 +292,8 @@ int Session::Passwd() {
   if (rc == kExitDone && c_.confirmNewPassword) {
     rc = AskKey("Powtórz nowe hasło / repeat the new password: ", repeatedKey, &repeatedText);
   }
-  const bool lengthsOk = oldText.size() >= kNewPasswordMinLength &&
-                         newText.size() >= kNewPasswordMinLength;
+  const bool lengthsOk =
+      oldText.size() >= kNewPasswordMinLength && newText.size() >= kNewPasswordMinLength;
   const bool repeated = !c_.confirmNewPassword || repeatedText == newText;
   for (std::u16string* s : {&oldText, &newText, &repeatedText}) {
     SecureWipe(s->data(), s->size() * sizeof(char16_t));

@@ -20,7 +20,7 @@ namespace kp {
 
 enum ExitCode : int {
   kExitDone = 0,
-  kExitNotDone = 1,       // a card refused, a guard failed, a row of a batch not done
+  kExitNotDone = 1,  // a card refused, a guard failed, a row of a batch not done
   kExitUsage = 2,
   kExitNoProgrammer = 3,  // none there, held by another program, or the link failed
   kExitLoginRefused = 4,

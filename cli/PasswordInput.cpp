@@ -50,8 +50,9 @@ std::optional<std::u16string> ReadTerminalPassword(const char* prompt, std::stri
   DWORD mode = 0;
   if (in == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &mode)) {
     if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
-    *error = "brak konsoli; hasło przez --password-stdin / no console; give the password "
-             "with --password-stdin";
+    *error =
+        "brak konsoli; hasło przez --password-stdin / no console; give the password "
+        "with --password-stdin";
     return std::nullopt;
   }
   std::fputs(prompt, stderr);
@@ -82,8 +83,9 @@ std::optional<std::u16string> ReadTerminalPassword(const char* prompt, std::stri
   termios saved{};
   if (tty < 0 || tcgetattr(tty, &saved) != 0) {
     if (tty >= 0) close(tty);
-    *error = "brak terminala; hasło przez --password-stdin / no terminal; give the password "
-             "with --password-stdin";
+    *error =
+        "brak terminala; hasło przez --password-stdin / no terminal; give the password "
+        "with --password-stdin";
     return std::nullopt;
   }
   termios quiet = saved;

@@ -9,8 +9,8 @@ namespace kp {
 
 const char* ResultWord(int32_t resultCode) {
   static constexpr const char* kWords[] = {
-      "ok",           "no-card",        "other-type",    "empty",        "holds-data",
-      "uid-changed",  "prepare-failed", "write-failed",  "erase-failed", "read-failed",
+      "ok",          "no-card",        "other-type",   "empty",        "holds-data",
+      "uid-changed", "prepare-failed", "write-failed", "erase-failed", "read-failed",
   };
   if (resultCode < kCardOk || resultCode > kCardReadFailed) return "error";
   return kWords[resultCode];
@@ -43,9 +43,9 @@ void RecordWriter::Write(const CardRecord& r) {
   };
   if (json_) {
     out_ << "{\"department\":" << number(r.department, "null")
-         << ",\"index\":" << number(r.index, "null") << ",\"uid\":"
-         << (r.uid.empty() ? std::string("null") : "\"" + r.uid + "\"") << ",\"result\":\""
-         << r.result << "\",\"time\":\"" << r.time << "\"}\n";
+         << ",\"index\":" << number(r.index, "null")
+         << ",\"uid\":" << (r.uid.empty() ? std::string("null") : "\"" + r.uid + "\"")
+         << ",\"result\":\"" << r.result << "\",\"time\":\"" << r.time << "\"}\n";
   } else {
     out_ << number(r.department, "") << ',' << number(r.index, "") << ',' << r.uid << ','
          << r.result << ',' << r.time << '\n';
