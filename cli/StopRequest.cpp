@@ -12,11 +12,19 @@ namespace kp {
 namespace {
 
 std::atomic<bool> stopRequested{false};
+std::atomic<bool> commandEnded{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 #ifdef _WIN32
-BOOL WINAPI OnConsoleEvent(DWORD) {
+// Windows gives a closing console's handler about five seconds.
+constexpr int kCloseWaitSteps = 90;
+constexpr DWORD kCloseWaitStepMs = 50;
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
   stopRequested = true;
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+    for (int i = 0; i < kCloseWaitSteps && !commandEnded; ++i) Sleep(kCloseWaitStepMs);
+  }
   return TRUE;
 }
 #else
@@ -39,5 +47,7 @@ const std::atomic<bool>& InstallStopHandlers() {
 #endif
   return stopRequested;
 }
+
+void StopHandled() { commandEnded = true; }
 
 }  // namespace kp

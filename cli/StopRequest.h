@@ -9,4 +9,9 @@ namespace kp {
 
 const std::atomic<bool>& InstallStopHandlers();
 
+// The command has ended and the programmer is logged out. Windows ends a process as soon as
+// the handler of a closing console returns, so that handler waits for this (a few seconds
+// at most, as long as Windows allows).
+void StopHandled();
+
 }  // namespace kp

@@ -128,5 +128,7 @@ int main(int argc, char** argv) {
   const std::unique_ptr<kp::UsbPlatform> platform = kp::MakeSystemPlatform();
   kp::CliContext context{*platform, std::cout,       std::cerr, password, !options.passwordStdin,
                          stop,      kp::UtcTimestamp};
-  return kp::RunCliCommand(options, rows, context);
+  const int exitCode = kp::RunCliCommand(options, rows, context);
+  kp::StopHandled();
+  return exitCode;
 }
