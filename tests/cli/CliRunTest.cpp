@@ -265,5 +265,27 @@ TEST(CliRun, PasswordChange) {
   }
 }
 
+// A bus whose only programmer another program holds (the window, say), as libusb reports it.
+class HeldBus : public VirtualBus {
+ public:
+  std::vector<UnreachableDevice> UnreachableDevices() const override {
+    return {{"001/007", Unreachable::HeldElsewhere}};
+  }
+};
+
+TEST(CliRun, AProgrammerHeldByAnotherProgramIsNamedAndExitsThree) {
+  HeldBus bus;
+  std::ostringstream out;
+  std::ostringstream err;
+  const std::atomic<bool> stop{false};
+  CliContext context{bus, out, err, [](const char*) { return std::optional<std::u16string>(); },
+                     false, stop, [] { return std::string("T"); }};
+  CliOptions status;
+  status.command = CliCommand::Status;
+  EXPECT_EQ(RunCliCommand(status, {}, context), kExitNoProgrammer);
+  EXPECT_EQ(err.str(), "KP-R50 na 001/007: urządzenie zajęte przez inny program\n");
+  EXPECT_EQ(out.str(), "");
+}
+
 }  // namespace
 }  // namespace kp

@@ -107,11 +107,14 @@ got=$(tr -d '\r' <out.csv | cut -d, -f1-4)
 $expected"
 tr -d '\r' <out.csv | tail -n +2 | cut -d, -f5 | grep -qvE '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z$' &&
   fail "a record without its time"
-# What the cards hold: each programmed card got its row's numbers, the others nothing.
+# What the cards hold, as the simulator's state lines say: each programmed card its row's
+# numbers; the card with data and the foreign one are as they were laid down.
 for k in 0:100 1:101 4:102 5:103 6:104; do
-  await "write-file card ${uids[${k%%:*}]} dep 21 idx ${k##*:} -> ok" sim.out
+  await "^card 1 programmed ${uids[${k%%:*}]} dep 21 idx ${k##*:}\$" sim.out
 done
 for k in 2 3; do
+  [ "$(tr -d '\r' <sim.out | grep -cE "^card 1 .*${uids[$k]}")" -eq 1 ] ||
+    fail "card ${uids[$k]} changed"
   tr -d '\r' <sim.out | grep -qE "(prepare-card|write-file) card ${uids[$k]}" &&
     fail "card ${uids[$k]} was written to"
 done
