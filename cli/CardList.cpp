@@ -36,7 +36,12 @@ bool IsHeader(const std::vector<std::string_view>& fields) {
   return true;
 }
 
-std::string Quoted(std::string_view field) { return "\"" + std::string(field) + "\""; }
+std::string Quoted(std::string_view field) {
+  std::string quoted(1, '"');
+  quoted.append(field);
+  quoted += '"';
+  return quoted;
+}
 
 }  // namespace
 
