@@ -1,18 +1,12 @@
 #include "NoProgrammerReason.h"
 
+#include "programmer/OperatorTexts.h"
+
 #include <QLabel>
 #include <QStringList>
 
 QString UnreachableText(const kp::UnreachableDevice& device) {
-  const QString where = QStringLiteral("KP-R50 na %1: ").arg(QString::fromStdString(device.where));
-  switch (device.why) {
-    case kp::Unreachable::NoPermission:
-      return where + QStringLiteral("brak uprawnień do urządzenia USB — zainstaluj regułę udev "
-                                    "(README)");
-    case kp::Unreachable::HeldElsewhere:
-      return where + QStringLiteral("urządzenie zajęte przez inny program");
-  }
-  return where;
+  return QString::fromStdString(kp::UnreachableReason(device));
 }
 
 void NoProgrammerReason::Update(QLabel* label, const kp::UsbPlatform& platform,

@@ -4,6 +4,7 @@
 #include "FormStyle.h"
 #include "MessageBox.h"
 #include "link/Tracecom.h"
+#include "programmer/OperatorTexts.h"
 #include "ui_Wmain.h"
 
 #include <QApplication>
@@ -44,10 +45,9 @@ const char* const kInfoText =
     "Programator KP-R50 potrafi programować, kasować i czytać karty z danej instalacji.\n"
     "Przy kluczach tymczasowych programator potrafi kasować karty zaprogramowane dowolnymi "
     "kluczami tymczasowymi.";
-const char* const kNoProgrammerText = "Brak Programatora KP-R50";
-const char* const kTwoProgrammersText =
-    "Do komputera może być podłączony tylko jeden Programator KP-R50.";
-const char* const kNoConnectionText = "Brak połączenia z Programatorem R50.";
+using kp::kNoConnectionText;  // shared with kpnox-cli
+using kp::kNoProgrammerText;
+using kp::kTwoProgrammersText;
 const char* const kTargetKeysText = "docelowe";
 const char* const kTemporaryKeysText = "tymczasowe";
 const char* const kNoKeysText = "brak";

@@ -9,6 +9,7 @@
 #include "app/PasswordText.h"
 #include "crypto/PasswordKey.h"
 #include "crypto/SecureWipe.h"
+#include "programmer/OperatorTexts.h"
 #include "ui_Wmain.h"
 
 #include <QCheckBox>
@@ -23,34 +24,24 @@ namespace {
 
 using kp::WipeOnExit;
 
-// Messages of the actions; *no connection* is ShowNoConnection's.
-constexpr const char* kNoKeysText =
-    "Programator KP-R50 nie zawiera kluczy.\n\n"
-    "Administrator systemu powinien wgrać do R50\nklucze instalacji z Zamkor.";
-constexpr const char* kNoUserPasswordText =
-    "Programator nie ma ustawionego hasła Użytkownika.\n\n"
-    "Początkowe hasło użytkownika ustala administrator.";
-constexpr const char* kForcedChangeText =
-    "Aktualne hasło użytkownika zostało ustalone przez administratora.\n\n"
-    "Wymagana jest zmiana tego hasła przez użytkownika.";
-constexpr const char* kNotLoggedInText =
-    "Wymagane zalogowanie użytkownika do programatora Kp-R50.";
+// Messages of the actions, shared with kpnox-cli; *no connection* is ShowNoConnection's.
+using kp::kCardErasedText;
+using kp::kChangeRefusedText;
+using kp::kForcedChangeText;
+using kp::kLoggedInText;
+using kp::kLoginRefusedText;
+using kp::kNewPasswordRefusedText;
+using kp::kNoKeysText;
+using kp::kNoUserPasswordText;
+using kp::kNotLoggedInText;
+using kp::kOldPasswordRefusedText;
+using kp::kPasswordChangedText;
 constexpr const char* kReconnectedText =
     "W trakcie obsługi okna dialogowego programator KP-R50 był rozłączany.\n\n"
     "Operacja zostaje przerwana gdyż rozłączenie/podłączenie tego samego\n"
     "lub innego programatora oznacza, że wcześniej podjęte przez program\n"
     "decyzje mogą być niespójne z aktualnym stanem programatora.\n\n"
     "Powtórz całą operację od początku.";
-constexpr const char* kLoginRefusedText = "KP-R50 nie pozwala się zalogować";
-constexpr const char* kLoggedInText = "Użytkownik zalogowany do KP-R50.";
-constexpr const char* kOldPasswordRefusedText = "KP-R50 nie przyjmuje logowania starym hasłem.";
-constexpr const char* kChangeRefusedText =
-    "KP-R50 przyjął logowanie starym hasłem, ale odrzuca zmianę hasła.";
-constexpr const char* kNewPasswordRefusedText =
-    "KP-R50 przyjął zmianę hasła, ale odrzuca logowanie nim.";
-constexpr const char* kPasswordChangedText =
-    "Hasło użytkownika zostało zmienione.\n\n      Użytkownik zalogowany.";
-constexpr const char* kCardErasedText = "Karta skasowana.";
 
 // Polling off for the whole action; the panel refreshed and polling back on however the
 // action ends. The wait cursor shows from the click to the end, except while a dialog or a

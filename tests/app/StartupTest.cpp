@@ -3,7 +3,7 @@
 #include "AppPlatform.h"
 #include "KoderApplication.h"
 #include "ModalCloser.h"
-#include "NullPlatform.h"
+#include "platform/NullPlatform.h"
 #include "link/WUsbErr.h"
 #include "programmer/KpR50.h"
 

@@ -1,4 +1,4 @@
-#include "NullPlatform.h"
+#include "platform/NullPlatform.h"
 
 #include <chrono>
 #include <thread>

@@ -1,5 +1,5 @@
-// A platform with no USB devices at all, whose Sleep really sleeps: what the application
-// runs on until real backends stand behind it.
+// A platform with no USB devices at all, whose Sleep really sleeps: what a program runs on
+// where no backend stands behind it.
 #pragma once
 
 #include "platform/UsbPlatform.h"

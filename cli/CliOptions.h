@@ -1,0 +1,44 @@
+// kpnox-cli's command line: one command, its options, nothing else. A password is never
+// among them: it comes from the terminal or, with --password-stdin, from standard input.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kp {
+
+enum class CliCommand { Status, Login, Passwd, Program, Read, Erase, Batch, Help, Version };
+
+struct CliOptions {
+  CliCommand command = CliCommand::Help;
+  bool json = false;           // records as JSON Lines instead of CSV
+  bool passwordStdin = false;  // passwords as lines of standard input
+  bool wait = false;           // read: card after card until stopped
+  int32_t department = 0;      // program; batch without --list
+  int32_t index = 0;           // program
+  int32_t firstIndex = 0;      // batch without --list
+  int32_t count = 0;           // batch without --list
+  std::string listPath;        // batch --list
+};
+
+// The options, or the reason they make no sense ("nieznana opcja / unknown option: --x").
+struct ParsedCli {
+  std::optional<CliOptions> options;
+  std::string error;
+};
+
+// `args` without the program name.
+ParsedCli ParseCliOptions(const std::vector<std::string>& args);
+
+// The numbers a card takes here, as the window's five-digit boxes do: decimal digits only,
+// 0..99999; nullopt for anything else.
+inline constexpr int32_t kMaxCardNumber = 99999;
+std::optional<int32_t> ParseCardNumber(std::string_view text);
+
+// kpnox-cli's usage, Polish and English.
+std::string CliUsage();
+
+}  // namespace kp

@@ -1,0 +1,53 @@
+#include "cli/StopRequest.h"
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <csignal>
+#endif
+
+namespace kp {
+
+namespace {
+
+std::atomic<bool> stopRequested{false};
+std::atomic<bool> commandEnded{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+#ifdef _WIN32
+// Windows gives a closing console's handler about five seconds.
+constexpr int kCloseWaitSteps = 90;
+constexpr DWORD kCloseWaitStepMs = 50;
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  stopRequested = true;
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+    for (int i = 0; i < kCloseWaitSteps && !commandEnded; ++i) Sleep(kCloseWaitStepMs);
+  }
+  return TRUE;
+}
+#else
+void OnSignal(int) { stopRequested = true; }
+#endif
+
+}  // namespace
+
+const std::atomic<bool>& InstallStopHandlers() {
+#ifdef _WIN32
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+#else
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a read of the terminal returns at once
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+#endif
+  return stopRequested;
+}
+
+void StopHandled() { commandEnded = true; }
+
+}  // namespace kp

@@ -1,0 +1,38 @@
+// Passwords as the 8-bit text the key derivation takes, for every program that asks for one:
+// the window (UTF-16 from Qt), kpr50-sim and kpnox-cli (UTF-8 from a terminal or a pipe).
+// The keys must come out as on the operator's Windows, where a password goes through the
+// system's ANSI code page; elsewhere that code page is Windows-1250 (Polish), so a password
+// typed on Linux gives the same key as on a Polish Windows.
+//
+// A folder of its own, at the bottom beside platform/: the window, the simulator and the
+// command-line program all need it, the simulator may not reach into programmer/ or app/,
+// and crypto/ stays free of system headers (the code pages are the system's: WideCharToMultiByte
+// on Windows, iconv's table elsewhere). No Qt.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kp {
+
+// UTF-8 to UTF-16; nullopt for text that is not UTF-8 (overlong forms and surrogates
+// included). The result is reserved up front and never reallocated, so a wipe of it reaches
+// every copy made here.
+std::optional<std::u16string> Utf8ToUtf16(std::string_view utf8);
+
+// The window's conversion. Windows: WideCharToMultiByte with the active ANSI code page, no
+// flags. Elsewhere: Windows-1250, one byte per character (a surrogate pair is one
+// character), "?" for each character the code page lacks. Built in place without
+// reallocation, so the caller's wipe of the result reaches every copy made here.
+std::string PasswordTo8Bit(std::u16string_view password);
+
+// The characters of `password`, each once and in order of first appearance, that
+// PasswordTo8Bit cannot carry exactly (it would send "?" or a look-alike for them).
+std::u32string UnrepresentableCharacters(std::u16string_view password);
+
+// Windows-1250 exactly, whatever the system's code page: nullopt when a character lacks a
+// byte of its own there (no "?", no best-fit look-alike). What the simulator stores.
+std::optional<std::string> ToWindows1250(std::u16string_view text);
+
+}  // namespace kp
