@@ -10,18 +10,16 @@ constexpr char16_t kBullet = u'\u2022';
 
 QAccessible::UpdateHandler handedOnTo = nullptr;
 
-void MaskSecrets(QAccessibleEvent* event);
-
 // The next handler, or with none the platform's bridge, which Qt calls only when no handler
-// is installed: ours steps aside for the one call.
+// is installed: the installed one (ours, or one that calls ours) steps aside for the call.
 void HandOn(QAccessibleEvent* event) {
   if (handedOnTo != nullptr) {
     handedOnTo(event);
     return;
   }
-  QAccessible::installUpdateHandler(nullptr);
+  const QAccessible::UpdateHandler installed = QAccessible::installUpdateHandler(nullptr);
   QAccessible::updateAccessibility(event);
-  QAccessible::installUpdateHandler(MaskSecrets);
+  QAccessible::installUpdateHandler(installed);
 }
 
 const QLineEdit* SecretBox(QObject* object) {
