@@ -20,8 +20,8 @@
 #include <QScreen>
 
 #include <cstdio>
-#include <utility>
 #include <optional>
+#include <utility>
 
 int32_t lastShownStatus = kStartShownStatus;
 bool twoProgrammersArmed = true;
