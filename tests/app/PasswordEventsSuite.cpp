@@ -65,8 +65,7 @@ class PasswordEvents : public ::testing::Test {
     static int argc = 1;
     static char name[] = "kp_password_events";
     static char* argv[] = {name, nullptr};
-    // One application for the process; it outlives every test.
-    if (QApplication::instance() == nullptr) new QApplication(argc, argv);
+    application = std::make_unique<QApplication>(argc, argv);
     started = AccessibleEventLog::Start();
     login = std::make_unique<TLoginDlg>();
     change = std::make_unique<TChngPassDlg>();
@@ -74,8 +73,10 @@ class PasswordEvents : public ::testing::Test {
   static void TearDownTestSuite() {
     login.reset();
     change.reset();
+    application.reset();
   }
 
+  static inline std::unique_ptr<QApplication> application;
   static inline bool started = false;
   static inline std::unique_ptr<TLoginDlg> login;
   static inline std::unique_ptr<TChngPassDlg> change;
