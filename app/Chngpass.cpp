@@ -12,6 +12,8 @@ TChngPassDlg::TChngPassDlg(QWidget* owner) : QDialog(owner), ui(new Ui::TChngPas
   ui->setupUi(this);
   MakeFixedDialog(this, DialogFont());
   NameBoxesByTheirLabels(this);
+  // The length rule stands beside the new password; a screen reader hears it with the box.
+  ui->NewPass1Edit->setAccessibleDescription(ui->Label3->text().remove(u'(').remove(u')'));
   ui->DescrLbl->setFont(DialogFont(true));
   for (QLineEdit* box : {ui->OldPassEdit, ui->NewPass1Edit, ui->NewPass2Edit}) {
     MakePasswordBox(box);

@@ -1,5 +1,7 @@
 #include "PasswordBox.h"
 
+#include "AccessibleSecrets.h"
+
 #include <QLineEdit>
 #include <QProxyStyle>
 
@@ -24,6 +26,7 @@ QStyle* StarEcho() {
 }  // namespace
 
 void MakePasswordBox(QLineEdit* edit) {
+  HidePasswordsFromAccessibility();
   edit->setStyle(StarEcho());
   edit->setEchoMode(QLineEdit::Password);
   edit->setMaxLength(kPasswordMaxLength);

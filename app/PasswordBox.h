@@ -1,4 +1,5 @@
-// Password boxes of the dialogs: at most 20 characters, each shown as "*".
+// Password boxes of the dialogs: at most 20 characters, each shown as "*", and never heard
+// by assistive technology (AccessibleSecrets.h).
 #pragma once
 
 class QLineEdit;

@@ -1,5 +1,6 @@
 #include "Wmain.h"
 
+#include "AccessibleTree.h"
 #include "AppFonts.h"
 #include "FormStyle.h"
 #include "MessageBox.h"
@@ -21,6 +22,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 int32_t lastShownStatus = kStartShownStatus;
 bool twoProgrammersArmed = true;
@@ -54,6 +56,15 @@ const char* const kNoKeysText = "brak";
 const char* const kNoSignatureText = "--------";
 const char* const kLoginText = "Zaloguj";
 const char* const kChangePasswordText = "Zmień hasło";
+// What a screen reader says of controls whose captions the two groups share, and of the
+// controls that have no caption.
+const char* const kPrDepName = "Wydział (programowanie)";
+const char* const kPrIdxName = "Index (programowanie)";
+const char* const kRdDepName = "Wydział (odczyt)";
+const char* const kRdIdxName = "Index (odczyt)";
+const char* const kPrUidName = "UID (programowanie)";
+const char* const kRdUidName = "UID (odczyt)";
+const char* const kProgressName = "Postęp programowania";
 
 // Refuses a typed character once the box holds `limit` characters (a selection about to be
 // replaced makes room), as a Windows edit's limit does; texts the program sets stay whole.
@@ -85,6 +96,7 @@ TMainWin::TMainWin(kp::UsbPlatform& platform, QWidget* owner)
   // The form file names its widget apart from the process-wide variable MainWin, which the
   // generated code would otherwise shadow; the window still carries the system's name.
   setObjectName(QStringLiteral("MainWin"));
+  ListShownControlsOnly(this);
   ui->setupUi(this);
   SetupForm();
 
@@ -128,7 +140,7 @@ void TMainWin::FitStatusCaptions() {
 void TMainWin::SetupForm() {
   MakeFixedDialog(this, MainWinFont(), Qt::Window);
   setWindowIcon(QIcon(QStringLiteral(":/icons/kpnox-koder.svg")));
-  NameBoxesByTheirLabels(this);
+  NameForScreenReaders();
   ui->PrgrLbl->setFont(MainWinFont(16));
   ui->KeyLbl->setFont(MainWinFont(13, true));
   ui->SygnLbl->setFont(MainWinFont(13, true));
@@ -160,6 +172,38 @@ void TMainWin::SetupForm() {
 
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
+  }
+}
+
+void TMainWin::NameForScreenReaders() {
+  NameBoxesByTheirLabels(this);
+  const std::pair<QWidget*, const char*> names[] = {
+      {ui->PrDepEdit, kPrDepName}, {ui->PrIdxEdit, kPrIdxName},   {ui->RdDepEdit, kRdDepName},
+      {ui->RdIdxEdit, kRdIdxName}, {ui->ProgrTagBar, kProgressName},
+  };
+  for (const auto& [widget, name] : names) widget->setAccessibleName(QString::fromUtf8(name));
+  // The accepted range stands beside the box; a screen reader hears it with the box.
+  for (const auto& [edit, range] : {std::pair{ui->PrDepEdit, ui->PrDepRngLbl},
+                                    std::pair{ui->PrIdxEdit, ui->PrIdxRngLbl}}) {
+    edit->setAccessibleDescription(range->text().remove(u'(').remove(u')'));
+  }
+  ShowUid(ui->PrUidLbl, ui->PrUidLbl->text());
+  ShowUid(ui->RdUidLbl, ui->RdUidLbl->text());
+}
+
+void TMainWin::ShowUid(QLabel* label, const QString& uid) {
+  label->setText(uid);
+  const QString what = QString::fromUtf8(label == ui->PrUidLbl ? kPrUidName : kRdUidName);
+  label->setAccessibleName(uid.isEmpty() ? what : what + QStringLiteral(": ") + uid);
+}
+
+// No message box follows a card programmed or read: the button the operator pressed, which
+// has the focus, says the UID, and a screen reader speaks the change of its name.
+void TMainWin::SayUid(QAbstractButton* pressed, const QString& uid) {
+  if (uid.isEmpty()) {
+    if (!pressed->accessibleName().isEmpty()) pressed->setAccessibleName(QString());
+  } else {
+    pressed->setAccessibleName(pressed->text() + QStringLiteral(", UID ") + uid);
   }
 }
 

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <string>
 
+class QAbstractButton;
+class QLabel;
 class QProgressBar;
 
 namespace Ui {
@@ -62,6 +64,13 @@ class TMainWin : public QWidget {
   // Fonts, input limits, hidden controls and the position: what the form file cannot say.
   void SetupForm();
   void FitStatusCaptions();
+  // Accessible names and descriptions that tell apart what the two groups have alike.
+  void NameForScreenReaders();
+  // Puts a card's UID (or nothing) into a UID label and into the label's accessible name.
+  void ShowUid(QLabel* label, const QString& uid);
+  // The button that ran a card action says the UID in its accessible name; an empty UID gives
+  // the button back its caption as its name.
+  void SayUid(QAbstractButton* pressed, const QString& uid);
   bool Connected() const { return programmer.winUsbHandle != kp::kInvalidHandle; }
   // Enabling a running timer leaves it running, so the interval is not restarted.
   void SetTimerEnabled(bool enabled);

@@ -131,18 +131,20 @@ void TMainWin::ClearTagBtnClick() {
   uint8_t uid[kp::kUidSize] = {};
   if (!DoErase(uid)) return;
   UidToHex(uid, kp::kUidSize);
-  ui->PrUidLbl->setText(TextOf(scratchText));
+  ShowUid(ui->PrUidLbl, TextOf(scratchText));
   ShowInfo(kCardErasedText);
 }
 
 void TMainWin::ProgrTagBtnClick() {
   const ActionFrame frame(*this);
+  SayUid(ui->ProgrTagBtn, QString());
   const int32_t index = IntegerOf(ui->PrIdxEdit->text());
   const int32_t department = IntegerOf(ui->PrDepEdit->text());
   uint8_t uid[kp::kUidSize] = {};
   if (!DoProgram(department, index, uid)) return;
   UidToHex(uid, kp::kUidSize);
-  ui->PrUidLbl->setText(TextOf(scratchText));
+  ShowUid(ui->PrUidLbl, TextOf(scratchText));
+  SayUid(ui->ProgrTagBtn, TextOf(scratchText));
   AnimateProgress(ui->ProgrTagBar);  // the only sign of success
   if (ui->PrIdxChkBx->isChecked()) {
     // Past the box's five typed digits if need be; widened so the largest index cannot wrap.
@@ -153,7 +155,8 @@ void TMainWin::ProgrTagBtnClick() {
 void TMainWin::ReadTagBtnClick() {
   const ActionFrame frame(*this);
   // Cleared before anything is sent, so a refusal leaves nothing of an earlier card.
-  ui->RdUidLbl->setText(QString());
+  ShowUid(ui->RdUidLbl, QString());
+  SayUid(ui->ReadTagBtn, QString());
   ui->RdDepEdit->setText(QString());
   ui->RdIdxEdit->setText(QString());
   int32_t department = 0;
@@ -161,7 +164,8 @@ void TMainWin::ReadTagBtnClick() {
   uint8_t uid[kp::kUidSize] = {};
   if (!DoRead(&department, &index, uid)) return;
   UidToHex(uid, kp::kUidSize);
-  ui->RdUidLbl->setText(TextOf(scratchText));
+  ShowUid(ui->RdUidLbl, TextOf(scratchText));
+  SayUid(ui->ReadTagBtn, TextOf(scratchText));
   scratchText = std::to_string(department);
   ui->RdDepEdit->setText(TextOf(scratchText));
   scratchText = std::to_string(index);

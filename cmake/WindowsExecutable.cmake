@@ -3,6 +3,14 @@
 # with a static Qt, the Windows platform plugin, the Vista style and the C and C++ runtimes
 # linked in. (app/CMakeLists.txt puts Qt's Polish texts into kpnox-koder.)
 
+# Every target of the Windows build gets the stack protector. Its runtime, GCC's libssp, comes
+# in statically as the C and C++ runtimes do (every executable links with -static), so no
+# DLL stands beside the programs.
+if(MINGW)
+  add_compile_options(-fstack-protector-strong)
+  add_link_options(-fstack-protector-strong)
+endif()
+
 function(kp_windows_executable target)
   cmake_parse_arguments(ARG "" "DESCRIPTION;ICON" "" ${ARGN})
   set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)

@@ -1,6 +1,7 @@
 // The operator's actions end to end: the real main window and dialogs, the virtual KP-R50 on
 // the virtual bus, every modal window answered and recorded. Each case checks what the
 // operator saw, the panel afterwards and what the programmer really holds.
+#include "AccessibleEventLog.h"
 #include "ActionRig.h"
 #include "FormTestSupport.h"
 
@@ -69,6 +70,8 @@ class ActionsTest : public QObject {
   std::unique_ptr<ActionRig> rig;
 
  private slots:
+  // Before the first password box, so that what the application hands on reaches the log.
+  void initTestCase() { QVERIFY(AccessibleEventLog::Start()); }
   void init() { rig = std::make_unique<ActionRig>(); }
   void cleanup() {
     rig.reset();
@@ -594,6 +597,71 @@ class ActionsTest : public QObject {
     QVERIFY(!busyAtRequest.contains(false));
     for (const ModalRecord& record : closer.Records()) QVERIFY(!record.busyCursor);
     QCOMPARE(QApplication::overrideCursor(), nullptr);
+  }
+
+  // No message box follows a card programmed or read: the pressed button, which keeps the
+  // focus, says the UID in a change of its name, the UID label carries it in its name, and
+  // the progress bar tells each step. The next press takes the UID back from the button.
+  void cardUidHeard() {
+    rig->win->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(rig->win.get()));
+    rig->LoggedIn();
+    const Uid uid = CardUid(0x31);
+    rig->fw.PlaceEmptyCard(uid.data());
+    const struct {
+      Action action;
+      const char* button;
+      const char* label;
+      QString said;
+    } steps[] = {
+        {Action::Program, "ProgrTagBtn", "PrUidLbl", QStringLiteral("Programuj, UID ")},
+        {Action::Read, "ReadTagBtn", "RdUidLbl", QStringLiteral("Odczytaj, UID ")},
+    };
+    for (const auto& step : steps) {
+      auto* button = rig->W<QPushButton>(step.button);
+      AccessibleEventLog::Clear();
+      ModalCloser closer;
+      rig->Press(step.action);
+      QCOMPARE(Seen(closer), QStringList());
+      QVERIFY(button->hasFocus());
+      QStringList names;
+      QStringList progress;
+      for (const AccessibleRecord& record : AccessibleEventLog::Records()) {
+        if (record.type == QAccessible::NameChanged && record.object == button) {
+          names << record.heard;
+        }
+        if (record.type == QAccessible::NameChanged && record.object == rig->W<QLabel>(step.label)) {
+          names << record.heard;
+        }
+        if (record.type == QAccessible::ValueChanged &&
+            record.object == rig->W<QProgressBar>("ProgrTagBar")) {
+          progress << record.carried;
+        }
+      }
+      const QString label = QString::fromUtf8(step.action == Action::Program
+                                                  ? "UID (programowanie): "
+                                                  : "UID (odczyt): ");
+      QVERIFY2(names.contains(step.said + HexOf(uid)), qPrintable(names.join(u'|')));
+      QVERIFY2(names.contains(label + HexOf(uid)), qPrintable(names.join(u'|')));
+      if (step.action == Action::Program) {
+        QVERIFY2(progress.size() >= 20, qPrintable(progress.join(u',')));  // 20 steps
+        QCOMPARE(progress.last(), QStringLiteral("20"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(rig->W<QProgressBar>("ProgrTagBar"))
+                     ->text(QAccessible::Name),
+                 QStringLiteral("Postęp programowania"));
+      } else {
+        QCOMPARE(progress, QStringList());
+      }
+    }
+
+    rig->fw.RemoveCard();
+    ModalCloser closer;
+    closer.PressOk();
+    rig->Press(Action::Program);
+    QCOMPARE(Seen(closer), QStringList{Error("Brak karty w polu programatora.")});
+    QCOMPARE(QAccessible::queryAccessibleInterface(rig->W<QPushButton>("ProgrTagBtn"))
+                 ->text(QAccessible::Name),
+             QStringLiteral("Programuj"));
   }
 
   void pollingSuspendedDuringAction() {

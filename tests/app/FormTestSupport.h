@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
@@ -80,6 +81,18 @@ inline QStringList LaidOutLines(const QLabel* label) {
     layout.endLayout();
   }
   return lines;
+}
+
+// Every node below `root` in the accessible tree, depth first, as a screen reader lists them.
+inline QList<QAccessibleInterface*> AccessibleDescendants(QAccessibleInterface* root) {
+  QList<QAccessibleInterface*> nodes;
+  if (root == nullptr) return nodes;
+  for (int i = 0; i < root->childCount(); ++i) {
+    QAccessibleInterface* child = root->child(i);
+    if (child == nullptr) continue;
+    nodes << child << AccessibleDescendants(child);
+  }
+  return nodes;
 }
 
 // Names of the top-level windows still visible.

@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QGroupBox>
+#include <QHash>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -327,32 +328,49 @@ class FormsTest : public QObject {
     QTest::addColumn<QString>("form");
     QTest::addColumn<QStringList>("boxes");
     QTest::newRow("MainWin") << "MainWin"
-                             << QStringList{"PrDepEdit=Wydział", "PrIdxEdit=Index",
-                                            "RdDepEdit=Wydział", "RdIdxEdit=Index"};
+                             << QStringList{"PrDepEdit=Wydział (programowanie) [0..99999]",
+                                            "PrIdxEdit=Index (programowanie) [0..99999]",
+                                            "PrUidLbl=UID (programowanie)",
+                                            "RdDepEdit=Wydział (odczyt)",
+                                            "RdIdxEdit=Index (odczyt)", "RdUidLbl=UID (odczyt)"};
     QTest::newRow("LoginDlg") << "LoginDlg" << QStringList{"PassEdit=Hasło"};
     QTest::newRow("ChngPassDlg") << "ChngPassDlg"
-                                 << QStringList{"NewPass1Edit=Nowe Hasło", "NewPass2Edit=Powtórz",
+                                 << QStringList{"NewPass1Edit=Nowe Hasło [8..20 znaków]",
+                                                "NewPass2Edit=Powtórz",
                                                 "OldPassEdit=Stare Hasło"};
   }
 
-  // Walks every control an operator can reach: each has a name a screen reader speaks, and
-  // each edit box has the label on its left as its buddy and is named after it.
+  // Walks the form's accessible tree as a screen reader does: every control the operator can
+  // reach has a name that no other control of the form has, no hidden control is listed, each
+  // edit box has the label on its left as its buddy, and the boxes and the UID labels say
+  // what they are and (in brackets) what they take.
   void screenReaderNames() {
     QFETCH(QString, form);
     QFETCH(QStringList, boxes);
     QStringList nameless;
+    QStringList shared;
+    QStringList hidden;
     QStringList unlabelled;
     QStringList heard;
+    QHash<QString, QString> named;  // name -> the control that has it
     const QList<QLabel*> labels = Form(form)->findChildren<QLabel*>();
-    for (QWidget* widget : Form(form)->findChildren<QWidget*>()) {
-      // The dialogs are the main window's children, but windows of their own.
-      if (widget->window() != Form(form)) continue;
-      if (widget->isHidden() || widget->focusPolicy() == Qt::NoFocus) continue;
-      QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
-      const QString name = accessible ? accessible->text(QAccessible::Name) : QString();
-      if (name.isEmpty()) nameless << widget->objectName();
+    for (QAccessibleInterface* node :
+         kptest::AccessibleDescendants(QAccessible::queryAccessibleInterface(Form(form)))) {
+      auto* widget = qobject_cast<QWidget*>(node->object());
+      QVERIFY(widget);
+      if (widget->isHidden()) hidden << widget->objectName();
+      const QString name = node->text(QAccessible::Name);
+      if (node->state().focusable) {
+        if (name.isEmpty()) nameless << widget->objectName();
+        if (named.contains(name)) shared << named[name] + u'/' + widget->objectName();
+        named.insert(name, widget->objectName());
+      }
+      const QString description = node->text(QAccessible::Description);
+      if (qobject_cast<QLineEdit*>(widget) || widget->objectName().endsWith(u"UidLbl")) {
+        heard << widget->objectName() + u'=' + name +
+                     (description.isEmpty() ? QString() : QStringLiteral(" [") + description + u']');
+      }
       if (!qobject_cast<QLineEdit*>(widget)) continue;
-      heard << widget->objectName() + u'=' + name;
       const auto labelOnTheLeft = [widget](const QLabel* label) {
         return label->buddy() == widget && label->geometry().right() < widget->x() &&
                label->geometry().top() < widget->geometry().bottom() &&
@@ -363,9 +381,42 @@ class FormsTest : public QObject {
       }
     }
     QVERIFY2(nameless.isEmpty(), qPrintable(nameless.join(u',')));
+    QVERIFY2(shared.isEmpty(), qPrintable(shared.join(u',')));
+    QVERIFY2(hidden.isEmpty(), qPrintable(hidden.join(u',')));
     QVERIFY2(unlabelled.isEmpty(), qPrintable(unlabelled.join(u',')));
     heard.sort();
     QCOMPARE(heard, boxes);
+  }
+
+  void messageBoxIcons_data() {
+    QTest::addColumn<bool>("error");
+    QTest::addColumn<QString>("icon");
+    QTest::newRow("error") << true << "Błąd";
+    QTest::newRow("information") << false << "Informacja";
+  }
+
+  // A message box's icon says what kind of message follows; its button has a name.
+  void messageBoxIcons() {
+    QFETCH(bool, error);
+    QFETCH(QString, icon);
+    QStringList heard;
+    ModalCloser closer;
+    closer.While([&heard] {
+      for (QAccessibleInterface* node : kptest::AccessibleDescendants(
+               QAccessible::queryAccessibleInterface(QApplication::activeModalWidget()))) {
+        const bool nameless = node->text(QAccessible::Name).isEmpty();
+        if (node->role() == QAccessible::Graphic || (node->state().focusable && nameless)) {
+          heard << QString::number(node->role()) + u'=' + node->text(QAccessible::Name);
+        }
+      }
+    });
+    if (error) {
+      mainWin->ShowError("Brak karty w polu programatora.");
+    } else {
+      mainWin->ShowInfo("Karta skasowana.");
+    }
+    QCOMPARE(closer.Records().size(), 1);
+    QCOMPARE(heard, QStringList{QString::number(QAccessible::Graphic) + u'=' + icon});
   }
 
   void digitBoxes_data() {
