@@ -2,8 +2,13 @@
 
 #include "AppFonts.h"
 #include "FormStyle.h"
+#include "MessageBox.h"
 #include "PasswordBox.h"
+#include "codepage/PasswordCodePage.h"
+#include "programmer/OperatorTexts.h"
 #include "ui_Chngpass.h"
+
+#include <string_view>
 
 TChngPassDlg::TChngPassDlg(QWidget* owner) : QDialog(owner), ui(new Ui::TChngPassDlg) {
   // The form file names its widget apart from the process-wide variable ChngPassDlg, which the
@@ -19,7 +24,7 @@ TChngPassDlg::TChngPassDlg(QWidget* owner) : QDialog(owner), ui(new Ui::TChngPas
     MakePasswordBox(box);
     connect(box, &QLineEdit::textChanged, this, &TChngPassDlg::OldPassEditChange);
   }
-  connect(ui->ChngPassBtn, &QPushButton::clicked, this, &QDialog::accept);
+  connect(ui->ChngPassBtn, &QPushButton::clicked, this, &TChngPassDlg::ChngPassBtnClick);
   FitCaptions(this, {{ui->DescrLbl, {QString::fromUtf8(kForcedChangeHeading),
                                      QString::fromUtf8(kChangeHeading)}}});
 }
@@ -44,4 +49,18 @@ void TChngPassDlg::OldPassEditChange() {
     return;
   }
   ui->ChngPassBtn->setEnabled(ui->NewPass1Edit->text() == ui->NewPass2Edit->text());
+}
+
+void TChngPassDlg::ChngPassBtnClick() {
+  const QString password = ui->NewPass1Edit->text();  // shares the box's text, no copy
+  const std::u32string lacking = kp::UnrepresentableCharacters(
+      std::u16string_view(reinterpret_cast<const char16_t*>(password.utf16()),
+                          static_cast<size_t>(password.size())));
+  if (lacking.empty()) {
+    accept();
+    return;
+  }
+  ShowMessageBox(this, QMessageBox::Critical, QStringLiteral("Error"),
+                 QString::fromStdString(kp::UnrepresentablePasswordText(lacking)));
+  ui->NewPass1Edit->setFocus(Qt::OtherFocusReason);
 }

@@ -35,6 +35,9 @@ class TChngPassDlg : public QDialog {
  public slots:
   // The password rule; runs after every change of any of the three boxes, typed or set.
   void OldPassEditChange();
+  // Accepts the dialog, unless the new password holds a character the programmer's 8-bit
+  // text cannot carry exactly: then it says which, and the dialog stays open.
+  void ChngPassBtnClick();
 
  protected:
   // Every showing starts in the old-password box, wherever the focus was when it last closed.

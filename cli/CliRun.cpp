@@ -295,6 +295,9 @@ int Session::Passwd() {
   const bool lengthsOk =
       oldText.size() >= kNewPasswordMinLength && newText.size() >= kNewPasswordMinLength;
   const bool repeated = !c_.confirmNewPassword || repeatedText == newText;
+  // As in the change dialog: a character the code page would turn into "?" or a look-alike
+  // would set a weaker password than the one typed.
+  const std::u32string lacking = UnrepresentableCharacters(newText);
   for (std::u16string* s : {&oldText, &newText, &repeatedText}) {
     SecureWipe(s->data(), s->size() * sizeof(char16_t));
   }
@@ -305,6 +308,11 @@ int Session::Passwd() {
   }
   if (!lengthsOk) {
     c_.err << "hasła muszą mieć 8..20 znaków / passwords must have 8..20 characters\n";
+    return kExitUsage;
+  }
+  if (!lacking.empty()) {
+    c_.err << UnrepresentablePasswordText(lacking)
+           << "\n(the new password has characters the programmer cannot take)\n";
     return kExitUsage;
   }
   const char* refusal = Guarded([&]() -> const char* {

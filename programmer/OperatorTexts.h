@@ -6,6 +6,7 @@
 #include "platform/UsbPlatform.h"
 
 #include <string>
+#include <string_view>
 
 namespace kp {
 
@@ -35,6 +36,11 @@ inline constexpr const char* kNewPasswordRefusedText =
 inline constexpr const char* kPasswordChangedText =
     "Hasło użytkownika zostało zmienione.\n\n      Użytkownik zalogowany.";
 inline constexpr const char* kCardErasedText = "Karta skasowana.";
+
+// A new password the programmer would not receive exactly as typed: a character outside the
+// code page would go as "?" or a look-alike, and the password set would be weaker than the
+// one the operator chose. Names each such character, for example "„Ж”, „ы”".
+std::string UnrepresentablePasswordText(std::u32string_view characters);
 
 // One line for a programmer the platform sees but cannot open, e.g. "KP-R50 na 001/007:
 // urządzenie zajęte przez inny program".

@@ -7,6 +7,7 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <span>
@@ -176,6 +177,31 @@ class ActionsTest : public QObject {
     QVERIFY(rig->fw.PasswordKey() == KeyOf("inne-haslo"));
     QVERIFY(rig->fw.LoggedIn());
     QCOMPARE(rig->Text("LoginBtn"), QStringLiteral("Zmień hasło"));
+  }
+
+  // A new password the code page cannot carry exactly is refused in the dialog, which stays
+  // open: nothing reaches the programmer until the operator types one it can.
+  void unrepresentableNewPassword() {
+    rig->LoggedIn("haslo123");
+    rig->fw.ClearCommands();
+    ModalCloser closer;
+    closer
+        .AnswerChangePasswordLater(QStringLiteral("haslo123"), QStringLiteral("ЖжЖжЖжЖж1"),
+                                   QStringLiteral("ЖжЖжЖжЖж1"))
+        .PressOk()
+        .AnswerChangePassword(QStringLiteral("haslo123"), QStringLiteral("inne-haslo"),
+                              QStringLiteral("inne-haslo"))
+        .PressOk();
+    rig->Press(Action::Login);
+    const QString heading = QStringLiteral("TChngPassDlg: Zmiana hasła Użytkownika");
+    QCOMPARE(Seen(closer),
+             (QStringList{heading,
+                          Error("Nowe hasło zawiera znaki, których KP-R50 nie przyjmie: „Ж”, „ж”."
+                                "\n\nWpisz hasło bez tych znaków."),
+                          heading, Info(kPasswordChanged)}));
+    const std::string commands = rig->Commands();
+    QCOMPARE(std::count(commands.begin(), commands.end(), 'H'), 1);  // the good one only
+    QVERIFY(rig->fw.PasswordKey() == KeyOf("inne-haslo"));
   }
 
   void guards_data() {

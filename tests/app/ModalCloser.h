@@ -43,6 +43,7 @@ struct ModalRecord {
   QRect geometry;             // where the window was shown
   QStringList boxTexts;       // a dialog's password boxes as it was shown, in tab order
   bool busyCursor = false;    // the wait cursor showed while the window was open
+  bool keepOpen = false;      // the answer left the window open: it acts on it later
 };
 
 class ModalCloser : public QObject {
@@ -76,6 +77,24 @@ class ModalCloser : public QObject {
       Type(window, "NewPass1Edit", newPassword);
       Type(window, "NewPass2Edit", repeated);
       Press(window, "ChngPassBtn", record);
+    });
+  }
+
+  // The password-change dialog: type the three entries and press ChngPassBtn from the
+  // dialog's own event loop, so that what the press opens is answered like any window and
+  // the dialog, should it stay open, comes round again for the next answer.
+  ModalCloser& AnswerChangePasswordLater(const QString& oldPassword, const QString& newPassword,
+                                         const QString& repeated) {
+    return Then([=](QWidget* window, ModalRecord& record) {
+      Type(window, "OldPassEdit", oldPassword);
+      Type(window, "NewPass1Edit", newPassword);
+      Type(window, "NewPass2Edit", repeated);
+      if (auto* button = window->findChild<QPushButton*>(QStringLiteral("ChngPassBtn"))) {
+        record.buttonEnabled = button->isEnabled();
+        record.pressed = button->text();
+        record.keepOpen = true;
+        QTimer::singleShot(0, button, [button] { QTest::mouseClick(button, Qt::LeftButton); });
+      }
     });
   }
 
@@ -160,7 +179,7 @@ class ModalCloser : public QObject {
       answers_.pop_front();
       answer(window, record);
     }
-    if (window->isVisible()) Dismiss(window, record);
+    if (window->isVisible() && !record.keepOpen) Dismiss(window, record);
     busy_ = false;
   }
 

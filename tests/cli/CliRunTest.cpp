@@ -265,6 +265,21 @@ TEST(CliRun, PasswordChange) {
   }
 }
 
+// A new password with letters the code page lacks would reach the programmer as "?" or
+// look-alikes: refused before anything is sent, naming the letters.
+TEST(CliRun, PasswordChangeRefusesLettersTheCodePageLacks) {
+  if (UnrepresentableCharacters(u"Ж").empty()) GTEST_SKIP() << "this code page holds Cyrillic";
+  Bench t;
+  t.fw.SetPasswordByAdministrator("start123");
+  t.passwords = {u"start123", u"Жжжжжжж1"};
+  t.fw.ClearCommands();
+  EXPECT_EQ(t.Command({"passwd"}), kExitUsage);
+  EXPECT_NE(t.err.str().find("„Ж”, „ж”"), std::string::npos) << t.err.str();
+  EXPECT_EQ(std::count(t.fw.Commands().begin(), t.fw.Commands().end(), kCmdChangePassword), 0);
+  EXPECT_EQ(t.fw.PasswordKey(), KeyOf("start123"));
+  t.ExpectLoggedOutAndClosed();
+}
+
 // A bus whose only programmer another program holds (the window, say), as libusb reports it.
 class HeldBus : public VirtualBus {
  public:

@@ -1,12 +1,14 @@
 // A typed password reaches the programmer as its bytes in the ANSI code page, which is
 // Windows-1250 on a Polish Windows (scripts/test-windows sets Wine up so).
 #include "app/PasswordText.h"
+#include "codepage/PasswordCodePage.h"
 
 #include <gtest/gtest.h>
 
 #include <QString>
 
 #include <string>
+#include <string_view>
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -29,6 +31,24 @@ TEST(PasswordCodePage, PolishLettersBecomeTheirWindows1250Bytes) {
   for (const Row& row : rows) {
     const QString typed = QString::fromUtf16(row.typed);
     EXPECT_EQ(kp::PasswordTo8Bit(typed), row.bytes) << typed.toStdString();
+  }
+}
+
+// Letters the code page lacks would reach the programmer as "?" or a best-fit look-alike, so
+// that other passwords open it too: the change dialog and kpnox-cli refuse them, naming each.
+TEST(PasswordCodePage, NewPasswordsMustSurviveTheCodePageExactly) {
+  ASSERT_EQ(GetACP(), 1250u) << "the ANSI code page must be Windows-1250 for this test";
+  EXPECT_EQ(kp::PasswordTo8Bit(QStringLiteral("Жжжжжжж1")), "???????1");  // why: a weak key
+  const struct {
+    const char16_t* typed;
+    std::u32string lacking;
+  } rows[] = {
+      {u"zażółć12", U""},
+      {u"Жжжжжжж1", U"Жж"},
+      {u"Ābc\u2460x", U"Ā\u2460"},  // best fit would send "A" and "1"
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(kp::UnrepresentableCharacters(std::u16string_view(row.typed)), row.lacking);
   }
 }
 
