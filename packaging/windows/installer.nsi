@@ -4,7 +4,8 @@
 ;   only for me     %LOCALAPPDATA%\Programs\KpNOX Koder, the user's shortcuts, HKCU; a user
 ;                   who is not an administrator gets this way without being asked for rights.
 ; Silently, /S with /AllUsers or /CurrentUser (an administrator's default: all users). Polish
-; or English pages. No USB driver: the KP-R50's driver comes with the programmer. Built by
+; or English pages. It will not install for all users over the MSI's installation (same
+; folder). No USB driver: the KP-R50's driver comes with the programmer. Built by
 ; scripts/package-windows, which defines VERSION, FILES (the file list as macros), ICON,
 ; OUTFILE and, when signing, SIGN_COMMAND.
 Unicode true
@@ -63,6 +64,9 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "The KpNOX Koder authors"
 !insertmacro MUI_LANGUAGE "Polish"
 !insertmacro MUI_LANGUAGE "English"
 
+LangString MSI_INSTALLED ${LANG_POLISH} "KpNOX Koder jest już zainstalowany z pakietu MSI dla wszystkich użytkowników. Aby zainstalować go programem setup.exe, najpierw odinstaluj tamten albo wybierz instalację tylko dla siebie."
+LangString MSI_INSTALLED ${LANG_ENGLISH} "KpNOX Koder is already installed for all users from its MSI package. To install it with setup.exe, uninstall that first, or install it only for yourself."
+
 ; Both ways read and write the 64-bit registry.
 Function InstallModeChosen
   SetRegView 64
@@ -87,6 +91,17 @@ Function un.onInit
 FunctionEnd
 
 Section "KpNOX Koder"
+  ; The MSI's installation has the same folder: the two would remove each other's files. Its
+  ; key is the MSI's alone.
+  ${If} $MultiUser.InstallMode == AllUsers
+    ClearErrors
+    ReadRegDWORD $0 HKLM "Software\${PRODUCT}" "StartMenuShortcuts"
+    ${IfNot} ${Errors}
+      MessageBox MB_OK|MB_ICONSTOP "$(MSI_INSTALLED)" /SD IDOK
+      SetErrorLevel 3
+      Quit
+    ${EndIf}
+  ${EndIf}
   SetOutPath "$INSTDIR"
   !insertmacro KP_INSTALL_FILES
   WriteUninstaller "$INSTDIR\uninstall.exe"
