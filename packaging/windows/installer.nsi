@@ -1,31 +1,50 @@
-; The Windows installer: kpnox-koder.exe and kpr50-sim.exe into Program Files\KpNOX Koder,
-; Start-menu shortcuts for all users, an uninstaller listed under Add/Remove Programs.
-; Polish or English pages; /S installs and uninstalls silently. No USB driver: the KP-R50's
-; driver comes with the programmer. Built by scripts/package-windows, which defines VERSION,
-; APP_EXE, SIM_EXE, ICON and OUTFILE.
+; The Windows installer, setup.exe: the files of files.txt into one folder, Start-menu
+; shortcuts, an uninstaller listed under Add/Remove Programs. Two ways, NSIS's MultiUser ones:
+;   for all users   Program Files\KpNOX Koder, shortcuts for everyone, HKLM (administrators);
+;   only for me     %LOCALAPPDATA%\Programs\KpNOX Koder, the user's shortcuts, HKCU; a user
+;                   who is not an administrator gets this way without being asked for rights.
+; Silently, /S with /AllUsers or /CurrentUser (an administrator's default: all users). Polish
+; or English pages. It will not install for all users over the MSI's installation (same
+; folder). No USB driver: the KP-R50's driver comes with the programmer. Built by
+; scripts/package-windows, which defines VERSION, FILES (the file list as macros), ICON,
+; OUTFILE and, when signing, SIGN_COMMAND.
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
-RequestExecutionLevel admin
-
-!include "MUI2.nsh"
-!include "x64.nsh"
 
 !define PRODUCT "KpNOX Koder"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 !define MENU_FOLDER "$SMPROGRAMS\${PRODUCT}"
 !define SIM_SHORTCUT "Symulator programatora KP-R50 (szkolenie)"
 
+; Highest: an administrator may choose either way, a user gets per-user without a prompt.
+!define MULTIUSER_EXECUTIONLEVEL Highest
+!define MULTIUSER_MUI
+!define MULTIUSER_INSTALLMODE_COMMANDLINE
+!define MULTIUSER_INSTALLMODE_INSTDIR "${PRODUCT}"
+!define MULTIUSER_USE_PROGRAMFILES64
+!define MULTIUSER_INSTALLMODE_FUNCTION InstallModeChosen
+!define MULTIUSER_INSTALLMODE_UNFUNCTION un.InstallModeChosen
+!include "MultiUser.nsh"
+!include "MUI2.nsh"
+!include "x64.nsh"
+!include "${FILES}"
+
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
-InstallDir "$PROGRAMFILES64\${PRODUCT}"
 BrandingText "${PRODUCT} ${VERSION}"
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey /LANG=0 "ProductName" "${PRODUCT}"
 VIAddVersionKey /LANG=0 "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=0 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=0 "FileDescription" "${PRODUCT} ${VERSION} Setup"
-VIAddVersionKey /LANG=0 "LegalCopyright" "${PRODUCT}"
+VIAddVersionKey /LANG=0 "CompanyName" "The KpNOX Koder authors"
+VIAddVersionKey /LANG=0 "LegalCopyright" "The KpNOX Koder authors"
+
+!ifdef SIGN_COMMAND
+  ; The uninstaller is written inside setup.exe: it is signed before it goes in.
+  !uninstfinalize '${SIGN_COMMAND}' = 0
+!endif
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
@@ -34,6 +53,7 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "${PRODUCT}"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\kpnox-koder.exe"
 
 !insertmacro MUI_PAGE_WELCOME
+!insertmacro MULTIUSER_PAGE_INSTALLMODE
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
@@ -44,46 +64,73 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "${PRODUCT}"
 !insertmacro MUI_LANGUAGE "Polish"
 !insertmacro MUI_LANGUAGE "English"
 
+LangString MSI_INSTALLED ${LANG_POLISH} "KpNOX Koder jest już zainstalowany z pakietu MSI dla wszystkich użytkowników. Aby zainstalować go programem setup.exe, najpierw odinstaluj tamten albo wybierz instalację tylko dla siebie."
+LangString MSI_INSTALLED ${LANG_ENGLISH} "KpNOX Koder is already installed for all users from its MSI package. To install it with setup.exe, uninstall that first, or install it only for yourself."
+
+; Both ways read and write the 64-bit registry.
+Function InstallModeChosen
+  SetRegView 64
+FunctionEnd
+
+Function un.InstallModeChosen
+  SetRegView 64
+FunctionEnd
+
 Function .onInit
   SetRegView 64
-  SetShellVarContext all
+  !insertmacro MULTIUSER_INIT
   !insertmacro MUI_LANGDLL_DISPLAY
 FunctionEnd
 
 Function un.onInit
   SetRegView 64
-  SetShellVarContext all
+  ; The uninstaller's command line names its way (/AllUsers or /CurrentUser): the entry that
+  ; starts it was written by the installer that knew.
+  !insertmacro MULTIUSER_UNINIT
   !insertmacro MUI_UNGETLANGUAGE
 FunctionEnd
 
 Section "KpNOX Koder"
+  ; The MSI's installation has the same folder: the two would remove each other's files. Its
+  ; key is the MSI's alone.
+  ${If} $MultiUser.InstallMode == AllUsers
+    ClearErrors
+    ReadRegDWORD $0 HKLM "Software\${PRODUCT}" "StartMenuShortcuts"
+    ${IfNot} ${Errors}
+      MessageBox MB_OK|MB_ICONSTOP "$(MSI_INSTALLED)" /SD IDOK
+      SetErrorLevel 3
+      Quit
+    ${EndIf}
+  ${EndIf}
   SetOutPath "$INSTDIR"
-  File "/oname=kpnox-koder.exe" "${APP_EXE}"
-  File "/oname=kpr50-sim.exe" "${SIM_EXE}"
+  !insertmacro KP_INSTALL_FILES
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   CreateDirectory "${MENU_FOLDER}"
   CreateShortcut "${MENU_FOLDER}\${PRODUCT}.lnk" "$INSTDIR\kpnox-koder.exe"
   CreateShortcut "${MENU_FOLDER}\${SIM_SHORTCUT}.lnk" "$INSTDIR\kpr50-sim.exe"
 
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\kpnox-koder.exe"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
-  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
-  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "Installer Language" "$LANGUAGE"
+  ; SHCTX: HKLM for all users, HKCU only for me.
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "Publisher" "The KpNOX Koder authors"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\kpnox-koder.exe"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" \
+    '"$INSTDIR\uninstall.exe" /$MultiUser.InstallMode'
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "QuietUninstallString" \
+    '"$INSTDIR\uninstall.exe" /$MultiUser.InstallMode /S'
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "Installer Language" "$LANGUAGE"
 SectionEnd
 
 Section "Uninstall"
   Delete "${MENU_FOLDER}\${PRODUCT}.lnk"
   Delete "${MENU_FOLDER}\${SIM_SHORTCUT}.lnk"
   RMDir "${MENU_FOLDER}"
-  Delete "$INSTDIR\kpnox-koder.exe"
-  Delete "$INSTDIR\kpr50-sim.exe"
+  !insertmacro KP_DELETE_FILES
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
-  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  DeleteRegKey SHCTX "${UNINSTALL_KEY}"
 SectionEnd
