@@ -274,6 +274,13 @@ namespace {
 // How the exchanges of a password flow ended; told only once its keys are wiped.
 enum class FlowEnd { Done, Refused, LinkFailed };
 
+// Replies are matched by their code alone, so the late answer to an earlier login that timed
+// out can pass for this one's. The status word read right after tells: a login the programmer
+// did not take is no login, and the tool cannot say where it stands.
+bool LoggedInNow(const kp::KpR50& programmer) {
+  return (programmer.statusWord & kp::kStatusLoggedIn) != 0;
+}
+
 }  // namespace
 
 void TMainWin::DoLogin() {
@@ -288,7 +295,7 @@ void TMainWin::DoLogin() {
     try {
       if (programmer.Authenticate(userIdentity, key)) {
         programmer.ReadStatus(kp::kStatusTimeoutMs);
-        end = FlowEnd::Done;
+        end = LoggedInNow(programmer) ? FlowEnd::Done : FlowEnd::LinkFailed;
       }
     } catch (...) {
       end = FlowEnd::LinkFailed;
@@ -328,7 +335,7 @@ void TMainWin::DoChangePassword() {
         refusal = kNewPasswordRefusedText;
       } else {
         programmer.ReadStatus(kp::kStatusTimeoutMs);
-        end = FlowEnd::Done;
+        end = LoggedInNow(programmer) ? FlowEnd::Done : FlowEnd::LinkFailed;
       }
     } catch (...) {
       end = FlowEnd::LinkFailed;

@@ -423,6 +423,29 @@ class ActionsTest : public QObject {
     QVERIFY(rig->fw.LoggedIn());
   }
 
+  // The late acceptance of an earlier login that timed out arrives where this login's refusal
+  // should: the status read right after shows nobody logged in, and the window must not say
+  // the user is.
+  void lateAcceptanceIsNoLogin() {
+    rig->UserPassword("haslo123");
+    rig->WrapFirmware([this](uint8_t command, std::span<const uint8_t> out)
+                          -> std::optional<std::vector<kp::InTransfer>> {
+      if (command != 'L') return std::nullopt;
+      rig->fw.HandleRequest(out);  // the programmer refuses the wrong password ...
+      const uint8_t count[] = {1, 0, 0, 0};  // ... and an old acceptance comes instead
+      return std::vector<kp::InTransfer>{{kp::sim::EncodeFrame('L' | 0x80, count), 0}};
+    });
+    {
+      ModalCloser closer;
+      closer.AnswerLogin(QStringLiteral("haslo124"));
+      rig->Press(Action::Login);
+      QCOMPARE(Seen(closer), QStringList{QStringLiteral("TLoginDlg")} << Error(kNoConnection));
+    }
+    QVERIFY(!rig->fw.LoggedIn());
+    QVERIFY(!rig->Open());
+    QCOMPARE(rig->Text("LoginBtn"), QStringLiteral("Zaloguj"));
+  }
+
   void changeRefusals_data() {
     QTest::addColumn<QString>("oldPassword");
     QTest::addColumn<int>("refused");  // command byte refused by the programmer, 0 none
