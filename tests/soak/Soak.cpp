@@ -11,7 +11,7 @@
 //      first 1,000 actions.
 // A violation prints the seed and the last 20 steps; the same seed draws the same schedule.
 //
-//   kp_soak [--seed N] [--minutes M] [--actions N] [--light]
+//   kp_soak [--seed N] [--minutes M] [--actions N] [--light] [--trace]
 // --light keeps stalls and late answers to the cheap commands, for the short run of the tests.
 #include "WindowOnSim.h"
 
@@ -115,7 +115,7 @@ std::optional<Settled> Settle(SimProcess& sim) {
   const auto cardLine = sim.Await(any);
   const auto fault = sim.Await(any);
   if (!password || !login || !cardLine || !fault) return std::nullopt;
-  out.state.password = password->section(u' ', 2);
+  out.state.password = password->section(u' ', 2, -1);
   out.state.loggedIn = *login == QLatin1String("login 1 yes");
   const QRegularExpressionMatch c = card.match(*cardLine);
   out.state.card = c.captured(1);
@@ -219,6 +219,7 @@ struct Options {
   double minutes = 0;
   long actions = 0;
   bool light = false;
+  bool trace = false;  // every step on standard output
 };
 
 std::optional<Options> ParseOptions(const QStringList& args) {
@@ -240,6 +241,8 @@ std::optional<Options> ParseOptions(const QStringList& args) {
       ++i;
     } else if (a == QLatin1String("--light")) {
       o.light = true;
+    } else if (a == QLatin1String("--trace")) {
+      o.trace = true;
     } else {
       ok = false;
     }
@@ -389,6 +392,7 @@ class Soak {
   }
 
   void Remember(const QString& step) {
+    if (o_.trace) std::printf("%s\n", qPrintable(step));
     steps_.push_back(step);
     if (steps_.size() > 20) steps_.pop_front();
   }
@@ -774,7 +778,7 @@ int main(int argc, char* argv[]) {
   QApplication::setQuitOnLastWindowClosed(false);
   const auto options = ParseOptions(QApplication::arguments());
   if (!options) {
-    std::fprintf(stderr, "usage: kp_soak [--seed N] [--minutes M] [--actions N] [--light]\n");
+    std::fprintf(stderr, "usage: kp_soak [--seed N] [--minutes M] [--actions N] [--light] [--trace]\n");
     return 2;
   }
   RegisterApplicationFonts();
