@@ -281,6 +281,13 @@ bool LoggedInNow(const kp::KpR50& programmer) {
   return (programmer.statusWord & kp::kStatusLoggedIn) != 0;
 }
 
+// A login or a change refused only after its request went out twice: the first may have been
+// carried out (a login uses up its challenge, a change replaces the key the second one
+// names), so the refusal says nothing about the password.
+FlowEnd Refusal(const kp::KpR50& programmer) {
+  return programmer.answeredAfterResend ? FlowEnd::LinkFailed : FlowEnd::Refused;
+}
+
 }  // namespace
 
 void TMainWin::DoLogin() {
@@ -296,6 +303,8 @@ void TMainWin::DoLogin() {
       if (programmer.Authenticate(userIdentity, key)) {
         programmer.ReadStatus(kp::kStatusTimeoutMs);
         end = LoggedInNow(programmer) ? FlowEnd::Done : FlowEnd::LinkFailed;
+      } else {
+        end = Refusal(programmer);
       }
     } catch (...) {
       end = FlowEnd::LinkFailed;
@@ -337,6 +346,7 @@ void TMainWin::DoChangePassword() {
         programmer.ReadStatus(kp::kStatusTimeoutMs);
         end = LoggedInNow(programmer) ? FlowEnd::Done : FlowEnd::LinkFailed;
       }
+      if (refusal != nullptr) end = Refusal(programmer);
     } catch (...) {
       end = FlowEnd::LinkFailed;
     }
