@@ -269,6 +269,20 @@ namespace {
 // How the exchanges of a password flow ended; told only once its keys are wiped.
 enum class FlowEnd { Done, Refused, LinkFailed };
 
+// Replies are matched by their code alone, so the late answer to an earlier login that timed
+// out can pass for this one's. The status word read right after tells: a login the programmer
+// did not take is no login, and the tool cannot say where it stands.
+bool LoggedInNow(const kp::KpR50& programmer) {
+  return (programmer.statusWord & kp::kStatusLoggedIn) != 0;
+}
+
+// A login or a change refused only after its request went out twice: the first may have been
+// carried out (a login uses up its challenge, a change replaces the key the second one
+// names), so the refusal says nothing about the password.
+FlowEnd Refusal(const kp::KpR50& programmer) {
+  return programmer.answeredAfterResend ? FlowEnd::LinkFailed : FlowEnd::Refused;
+}
+
 }  // namespace
 
 void TMainWin::DoLogin() {
@@ -283,7 +297,9 @@ void TMainWin::DoLogin() {
     try {
       if (programmer.Authenticate(userIdentity, key)) {
         programmer.ReadStatus(kp::kStatusTimeoutMs);
-        end = FlowEnd::Done;
+        end = LoggedInNow(programmer) ? FlowEnd::Done : FlowEnd::LinkFailed;
+      } else {
+        end = Refusal(programmer);
       }
     } catch (...) {
       end = FlowEnd::LinkFailed;
@@ -323,8 +339,9 @@ void TMainWin::DoChangePassword() {
         refusal = kNewPasswordRefusedText;
       } else {
         programmer.ReadStatus(kp::kStatusTimeoutMs);
-        end = FlowEnd::Done;
+        end = LoggedInNow(programmer) ? FlowEnd::Done : FlowEnd::LinkFailed;
       }
+      if (refusal != nullptr) end = Refusal(programmer);
     } catch (...) {
       end = FlowEnd::LinkFailed;
     }

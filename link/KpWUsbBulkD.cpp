@@ -96,13 +96,17 @@ int32_t KpWUsbBulkD::Exchange(uint8_t command, uint32_t length, const uint8_t* p
                               uint32_t expected, uint8_t* destination, uint32_t timeoutMs) {
   SetPipeTimeout(timeoutMs);
   const uint8_t replyCode = command | kReplyBit;
+  answeredAfterResend = false;
   for (int attempt = 0; attempt < 2; ++attempt) {
     SendFrame(command, length, payload);
     // A pipe that could not be drained got no request, and what it holds is stale: waiting
     // on it could only take an old reply for the answer.
     if (!inDrained && length <= kMaxRequestPayload) continue;
     const int32_t r = ReceiveReply(replyCode, expected, destination);
-    if (r != 0) return r;
+    if (r != 0) {
+      answeredAfterResend = attempt > 0;
+      return r;
+    }
   }
   throw WUsbErr{wusb::kNoReply, command};
 }

@@ -76,6 +76,9 @@ class KpWUsbBulkD : public WUsbBulkD {
   uint16_t modelCode = 0;
   uint16_t firmwareVersion = 0;
   uint16_t statusWord = 0;
+  // The last exchange's reply came only after its request was sent a second time, so it may
+  // answer a repeat of a request that took effect already.
+  bool answeredAfterResend = false;
   const uint8_t* modelRecord = nullptr;  // 8 bytes
   uint32_t modelCheckResult = 0;
 

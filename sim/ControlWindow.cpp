@@ -41,6 +41,17 @@ std::optional<QString> LogTextOf(const std::string& line) {
   if (what == "delay") {
     return QStringLiteral("Programator %1 odpowiada z opóźnieniem %2 ms").arg(n, detail);
   }
+  if (what == "fault") {
+    // "fault n fired KIND ...": the operator sees which failure came, and when (the log's clock).
+    if (rest.rfind("fired ", 0) == 0) {
+      return QStringLiteral("Programator %1: awaria %2").arg(n, detail.mid(6));
+    }
+    if (rest.rfind("armed ", 0) == 0) {
+      return QStringLiteral("Programator %1: awaria czeka (%2)").arg(n, detail.mid(6));
+    }
+    if (rest == "cleared") return QStringLiteral("Programator %1: awaria rozbrojona").arg(n);
+    return std::nullopt;
+  }
   if (what == "error") {
     return QStringLiteral("Błąd: %1").arg(QString::fromStdString(line.substr(6)));
   }

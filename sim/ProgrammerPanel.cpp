@@ -185,7 +185,50 @@ ProgrammerPanel::ProgrammerPanel(SimRack& rack, int index, QWidget* parent)
   delaySpin_->setKeyboardTracking(false);  // one change per value, not per digit typed
   grid->addWidget(Caption("Opóźnienie odpowiedzi:"), 12, 0);
   grid->addWidget(delaySpin_, 12, 1, 1, 3);
+
+  // One failure at a chosen request: the kind, the command, which of its requests, and for
+  // a delay how late.
+  faultKindCombo_ = new QComboBox;
+  faultKindCombo_->setObjectName("FaultKindCombo");
+  for (const char* text : {"zerwanie przed rozkazem", "zerwanie po rozkazie", "karta odchodzi",
+                           "karta zamieniona na pustą", "brak odpowiedzi", "opóźnienie"}) {
+    faultKindCombo_->addItem(QString::fromUtf8(text));
+  }
+  faultCommandCombo_ = new QComboBox;
+  faultCommandCombo_->setObjectName("FaultCommandCombo");
+  for (uint8_t command : {sim::kCmdCardInfo, sim::kCmdPrepareCard, sim::kCmdWriteFile,
+                          sim::kCmdReadFile, sim::kCmdEraseCard, sim::kCmdLogin,
+                          sim::kCmdChangePassword, sim::kCmdChallenge, sim::kCmdLogout,
+                          sim::kCmdStatus, sim::kCmdKeySignature}) {
+    faultCommandCombo_->addItem(QString::fromStdString(sim::CommandText(command)), command);
+  }
+  faultNthSpin_ = new QSpinBox;
+  faultNthSpin_->setObjectName("FaultNthSpin");
+  faultNthSpin_->setRange(1, 999);
+  faultNthSpin_->setPrefix(QStringLiteral("nr "));
+  faultMsSpin_ = new QSpinBox;
+  faultMsSpin_->setObjectName("FaultMsSpin");
+  faultMsSpin_->setRange(0, kMaxAnswerMs);
+  faultMsSpin_->setValue(3000);
+  faultMsSpin_->setSuffix(QStringLiteral(" ms"));
+  auto* armBtn = new QPushButton(QStringLiteral("Uzbrój"));
+  armBtn->setObjectName("ArmFaultBtn");
+  auto* faultRow = new QHBoxLayout;
+  faultRow->addWidget(faultKindCombo_);
+  faultRow->addWidget(faultCommandCombo_);
+  faultRow->addWidget(faultNthSpin_);
+  faultRow->addWidget(faultMsSpin_);
+  faultRow->addWidget(armBtn);
+  grid->addWidget(Caption("Awaria:"), 13, 0);
+  grid->addLayout(faultRow, 13, 1, 1, 3);
+  faultLbl_ = new QLabel;
+  faultLbl_->setObjectName("FaultLbl");
+  grid->addWidget(faultLbl_, 14, 1, 1, 3);
   grid->setColumnStretch(2, 1);
+  connect(armBtn, &QPushButton::clicked, this, [this] { ArmFault(); });
+  connect(faultKindCombo_, &QComboBox::currentIndexChanged, this,
+          [this](int row) { faultMsSpin_->setEnabled(row == 5); });
+  faultMsSpin_->setEnabled(false);
 
   connect(pluggedChkBx_, &QCheckBox::toggled, this, [this](bool on) {
     if (on) {
@@ -237,6 +280,20 @@ void ProgrammerPanel::ApplyPassword() {
   Refresh();
 }
 
+void ProgrammerPanel::ArmFault() {
+  static constexpr FaultKind kRows[] = {FaultKind::DropBefore, FaultKind::DropAfter,
+                                        FaultKind::CardLeave,  FaultKind::CardSwap,
+                                        FaultKind::Stall,      FaultKind::Delay};
+  const int row = faultKindCombo_->currentIndex();
+  FirmwareFault fault;
+  fault.kind = kRows[row < 0 || row > 5 ? 0 : row];
+  fault.command = static_cast<uint8_t>(faultCommandCombo_->currentData().toUInt());
+  fault.nth = static_cast<uint32_t>(faultNthSpin_->value());
+  fault.delayMs = fault.kind == FaultKind::Delay ? static_cast<uint64_t>(faultMsSpin_->value())
+                                                 : 0;
+  rack_.ArmFault(index_, fault);
+}
+
 void ProgrammerPanel::PlaceCard(CardSetupKind kind) {
   rack_.SetCard(index_, {kind, depSpin_->value(), idxSpin_->value()});
 }
@@ -283,6 +340,10 @@ void ProgrammerPanel::Refresh() {
     const QSignalBlocker block(stalledChkBx_);
     stalledChkBx_->setChecked(fw.Silent());
   }
+  const auto fault = fw.ArmedFault();
+  faultLbl_->setText(fault ? QStringLiteral("czeka: %1").arg(QString::fromStdString(
+                                 sim::FaultText(*fault)))
+                           : QStringLiteral("brak awarii w oczekiwaniu"));
   if (delaySpin_->value() != static_cast<int>(fw.LateMs())) {
     const QSignalBlocker block(delaySpin_);
     delaySpin_->setValue(static_cast<int>(fw.LateMs()));

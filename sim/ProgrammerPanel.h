@@ -28,6 +28,7 @@ class ProgrammerPanel : public QGroupBox {
  private:
   void ApplyPassword();
   void PlaceCard(CardSetupKind kind);
+  void ArmFault();
 
   SimRack& rack_;
   int index_;
@@ -46,6 +47,11 @@ class ProgrammerPanel : public QGroupBox {
   QCheckBox* stalledChkBx_;
   QSpinBox* stallSpin_;
   QSpinBox* delaySpin_;
+  QComboBox* faultKindCombo_;
+  QComboBox* faultCommandCombo_;
+  QSpinBox* faultNthSpin_;
+  QSpinBox* faultMsSpin_;
+  QLabel* faultLbl_;
   // What the password box last showed from the programmer, to tell a change from typing.
   QString shownPassword_;
   int shownPasswordState_ = -1;

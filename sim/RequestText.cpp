@@ -6,7 +6,10 @@
 #include "sim/Frames.h"
 #include "sim/VirtualKpR50.h"
 
+#include <cctype>
+#include <cctype>
 #include <cstdio>
+#include <string>
 
 namespace kp::sim {
 
@@ -52,6 +55,21 @@ const char* CommandName(uint8_t command) {
     default: return nullptr;
   }
 }
+
+constexpr uint8_t kKnownCommands[] = {kCmdStatus,    kCmdKeySignature,   kCmdLogout,
+                                      kCmdChallenge, kCmdCardInfo,       kCmdLogin,
+                                      kCmdChangePassword, kCmdPrepareCard, kCmdWriteFile,
+                                      kCmdReadFile,  kCmdEraseCard};
+
+struct FaultName {
+  FaultKind kind;
+  const char* name;
+};
+constexpr FaultName kFaultNames[] = {
+    {FaultKind::DropBefore, "drop-before"}, {FaultKind::DropAfter, "drop-after"},
+    {FaultKind::CardLeave, "card-leave"},   {FaultKind::CardSwap, "card-swap"},
+    {FaultKind::Stall, "stall"},            {FaultKind::Delay, "delay"},
+};
 
 uint8_t CardByte(const Summary& s) {
   return s.payload.size() > wire::kCardInfoTypeAndStateAt ? s.payload[wire::kCardInfoTypeAndStateAt]
@@ -156,6 +174,51 @@ std::string UidText(const std::array<uint8_t, 8>& uid) {
   std::string text;
   for (uint8_t b : uid) text += Format("%02X", b);
   return text;
+}
+
+std::optional<uint8_t> CommandOf(const std::string& word) {
+  if (word.size() == 4 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X') &&
+      std::isxdigit(static_cast<unsigned char>(word[2])) &&
+      std::isxdigit(static_cast<unsigned char>(word[3]))) {
+    return static_cast<uint8_t>(std::stoul(word.substr(2), nullptr, 16));
+  }
+  for (uint8_t command : kKnownCommands) {
+    const std::string name = CommandName(command);
+    if (word == name) return command;
+  }
+  // Short names for the commands a test aims at most.
+  if (word == "info") return kCmdCardInfo;
+  if (word == "prepare") return kCmdPrepareCard;
+  if (word == "write") return kCmdWriteFile;
+  if (word == "read") return kCmdReadFile;
+  if (word == "erase") return kCmdEraseCard;
+  if (word == "change") return kCmdChangePassword;
+  return std::nullopt;
+}
+
+std::string CommandText(uint8_t command) {
+  const char* name = CommandName(command);
+  return name != nullptr ? std::string(name) : Format("0x%02X", command);
+}
+
+const char* FaultKindName(FaultKind kind) {
+  for (const FaultName& entry : kFaultNames) {
+    if (entry.kind == kind) return entry.name;
+  }
+  return "?";
+}
+
+std::optional<FaultKind> FaultKindOf(const std::string& word) {
+  for (const FaultName& entry : kFaultNames) {
+    if (word == entry.name) return entry.kind;
+  }
+  return std::nullopt;
+}
+
+std::string FaultText(const FirmwareFault& fault) {
+  std::string text = FaultKindName(fault.kind);
+  if (fault.kind == FaultKind::Delay) text += ' ' + std::to_string(fault.delayMs);
+  return text + ' ' + CommandText(fault.command) + ' ' + std::to_string(fault.nth);
 }
 
 Summary Summarise(std::span<const uint8_t> request, const std::vector<InTransfer>& replies) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/VirtualBus.h"
+#include "sim/VirtualKpR50.h"
 
 #include <array>
 #include <cstdint>
@@ -46,6 +47,19 @@ std::string RequestSentence(const RequestSummary& summary);
 
 // The commands the tool's 250 ms poll sends over and over; the window does not log them.
 bool IsPollCommand(const RequestSummary& summary);
+
+// A command as the event lines name it ("prepare-card"), or by a short name ("prepare"),
+// or its byte ("0x70"); nullopt for anything else.
+std::optional<uint8_t> CommandOf(const std::string& word);
+// The event lines' name of a command byte, or "0xHH" for one the firmware does not know.
+std::string CommandText(uint8_t command);
+
+// Fault kinds as the headless commands name them: drop-before, drop-after, card-leave,
+// card-swap, stall, delay.
+const char* FaultKindName(FaultKind kind);
+std::optional<FaultKind> FaultKindOf(const std::string& word);
+// "drop-after write-file 2" or "delay 3000 read-file 1": kind, [ms,] command, occurrence.
+std::string FaultText(const FirmwareFault& fault);
 
 // Eight bytes as 16 upper-case hexadecimal digits, as the tool shows a UID.
 std::string UidText(const std::array<uint8_t, 8>& uid);

@@ -175,9 +175,22 @@ Headless commands, one per line; n is the programmer's number, 1 when left out:
   stall MS [n]           it stops answering for MS milliseconds (MS 0: until resume)
   resume [n]             it answers again
   delay MS [n]           every answer leaves MS milliseconds after its request (0: at once)
+  fault KIND COMMAND[:N] [n]     one failure at the N-th request of COMMAND from now (N 1
+                         when left out), once; a new fault replaces the one armed. KIND:
+                         drop-before  the link is lost, the command is not carried out
+                         drop-after   the command is carried out, the link is lost, no reply
+                         card-leave   the card leaves just before the command, which finds
+                                      no card; the card keeps what it held
+                         card-swap    the same, and a new blank card takes its place
+                         stall        no answer to the command nor to its resend; it is
+                                      not carried out
+  fault delay MS COMMAND[:N] [n] the command is carried out, its answer leaves MS late
+  fault clear [n]        disarm the fault (and end a stall it began)
+                         COMMAND: a name of the cmd lines (prepare-card ...), a short
+                         name (info, prepare, write, read, erase, change) or 0xHH
   add                    add a programmer (defaults as at start-up) under the next free number
   remove n               unplug and remove programmer n
-  state [n]              print the programmer's state lines
+  state [n]              print the programmer's state lines and its fault line
   quit                   unplug everything and end (so does the end of the input)
 Lines that are empty or start with # are ignored. PASS: 1 to 20 characters, no
 spaces, in UTF-8; Polish and the other letters of Windows-1250 are taken, and the key
@@ -209,6 +222,9 @@ Events, one line each on standard output, flushed at once:
   card n programmed UID dep D idx I
   stalled n [MS] | resumed n     answers stopped (for MS milliseconds), answers again
   delay n MS                     answers now leave MS milliseconds late
+  fault n armed KIND [MS] COMMAND N   a fault waits for the N-th COMMAND
+  fault n fired KIND [MS] COMMAND N   it fired at that request (before its cmd line)
+  fault n cleared | fault n none      disarmed; none armed (state)
   error TEXT                     a command or option that could not be done
 State lines come whenever the state changes, from a command or a client's request.
 )";

@@ -240,6 +240,31 @@ bool SimRack::SetDelay(int index, int ms) {
   return true;
 }
 
+bool SimRack::ArmFault(int index, const FirmwareFault& fault) {
+  SimProgrammer* p = Need(index);
+  if (p == nullptr) return false;
+  p->firmware.ArmFault(fault);
+  Emit(FaultLine(index));
+  Changed(index);
+  return true;
+}
+
+bool SimRack::ClearFault(int index) {
+  SimProgrammer* p = Need(index);
+  if (p == nullptr) return false;
+  p->firmware.DisarmFault();
+  Emit("fault " + std::to_string(index) + " cleared");
+  Changed(index);
+  return true;
+}
+
+std::string SimRack::FaultLine(int index) {
+  SimProgrammer* p = Find(index);
+  const std::string head = "fault " + std::to_string(index);
+  if (p == nullptr || !p->firmware.ArmedFault()) return head + " none";
+  return head + " armed " + sim::FaultText(*p->firmware.ArmedFault());
+}
+
 SimRack::Snapshot SimRack::Take(const SimProgrammer& p) const {
   Snapshot s;
   s.keys = p.firmware.Keys();
@@ -330,6 +355,9 @@ void SimRack::OnRequest(int index, std::span<const uint8_t> request,
   SimProgrammer* p = Find(index);
   if (p == nullptr) return;
   const sim::RequestSummary summary = sim::Summarise(request, replies);
+  if (const auto fired = p->firmware.TakeFiredFault()) {
+    Emit("fault " + std::to_string(index) + " fired " + sim::FaultText(*fired));
+  }
   // The tool chose the new password; only its key reached the programmer.
   if (summary.command == sim::kCmdChangePassword &&
       summary.reply == sim::RequestSummary::Reply::Status && summary.status == sim::kStatusOk) {

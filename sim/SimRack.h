@@ -98,6 +98,12 @@ class SimRack {
   // Every answer leaves `ms` milliseconds after its request (0: at once).
   bool SetDelay(int index, int ms);
   void UnplugAll();
+  // Arms a one-shot fault (see VirtualKpR50): "fault n armed ..." now, "fault n fired ..."
+  // when the chosen request comes. ClearFault disarms it and ends a fault's stall.
+  bool ArmFault(int index, const FirmwareFault& fault);
+  bool ClearFault(int index);
+  // "fault n armed KIND [MS] COMMAND N" or "fault n none", for the state command.
+  std::string FaultLine(int index);
 
   // The state lines of one programmer, as they come out on a change.
   std::vector<std::string> StateLines(int index);

@@ -43,6 +43,46 @@ ScriptOutcome Fail(SimRack& rack, const std::string& line) {
   return ScriptOutcome::Continue;
 }
 
+// COMMAND or COMMAND:N, the n-th request of the command from now on.
+std::optional<std::pair<uint8_t, uint32_t>> AimOf(const std::string& word) {
+  const size_t colon = word.find(':');
+  const auto command = sim::CommandOf(word.substr(0, colon));
+  if (!command) return std::nullopt;
+  if (colon == std::string::npos) return std::make_pair(*command, uint32_t{1});
+  const auto nth = Number(word.substr(colon + 1));
+  if (!nth || *nth < 1) return std::nullopt;
+  return std::make_pair(*command, static_cast<uint32_t>(*nth));
+}
+
+// fault clear [n] | fault delay MS COMMAND[:N] [n] | fault KIND COMMAND[:N] [n]
+ScriptOutcome RunFaultLine(SimRack& rack, const std::vector<std::string>& words,
+                           const std::string& line) {
+  int n = 1;
+  const std::string kind = words.size() > 1 ? words[1] : std::string();
+  if (kind == "clear" && Split(words, 1, &n)) {
+    rack.ClearFault(n);
+    return ScriptOutcome::Continue;
+  }
+  const auto faultKind = sim::FaultKindOf(kind);
+  if (!faultKind) return Fail(rack, line);
+  FirmwareFault fault;
+  fault.kind = *faultKind;
+  size_t aimAt = 2;
+  if (fault.kind == FaultKind::Delay) {
+    const auto ms = words.size() > 2 ? Number(words[2]) : std::nullopt;
+    if (!ms || *ms < 0) return Fail(rack, line);
+    fault.delayMs = static_cast<uint64_t>(*ms);
+    aimAt = 3;
+  }
+  if (!Split(words, aimAt, &n)) return Fail(rack, line);
+  const auto aim = AimOf(words[aimAt]);
+  if (!aim) return Fail(rack, line);
+  fault.command = aim->first;
+  fault.nth = aim->second;
+  rack.ArmFault(n, fault);
+  return ScriptOutcome::Continue;
+}
+
 }  // namespace
 
 ScriptOutcome RunScriptLine(SimRack& rack, const std::string& line) {
@@ -66,6 +106,7 @@ ScriptOutcome RunScriptLine(SimRack& rack, const std::string& line) {
   } else if (verb == "state" && Split(words, 0, &n)) {
     if (rack.Find(n) == nullptr) return Fail(rack, line);
     for (const std::string& state : rack.StateLines(n)) rack.Echo(state);
+    rack.Echo(rack.FaultLine(n));
   } else if (verb == "keys" && Split(words, 1, &n) && KeysOf(kind)) {
     rack.SetKeys(n, *KeysOf(kind));
   } else if (verb == "login" && Split(words, 1, &n) && (kind == "yes" || kind == "no")) {
@@ -88,6 +129,8 @@ ScriptOutcome RunScriptLine(SimRack& rack, const std::string& line) {
     const auto ms = Number(words[1]);
     if (!ms || *ms < 0) return Fail(rack, line);
     rack.SetDelay(n, *ms);
+  } else if (verb == "fault") {
+    return RunFaultLine(rack, words, line);
   } else if (verb == "card" && kind == "programmed" && Split(words, 3, &n)) {
     const auto department = Number(words[2]);
     const auto index = Number(words[3]);

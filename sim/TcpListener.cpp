@@ -32,7 +32,9 @@ namespace kp {
 namespace {
 
 constexpr int kAcceptRetryMs = 100;
-// Connections that have not shown their token yet; more are closed at once.
+// Connections that have not shown their token yet. When the room is full, the one that has
+// waited longest makes way for the newcomer: silent connections cannot keep the token holder
+// out, they can only push each other out.
 constexpr size_t kMaxWaiting = 8;
 // Replies a client has not read yet; beyond this a reply is lost, as in a device's full buffer.
 constexpr size_t kMaxOutgoing = 64 * 1024;
@@ -267,11 +269,8 @@ class TcpListener : public ServerListener {
       }
       return;
     }
-    if (waiting_.size() >= kMaxWaiting) {
-      loopback::Close(socket);
-      onRefused_("too-many");
-      return;
-    }
+    // Ids grow with every accept, so the first entry is the one that has waited longest.
+    while (waiting_.size() >= kMaxWaiting) Refuse(waiting_.begin()->first, "too-many");
     const uint64_t id = nextId_++;
     Waiting& w = waiting_[id];
     w.socket = socket;

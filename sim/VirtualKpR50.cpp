@@ -95,7 +95,67 @@ std::vector<InTransfer> VirtualKpR50::HandleRequest(std::span<const uint8_t> req
   if (silent_) return {};
   const auto frame = DecodeFrame(request);
   if (!frame) return {};
-  return Shape(Dispatch(frame->command, frame->payload));
+  std::optional<FirmwareFault> firing;
+  if (FaultBefore(frame->command, &firing)) return {};
+  const Reply reply = Dispatch(frame->command, frame->payload);
+  if (!firing) return Shape(reply);
+  switch (firing->kind) {
+    case FaultKind::DropAfter:
+      Vanish();
+      return {};
+    case FaultKind::Delay: {
+      std::vector<InTransfer> out = Shape(reply);
+      for (InTransfer& delayed : out) delayed.delayMs = firing->delayMs;
+      return out;
+    }
+    default: return Shape(reply);
+  }
+}
+
+bool VirtualKpR50::FaultBefore(uint8_t command, std::optional<FirmwareFault>* firing) {
+  if (stalledCommand_) {
+    if (*stalledCommand_ == command) return true;
+    stalledCommand_.reset();
+  }
+  if (!fault_ || fault_->command != command || ++faultSeen_ < fault_->nth) return false;
+  *firing = fault_;
+  fired_ = fault_;
+  fault_.reset();
+  switch ((*firing)->kind) {
+    case FaultKind::DropBefore:
+      Vanish();
+      return true;
+    case FaultKind::Stall:
+      stalledCommand_ = command;
+      return true;
+    case FaultKind::CardLeave:
+      RemoveCard();  // it takes what it holds along; the field is empty
+      return false;
+    case FaultKind::CardSwap: {
+      const Uid uid = RandomUid();
+      PlaceEmptyCard(uid.data());
+      return false;
+    }
+    default: return false;
+  }
+}
+
+void VirtualKpR50::ArmFault(const FirmwareFault& fault) {
+  fault_ = fault;
+  if (fault_->nth == 0) fault_->nth = 1;
+  faultSeen_ = 0;
+}
+
+void VirtualKpR50::DisarmFault() {
+  fault_.reset();
+  faultSeen_ = 0;
+  stalledCommand_.reset();
+}
+
+std::optional<FirmwareFault> VirtualKpR50::TakeFiredFault() {
+  std::optional<FirmwareFault> fired = fired_;
+  fired_.reset();
+  return fired;
 }
 
 VirtualKpR50::Reply VirtualKpR50::Dispatch(uint8_t command, std::span<const uint8_t> payload) {

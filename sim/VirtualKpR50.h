@@ -32,6 +32,17 @@
 //   AnswerLate, AnswerTwice, AnswerWrongLength (one extra payload byte 0, correctly framed)
 //   and SendGarbage (random bytes of the reply's size that never form a good frame) change
 //   only the replies; the command itself is carried out. VanishAtTransfer fires once.
+// - An armed fault waits for the n-th good request of its command (counted from the arming)
+//   and fires once, then it is disarmed:
+//   DropBefore  the device vanishes with the request; the command is not carried out.
+//   DropAfter   the command is carried out, then the device vanishes; the reply is lost.
+//   CardLeave   the card leaves the field just before the command reaches the firmware, so
+//               the command finds no card; the card that left keeps what it held.
+//   CardSwap    the same, and a new blank card with a new UID takes its place at once, so a
+//               command naming the old UID finds another card.
+//   Stall       the request goes unanswered and is not carried out, and so does every next
+//               request of the same command (the link's resend); any other command ends it.
+//   Delay       the command is carried out; its reply leaves delayMs late.
 //
 // Not thread-safe: one caller at a time.
 #pragma once
@@ -99,6 +110,17 @@ inline constexpr uint8_t kStatusBadSelector = 0x0A;
 enum class KeyState { None, Target, Temporary };
 enum class PasswordState { None, SetByAdministrator, SetByUser };
 enum class CardKind { None, DesfireEmpty, DesfirePrepared, DesfireWithFile, Foreign };
+
+enum class FaultKind { DropBefore, DropAfter, CardLeave, CardSwap, Stall, Delay };
+
+// A failure waiting for one command (see the firmware's notes above).
+struct FirmwareFault {
+  FaultKind kind = FaultKind::DropBefore;
+  uint8_t command = 0;
+  uint32_t nth = 1;       // fires at the nth request of the command, 1 the next one
+  uint64_t delayMs = 0;   // Delay only
+  bool operator==(const FirmwareFault&) const = default;
+};
 
 class VirtualKpR50 {
  public:
@@ -175,6 +197,12 @@ class VirtualKpR50 {
   // What vanishing means for a transport other than the VirtualBus.
   void SetVanishHandler(std::function<void()> handler) { onVanish_ = std::move(handler); }
   bool Vanished() const { return vanished_; }
+  // Arms a fault; it replaces the one armed before and counts requests from now on.
+  void ArmFault(const FirmwareFault& fault);
+  void DisarmFault();
+  std::optional<FirmwareFault> ArmedFault() const { return fault_; }
+  // The fault that fired at the latest request, handed out once, for whoever reports it.
+  std::optional<FirmwareFault> TakeFiredFault();
 
  private:
   struct Reply {
@@ -201,6 +229,8 @@ class VirtualKpR50 {
   void Vanish();
   void PlaceCard(const uint8_t uid[sim::kUidSize], CardKind kind);
   void WipeSecrets();
+  // The request's fate under the armed fault; true when it is swallowed unanswered.
+  bool FaultBefore(uint8_t command, std::optional<FirmwareFault>* firing);
 
   std::mt19937_64 random_;
   uint16_t programmerNumber_ = 1;
@@ -227,6 +257,10 @@ class VirtualKpR50 {
   std::optional<uint64_t> vanishAt_;
   bool vanished_ = false;
   std::function<void()> onVanish_;
+  std::optional<FirmwareFault> fault_;
+  uint32_t faultSeen_ = 0;
+  std::optional<FirmwareFault> fired_;
+  std::optional<uint8_t> stalledCommand_;
   VirtualBus* bus_ = nullptr;
   VirtualBus::DeviceId deviceId_ = 0;
 };

@@ -24,6 +24,7 @@
 //   card n none | card n empty UID | card n prepared UID | card n foreign UID
 //   card n programmed UID dep D idx I
 //   stalled n [MS] | resumed n | delay n MS
+//   fault n armed KIND [MS] COMMAND N | fault n fired ... | fault n cleared | fault n none
 //   error TEXT
 #include "cli/CommandLine.h"
 #include "cli/Display.h"

@@ -452,6 +452,74 @@ class ActionsTest : public QObject {
     QVERIFY(rig->fw.LoggedIn());
   }
 
+  // The late acceptance of an earlier login that timed out arrives where this login's refusal
+  // should: the status read right after shows nobody logged in, and the window must not say
+  // the user is.
+  void lateAcceptanceIsNoLogin() {
+    rig->UserPassword("haslo123");
+    rig->WrapFirmware([this](uint8_t command, std::span<const uint8_t> out)
+                          -> std::optional<std::vector<kp::InTransfer>> {
+      if (command != 'L') return std::nullopt;
+      rig->fw.HandleRequest(out);  // the programmer refuses the wrong password ...
+      const uint8_t count[] = {1, 0, 0, 0};  // ... and an old acceptance comes instead
+      return std::vector<kp::InTransfer>{{kp::sim::EncodeFrame('L' | 0x80, count), 0}};
+    });
+    {
+      ModalCloser closer;
+      closer.AnswerLogin(QStringLiteral("haslo124"));
+      rig->Press(Action::Login);
+      QCOMPARE(Seen(closer), QStringList{QStringLiteral("TLoginDlg")} << Error(kNoConnection));
+    }
+    QVERIFY(!rig->fw.LoggedIn());
+    QVERIFY(!rig->Open());
+    QCOMPARE(rig->Text("LoginBtn"), QStringLiteral("Zaloguj"));
+  }
+
+  // The first request of a login or a change is carried out but its answer is lost; the
+  // resend is refused, since the first used up the challenge or replaced the key. That
+  // refusal says nothing about the password: the window says there is no connection.
+  void refusedOnlyAfterTheResend_data() {
+    QTest::addColumn<bool>("change");  // the voluntary change, else the login
+    QTest::addColumn<int>("command");
+    QTest::addColumn<int>("nth");      // the request (0-based) whose answer is lost
+    QTest::addColumn<QString>("keyAfter");
+    QTest::newRow("login") << false << int{'L'} << 0 << "haslo123";
+    QTest::newRow("change: old password's login") << true << int{'L'} << 0 << "haslo123";
+    QTest::newRow("change itself") << true << int{'H'} << 0 << "nowe-haslo";
+    QTest::newRow("change: new password's login") << true << int{'L'} << 1 << "nowe-haslo";
+  }
+
+  void refusedOnlyAfterTheResend() {
+    QFETCH(bool, change);
+    QFETCH(int, command);
+    QFETCH(int, nth);
+    QFETCH(QString, keyAfter);
+    if (change) {
+      rig->LoggedIn("haslo123");
+    } else {
+      rig->UserPassword("haslo123");
+    }
+    auto seen = std::make_shared<int>(0);
+    rig->WrapFirmware([this, command, nth, seen](uint8_t c, std::span<const uint8_t> out)
+                          -> std::optional<std::vector<kp::InTransfer>> {
+      if (c != command || (*seen)++ != nth) return std::nullopt;
+      rig->fw.HandleRequest(out);  // carried out; the answer never comes
+      return std::vector<kp::InTransfer>{};
+    });
+    ModalCloser closer;
+    if (change) {
+      closer.AnswerChangePassword(QStringLiteral("haslo123"), QStringLiteral("nowe-haslo"),
+                                  QStringLiteral("nowe-haslo"));
+    } else {
+      closer.AnswerLogin(QStringLiteral("haslo123"));
+    }
+    rig->Press(Action::Login);
+    QCOMPARE(Seen(closer).size(), 2);
+    QCOMPARE(Seen(closer).last(), Error(kNoConnection));
+    QVERIFY(rig->fw.PasswordKey() == KeyOf(keyAfter.toLatin1().constData()));
+    QVERIFY(!rig->Open());
+  }
+
   void changeRefusals_data() {
     QTest::addColumn<QString>("oldPassword");
     QTest::addColumn<int>("refused");  // command byte refused by the programmer, 0 none

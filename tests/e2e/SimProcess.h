@@ -127,6 +127,12 @@ class ChildProcess {
     return QString();
   }
 
+  // Lets the lines already passed over go, so that a long run keeps only what it still awaits.
+  void Forget() {
+    lines_.remove(0, next_);
+    next_ = 0;
+  }
+
   // Every line read so far, after taking in what has arrived.
   QStringList Lines() {
     Collect();

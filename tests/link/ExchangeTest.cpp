@@ -147,6 +147,8 @@ TEST_F(ExchangeTest, ResendGetsTheReplyWhenTheFirstRequestWentUnanswered) {
   EXPECT_EQ(Requests()[0], Requests()[1]);
   EXPECT_EQ(out[0], 0xBC);
   EXPECT_EQ(out[1], 0x0A);
+  // The reply may answer either request; the caller is told.
+  EXPECT_TRUE(dev.answeredAfterResend);
 }
 
 // Each row: something that must be discarded, arriving before the good reply in one wait.
@@ -167,6 +169,7 @@ TEST_P(DiscardedTransfer, IsSkippedAndTheGoodReplyAccepted) {
   uint8_t out[3] = {};
   EXPECT_EQ(dev.Exchange('R', 0, nullptr, 3, out, 2000), 3);
   EXPECT_EQ(Requests().size(), 1u);  // a discarded transfer never causes a resend
+  EXPECT_FALSE(dev.answeredAfterResend);
   EXPECT_EQ(out[2], 3);
 }
 

@@ -5,6 +5,7 @@
 
 #include "sim/ControlWindow.h"
 #include "sim/ProgrammerPanel.h"
+#include "sim/SimScript.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -13,6 +14,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
 
@@ -179,6 +181,43 @@ TEST_F(WindowTest, StallAndDelayAreSetFromThePanel) {
   EXPECT_EQ(Firmware().LateMs(), 250u);
   rack_.SetDelay(1, 40);  // a change from elsewhere shows too
   EXPECT_EQ(delay->value(), 40);
+}
+
+TEST_F(WindowTest, FaultIsArmedFromThePanelAndItsFiringLogged) {
+  auto* kind = In<QComboBox>(1, "FaultKindCombo");
+  auto* command = In<QComboBox>(1, "FaultCommandCombo");
+  auto* nth = In<QSpinBox>(1, "FaultNthSpin");
+  auto* ms = In<QSpinBox>(1, "FaultMsSpin");
+  auto* arm = In<QPushButton>(1, "ArmFaultBtn");
+  ASSERT_TRUE(kind && command && nth && ms && arm);
+  kind->setCurrentIndex(5);  // a late answer
+  EXPECT_TRUE(ms->isEnabled());
+  ms->setValue(1500);
+  command->setCurrentIndex(command->findText(QStringLiteral("write-file")));
+  nth->setValue(2);
+  arm->click();
+  EXPECT_EQ(Firmware().ArmedFault(),
+            std::optional<FirmwareFault>({FaultKind::Delay, sim::kCmdWriteFile, 2, 1500}));
+  EXPECT_EQ(In<QLabel>(1, "FaultLbl")->text(), QStringLiteral("czeka: delay 1500 write-file 2"));
+  kind->setCurrentIndex(3);  // the card swapped at the next card info
+  EXPECT_FALSE(ms->isEnabled());
+  command->setCurrentIndex(command->findText(QStringLiteral("card-info")));
+  nth->setValue(1);
+  arm->click();
+  EXPECT_EQ(Firmware().ArmedFault(),
+            std::optional<FirmwareFault>({FaultKind::CardSwap, sim::kCmdCardInfo, 1, 0}));
+
+  const auto before = Firmware().CardUid();
+  RunScriptLine(rack_, "plug");
+  RawClient client(rack_.Find(1)->server.SocketPath());
+  ASSERT_TRUE(client.ReceiveHello());
+  ASSERT_TRUE(client.Send(simtest::Request(sim::kCmdCardInfo)));
+  ASSERT_TRUE(client.Receive());
+  EXPECT_NE(Firmware().CardUid(), before);
+  EXPECT_EQ(In<QLabel>(1, "FaultLbl")->text(), QStringLiteral("brak awarii w oczekiwaniu"));
+  const QString log = window_->findChild<QPlainTextEdit*>(QStringLiteral("EventLog"))->toPlainText();
+  EXPECT_TRUE(log.contains(QStringLiteral("Programator 1: awaria card-swap card-info 1")))
+      << log.toStdString();
 }
 
 TEST_F(WindowTest, SecondProgrammerIsAddedAndRemoved) {

@@ -505,6 +505,116 @@ TEST(Card, RemovedCardIsGone) {
   EXPECT_EQ(Ask(fw, sim::kCmdEraseCard, kErase), Bytes{sim::kStatusNoCard});
 }
 
+// --- Faults aimed at one request ----------------------------------------------------------
+
+// The tool's programming run, card info, prepare, write, then a card info and one more write
+// (a resend's place), with a fault armed before it. Replies: 'd' data, '-' none, or the
+// status byte's digit.
+struct FaultCase {
+  const char* name;
+  FirmwareFault fault;
+  const char* replies;
+  bool vanished;
+  CardKind card;             // what the field holds at the end
+  bool sameUid;              // the card in the field is still the one placed
+  const char* commands;      // the commands carried out
+  friend void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class Faults : public testing::TestWithParam<FaultCase> {};
+
+TEST_P(Faults, FireOnceAtTheChosenRequest) {
+  const FaultCase& c = GetParam();
+  VirtualKpR50 fw;
+  ReadyWith(CardKind::DesfireEmpty)(fw);
+  fw.ArmFault(c.fault);
+  const std::pair<uint8_t, Bytes> run[] = {{sim::kCmdCardInfo, {}},
+                                           {sim::kCmdPrepareCard, kPrepare},
+                                           {sim::kCmdWriteFile, kWrite},
+                                           {sim::kCmdCardInfo, {}},
+                                           {sim::kCmdWriteFile, kWrite}};
+  std::string replies;
+  bool fired = false;
+  for (const auto& [command, payload] : run) {
+    const std::vector<InTransfer> out = fw.HandleRequest(Request(command, payload));
+    if (const auto f = fw.TakeFiredFault()) {
+      EXPECT_FALSE(fired) << "a second firing";
+      EXPECT_EQ(*f, c.fault);
+      fired = true;
+    }
+    if (out.empty()) {
+      replies += '-';
+      continue;
+    }
+    ASSERT_EQ(out.size(), 1u);
+    const auto frame = sim::DecodeFrame(out[0].bytes);
+    ASSERT_TRUE(frame.has_value());
+    EXPECT_EQ(out[0].delayMs, c.fault.kind == FaultKind::Delay && command == c.fault.command &&
+                                      replies.size() == 2
+                                  ? c.fault.delayMs
+                                  : 0u);
+    replies += frame->payload.size() == 1 ? static_cast<char>('0' + frame->payload[0]) : 'd';
+  }
+  EXPECT_TRUE(fired);
+  EXPECT_FALSE(fw.ArmedFault().has_value());
+  EXPECT_EQ(replies, c.replies);
+  EXPECT_EQ(fw.Vanished(), c.vanished);
+  EXPECT_EQ(fw.Card(), c.card);
+  EXPECT_EQ(fw.CardUid() == std::to_array(kUid), c.sameUid);
+  EXPECT_EQ(std::string(fw.Commands().begin(), fw.Commands().end()), c.commands);
+}
+
+FirmwareFault Aim(FaultKind kind, uint8_t command, uint32_t nth = 1, uint64_t ms = 0) {
+  return {kind, command, nth, ms};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AtProgramming, Faults,
+    testing::Values(
+        // The link goes before the prepare reaches the card: nothing happened to it.
+        FaultCase{"DropBeforePrepare", Aim(FaultKind::DropBefore, sim::kCmdPrepareCard),
+                  "d-7d7", true, CardKind::DesfireEmpty, true, "RPRP"},
+        // After it: the card is prepared though no reply came.
+        FaultCase{"DropAfterPrepare", Aim(FaultKind::DropAfter, sim::kCmdPrepareCard), "d-0d0",
+                  true, CardKind::DesfireWithFile, true, "RpPRP"},
+        FaultCase{"DropAfterWrite", Aim(FaultKind::DropAfter, sim::kCmdWriteFile), "d0-d0",
+                  true, CardKind::DesfireWithFile, true, "RpPRP"},
+        // The second write is the one aimed at.
+        FaultCase{"DropBeforeSecondWrite", Aim(FaultKind::DropBefore, sim::kCmdWriteFile, 2),
+                  "d00d-", true, CardKind::DesfireWithFile, true, "RpPR"},
+        // Between prepare and write the card leaves: the write finds no card.
+        FaultCase{"CardLeavesAtWrite", Aim(FaultKind::CardLeave, sim::kCmdWriteFile), "d05" "55",
+                  false, CardKind::None, false, "RpPRP"},
+        // A blank card takes its place: the write names the old UID and finds another.
+        FaultCase{"CardSwappedAtWrite", Aim(FaultKind::CardSwap, sim::kCmdWriteFile), "d05d5",
+                  false, CardKind::DesfireEmpty, false, "RpPRP"},
+        FaultCase{"CardSwappedAtCardInfo", Aim(FaultKind::CardSwap, sim::kCmdCardInfo), "d55d5",
+                  false, CardKind::DesfireEmpty, false, "RpPRP"},
+        // The prepare and its resend go unanswered; the next command ends the stall.
+        FaultCase{"StalledPrepare", Aim(FaultKind::Stall, sim::kCmdPrepareCard), "d-7d7", false,
+                  CardKind::DesfireEmpty, true, "RPRP"},
+        FaultCase{"LateWrite", Aim(FaultKind::Delay, sim::kCmdWriteFile, 1, 3000), "d00d0",
+                  false, CardKind::DesfireWithFile, true, "RpPRP"}),
+    [](const testing::TestParamInfo<FaultCase>& row) { return std::string(row.param.name); });
+
+TEST(Faults, StallLastsThroughTheResendAndDisarmEndsIt) {
+  VirtualKpR50 fw;
+  ReadyWith(CardKind::DesfireEmpty)(fw);
+  fw.ArmFault(Aim(FaultKind::Stall, sim::kCmdEraseCard));
+  EXPECT_FALSE(AskRaw(fw, Request(sim::kCmdEraseCard, kErase)).has_value());
+  EXPECT_FALSE(AskRaw(fw, Request(sim::kCmdEraseCard, kErase)).has_value());
+  fw.DisarmFault();
+  EXPECT_EQ(Ask(fw, sim::kCmdEraseCard, kErase), Bytes{0});
+  // A new fault replaces the armed one and counts from its arming.
+  fw.ArmFault(Aim(FaultKind::DropBefore, sim::kCmdStatus, 2));
+  Ask(fw, sim::kCmdStatus);
+  fw.ArmFault(Aim(FaultKind::DropAfter, sim::kCmdStatus, 2));
+  Ask(fw, sim::kCmdStatus);
+  EXPECT_FALSE(fw.Vanished());
+  EXPECT_FALSE(AskRaw(fw, Request(sim::kCmdStatus)).has_value());
+  EXPECT_TRUE(fw.Vanished());
+}
+
 // --- The generator ------------------------------------------------------------------------
 
 TEST(Generator, SameSeedSameChallengesOtherSeedOthers) {

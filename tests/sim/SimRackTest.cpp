@@ -243,6 +243,9 @@ TEST_F(RackTest, LinesThatCannotBeDoneChangeNothing) {
       "quit now",       "state 4",        "password user 日本語",
       "password user za\xC5", "stall -5",  "stall x",         "stall 100 3",
       "resume 2",       "delay",          "delay -1",        "delay 10 2",
+      "fault",          "fault drop-before", "fault crash write", "fault stall bogus",
+      "fault stall write:0", "fault stall write:x", "fault stall 0x7", "fault delay write",
+      "fault delay -5 write", "fault stall write 2", "fault clear 2", "fault stall write 1 1",
   };
   const Snapshot before = Snapshot::Of(Firmware());
   for (const std::string& line : lines) {
@@ -281,10 +284,11 @@ TEST_F(RackTest, CommentsAndBlankLinesAreIgnoredQuitEnds) {
 
 TEST_F(RackTest, StateAddAndRemove) {
   const Lines state = Run("state");
-  ASSERT_EQ(state.size(), 4u);
-  EXPECT_EQ(state, rack_.StateLines(1));
+  ASSERT_EQ(state.size(), 5u);
+  EXPECT_EQ(Lines(state.begin(), state.begin() + 4), rack_.StateLines(1));
   EXPECT_TRUE(StartsWith(state[0], "keys 1 "));
   EXPECT_TRUE(StartsWith(state[3], "card 1 "));
+  EXPECT_EQ(state[4], "fault 1 none");
 
   Run("add");
   EXPECT_EQ(lines_.front(), "added 2");
@@ -295,6 +299,41 @@ TEST_F(RackTest, StateAddAndRemove) {
   Run("remove 2");
   EXPECT_EQ(lines_.back(), "removed 2");
   EXPECT_EQ(rack_.Indexes(), std::vector<int>{1});
+}
+
+// Every fault line arms what it names and says so; the state command shows it until it
+// fires or is cleared.
+TEST_F(RackTest, FaultLinesArmOneFault) {
+  struct Row {
+    const char* line;
+    FirmwareFault armed;
+    const char* said;
+  };
+  const Row rows[] = {
+      {"fault drop-before 0x70", {FaultKind::DropBefore, sim::kCmdPrepareCard, 1, 0},
+       "fault 1 armed drop-before prepare-card 1"},
+      {"fault drop-after write-file:3 1", {FaultKind::DropAfter, sim::kCmdWriteFile, 3, 0},
+       "fault 1 armed drop-after write-file 3"},
+      {"fault card-leave prepare", {FaultKind::CardLeave, sim::kCmdPrepareCard, 1, 0},
+       "fault 1 armed card-leave prepare-card 1"},
+      {"fault card-swap info:2", {FaultKind::CardSwap, sim::kCmdCardInfo, 2, 0},
+       "fault 1 armed card-swap card-info 2"},
+      {"fault stall erase", {FaultKind::Stall, sim::kCmdEraseCard, 1, 0},
+       "fault 1 armed stall erase-card 1"},
+      {"fault delay 2500 read", {FaultKind::Delay, sim::kCmdReadFile, 1, 2500},
+       "fault 1 armed delay 2500 read-file 1"},
+      {"fault drop-before 0x4d", {FaultKind::DropBefore, sim::kCmdStatus, 1, 0},
+       "fault 1 armed drop-before status 1"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    EXPECT_EQ(Run(row.line), Lines{row.said});
+    EXPECT_EQ(Firmware().ArmedFault(), std::optional<FirmwareFault>(row.armed));
+    EXPECT_EQ(Run("state").back(), row.said);
+  }
+  EXPECT_EQ(Run("fault clear"), Lines{"fault 1 cleared"});
+  EXPECT_FALSE(Firmware().ArmedFault().has_value());
+  EXPECT_EQ(Run("state").back(), "fault 1 none");
 }
 
 // --- Requests from a client -------------------------------------------------------------
@@ -336,6 +375,29 @@ TEST_F(RackTest, ClientRequestsComeOutAsCommandAndStateLines) {
   ASSERT_TRUE(rack_.Find(1)->lastRequest);
   EXPECT_EQ(rack_.Find(1)->lastRequest->command, sim::kCmdLogout);
   EXPECT_EQ(rack_.Find(1)->pollRequests, 1u);
+}
+
+// A fault says which fired before the request's own line; a lost link unplugs.
+TEST_F(RackTest, FiredFaultIsReportedBeforeItsRequest) {
+  Run("plug");
+  Run("login yes");
+  Run("fault drop-after prepare");
+  const std::string uid = sim::UidText(Firmware().CardUid());
+  const auto cardUid = Firmware().CardUid();
+  const Bytes uidBytes(cardUid.begin(), cardUid.end());
+  lines_.clear();
+  RawClient client(rack_.Find(1)->server.SocketPath());
+  ASSERT_TRUE(client.ReceiveHello());
+  ASSERT_TRUE(client.Send(Request(sim::kCmdPrepareCard, Concat({{1}, uidBytes}))));
+  ASSERT_TRUE(PumpUntil([&] { return !lines_.empty() && lines_.back() == "unplugged 1"; }));
+  EXPECT_EQ(lines_, (Lines{
+                        "client 1 connected",
+                        "fault 1 fired drop-after prepare-card 1",
+                        "cmd 1 p prepare-card card " + uid + " -> no reply",
+                        "card 1 prepared " + uid,
+                        "client 1 dropped unplugged",
+                        "unplugged 1",
+                    }));
 }
 
 TEST_F(RackTest, PasswordChangedByTheToolIsNoLongerShown) {

@@ -15,6 +15,7 @@
 #include <netinet/in.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 
 namespace kp::simtest {
@@ -261,20 +262,35 @@ TEST_F(TcpServerTest, ConnectionsWithoutTheClientTokenAreClosedUnanswered) {
   }
 }
 
-// Connections that say nothing are closed after the hello's time, and only a few may wait at
-// once; neither keeps the device from the token holder for longer than that.
-TEST_F(TcpServerTest, SilentConnectionsTimeOutAndOnlyAFewMayWait) {
+// Connections that say nothing are closed after the hello's time, and a full waiting room
+// makes way for newcomers: forty silent connections keep the token holder out for no time at
+// all, and the eight that are left still time out.
+TEST_F(TcpServerTest, SilentConnectionsNeverKeepTheTokenHolderOut) {
   ASSERT_TRUE(server_->Plug());
   const simtcp::Announce a = Announced();
+  const auto refused = [&](const char* reason) {
+    return std::count(events_.begin(), events_.end(),
+                      std::pair{ServerEvent::ClientRefused, std::string(reason)});
+  };
   std::vector<std::unique_ptr<RawTcpClient>> silent;
-  for (int i = 0; i < 9; ++i) silent.push_back(std::make_unique<RawTcpClient>(a.port));
-  ASSERT_TRUE(WaitFor(ServerEvent::ClientRefused, "too-many"));
-  ASSERT_TRUE(PumpUntil(
-      [&] {
-        return std::count(events_.begin(), events_.end(),
-                          std::pair{ServerEvent::ClientRefused, std::string("time-out")}) == 8;
-      },
-      simsock::kHelloTimeoutMs + 3000));
+  for (int i = 0; i < 40; ++i) {
+    silent.push_back(std::make_unique<RawTcpClient>(a.port));
+    ASSERT_TRUE(silent.back()->Connected()) << i;
+    // Accepted as they come, so that the listen queue never overflows.
+    ASSERT_TRUE(PumpUntil([&] { return refused("too-many") == std::max(0, i - 7); })) << i;
+  }
+  // The oldest went first.
+  for (size_t i = 0; i < 32; ++i) EXPECT_TRUE(silent[i]->WaitClosed()) << i;
+  EXPECT_EQ(refused("time-out"), 0);
+  {
+    RawTcpClient holder(a.port);
+    const auto hello = holder.Greet(a);
+    ASSERT_TRUE(hello);
+    EXPECT_EQ(hello->status, simsock::kReady);
+    EXPECT_EQ(refused("time-out"), 0) << "served before any hello time ran out";
+  }
+  ASSERT_TRUE(PumpUntil([&] { return refused("too-many") + refused("time-out") == 40; },
+                        simsock::kHelloTimeoutMs + 3000));
   for (auto& s : silent) EXPECT_TRUE(s->WaitClosed());
   ExpectServedAgain(a);
 }
