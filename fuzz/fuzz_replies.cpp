@@ -150,6 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int first = in.Byte() & 0x0F;
 
   kp::VirtualBus bus;
+  bus.KeepTransfers(false);
   KpR50 programmer(bus, &kp::kKpR50InterfaceGuid, kp::traceSink);
   bus.Plug(kp::VirtualDeviceConfig{.interfaceClass = kp::kKpR50InterfaceGuid},
            [&in](std::span<const uint8_t> out) { return Answer(in, out); });
