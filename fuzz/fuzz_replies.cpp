@@ -58,7 +58,10 @@ class Input {
 std::vector<uint8_t> Framed(const std::vector<uint8_t>& body) {
   // body = command byte, payload; the frame gets the length in front and the CRC behind.
   const size_t length = body.size() + 4;
-  std::vector<uint8_t> frame{static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8)};
+  std::vector<uint8_t> frame;
+  frame.reserve(length);  // one allocation: this runs for most transfers of every input
+  frame.push_back(static_cast<uint8_t>(length));
+  frame.push_back(static_cast<uint8_t>(length >> 8));
   frame.insert(frame.end(), body.begin(), body.end());
   const uint16_t crc =
       kp::Crc16(frame.data(), static_cast<int32_t>(frame.size()), kp::kCrc16Initial);
@@ -150,6 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int first = in.Byte() & 0x0F;
 
   kp::VirtualBus bus;
+  bus.KeepTransfers(false);
   KpR50 programmer(bus, &kp::kKpR50InterfaceGuid, kp::traceSink);
   bus.Plug(kp::VirtualDeviceConfig{.interfaceClass = kp::kKpR50InterfaceGuid},
            [&in](std::span<const uint8_t> out) { return Answer(in, out); });

@@ -150,6 +150,7 @@ bool VirtualBus::TakeFault(Device& d, Fault* fault) {
 }
 
 void VirtualBus::Record(Device& d, bool out, bool ok, const uint8_t* bytes, uint32_t count) {
+  if (!keepTransfers_) return;
   TransferRecord r;
   r.out = out;
   r.ok = ok;

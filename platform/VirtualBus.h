@@ -86,6 +86,9 @@ class VirtualBus : public UsbPlatform {
   const std::vector<TransferRecord>& Transfers(DeviceId id) const;
   std::vector<std::vector<uint8_t>> Written(DeviceId id) const;  // the OUT transfers only
   void ClearTransfers(DeviceId id);
+  // Whether Transfers() keeps a copy of every transfer (on by default). A fuzzer that never
+  // looks at them turns it off: the copies cost more than the rest of a transfer.
+  void KeepTransfers(bool keep) { keepTransfers_ = keep; }
   bool IsOpen(DeviceId id) const;          // a file handle holds it
   uint32_t PipeTimeout(DeviceId id, uint8_t pipeId) const;
   int SetPipePolicyCalls() const { return setPipePolicyCalls_; }
@@ -148,6 +151,7 @@ class VirtualBus : public UsbPlatform {
   uint64_t nowMs_ = 0;
   uint64_t sleptMs_ = 0;
   int setPipePolicyCalls_ = 0;
+  bool keepTransfers_ = true;
 };
 
 }  // namespace kp
