@@ -1,5 +1,6 @@
 #include "KoderApplication.h"
 
+#include "EnterPressesButton.h"
 #include "QtTranslation.h"
 #include "link/WUsbErr.h"
 
@@ -7,6 +8,7 @@
 
 KoderApplication::KoderApplication(int& argc, char** argv) : QApplication(argc, argv) {
   if (!LoadQtTranslation(qtTranslation_).isEmpty()) installTranslator(&qtTranslation_);
+  installEventFilter(new EnterPressesButton(this));
 }
 
 bool KoderApplication::notify(QObject* receiver, QEvent* event) {
