@@ -1,0 +1,199 @@
+// Every window of the application as the operator sees it, on Linux (app_CaptionLayout) and
+// on Windows (kp_app_windows_tests under Wine), at the scale QT_SCALE_FACTOR gives: the main
+// window unlinked and linked, the login dialog, the change dialog under both headings and a
+// message box for every text. Each caption fits its control. With KP_LAYOUT_DIR set, each
+// control's caption layout is written to layout-<scale>.txt there, one line per control, and
+// each form's picture to <system>-<window>-<scale>.png; scripts/compare-layout sets the two
+// systems side by side. Plain QApplication and GoogleTest: the static Qt for mingw has no
+// Qt Test.
+#include "AppFonts.h"
+#include "CaptionLayout.h"
+#include "Chngpass.h"
+#include "KoderApplication.h"
+#include "Login.h"
+#include "MessageTexts.h"
+#include "Wmain.h"
+#include "link/WUsbErr.h"
+#include "platform/VirtualBus.h"
+#include "programmer/KpR50.h"
+#include "sim/VirtualKpR50.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFontInfo>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+#ifdef _WIN32
+constexpr const char* kSystem = "windows";
+#else
+constexpr const char* kSystem = "linux";
+#endif
+
+// One application object for the process, made as the program makes it.
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "kp_caption_layout";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = [] {
+#ifdef _WIN32
+    UseFreeTypeFontEngine();
+#endif
+    return new QApplication(argc, argv);
+  }();
+  return *app;
+}
+
+QString ScaleName() { return QString::number(App().devicePixelRatio()); }
+
+// Opens a modal window with `show` and, while it is open, takes its captions and picture;
+// then closes it.
+QList<kptest::CaptionFit> WhileModal(const std::function<void()>& show, QPixmap* picture) {
+  QList<kptest::CaptionFit> fits;
+  QTimer timer;
+  timer.setInterval(5);
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    QWidget* window = QApplication::activeModalWidget();
+    if (window == nullptr || !window->isVisible()) return;
+    timer.stop();
+    fits = kptest::CaptionFits(window);
+    if (picture != nullptr) *picture = window->grab();
+    if (auto* box = qobject_cast<QMessageBox*>(window); box != nullptr && !box->buttons().isEmpty()) {
+      box->buttons().first()->click();
+    } else {
+      window->close();
+    }
+  });
+  timer.start();
+  show();
+  return fits;
+}
+
+class CaptionLayout : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    App();
+    notLoaded = new QStringList(RegisterApplicationFonts());
+  }
+
+  void SetUp() override {
+#ifndef _WIN32
+    if (!WindowsFontsAvailable()) {
+      GTEST_SKIP() << "fonts-wine is not installed";
+    }
+#endif
+    outDir = qEnvironmentVariable("KP_LAYOUT_DIR");
+    win = std::make_unique<TMainWin>(bus);
+    win->StartStopBtnClick();  // the panel changes only when the test ticks
+    MainWin = win.get();
+    LoginDlg = new TLoginDlg(win.get());
+    ChngPassDlg = new TChngPassDlg(win.get());
+  }
+
+  void TearDown() override {
+    win.reset();
+    MainWin = nullptr;
+    LoginDlg = nullptr;
+    ChngPassDlg = nullptr;
+  }
+
+  // Checks and records one window's captions under the name `window`.
+  void Record(const QString& window, const QList<kptest::CaptionFit>& fits,
+              const QPixmap& picture = QPixmap()) {
+    EXPECT_FALSE(fits.isEmpty()) << window.toStdString();
+    for (const kptest::CaptionFit& fit : fits) {
+      EXPECT_TRUE(fit.fits) << kptest::LayoutLine(window, fit).toStdString();
+      lines << kptest::LayoutLine(window, fit);
+    }
+    if (!outDir.isEmpty() && !picture.isNull()) {
+      const QString file = QStringLiteral("%1/%2-%3-%4.png")
+                               .arg(outDir, QLatin1String(kSystem), window, ScaleName());
+      EXPECT_TRUE(picture.save(file)) << file.toStdString();
+    }
+  }
+
+  void Write() {
+    if (outDir.isEmpty()) return;
+    QDir().mkpath(outDir);
+    QFile file(QStringLiteral("%1/layout-%2.txt").arg(outDir, ScaleName()));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text));
+    file.write(lines.join(u'\n').toUtf8() + '\n');
+  }
+
+  // A message box of the main window with `text`; its lines are the text's own.
+  void Box(const QString& name, const QString& text, bool picture = false) {
+    QPixmap shot;
+    const QList<kptest::CaptionFit> fits = WhileModal(
+        [&] { win->ShowError(text.toUtf8().constData()); }, picture ? &shot : nullptr);
+    for (const kptest::CaptionFit& fit : fits) {
+      if (fit.control == QLatin1String("qt_msgbox_label")) {
+        EXPECT_EQ(fit.lines, text.split(u'\n'));
+      }
+    }
+    Record(name, fits, shot);
+  }
+
+  static inline QStringList* notLoaded = nullptr;
+  QString outDir;
+  QStringList lines;
+  kp::VirtualKpR50 fw;  // outlives the device it is plugged in as
+  kp::VirtualBus bus;
+  std::unique_ptr<TMainWin> win;
+};
+
+TEST_F(CaptionLayout, FormsAreDrawnInOurFaces) {
+  EXPECT_TRUE(notLoaded->isEmpty()) << notLoaded->join(u' ').toStdString();
+  EXPECT_EQ(QFontInfo(DialogFont()).family(), QStringLiteral("Tahoma"));
+  EXPECT_EQ(QFontInfo(QApplication::font()).family(), QStringLiteral("Tahoma"));
+  if (App().devicePixelRatio() == 1.0) {
+    EXPECT_EQ(QFontInfo(MainWinFont()).family(), QStringLiteral("MS Sans Serif"));
+  }
+}
+
+TEST_F(CaptionLayout, EveryCaptionFitsAndIsRecorded) {
+  win->NoxTimerTimer();
+  win->RefreshStatusPanel();
+  Record(QStringLiteral("MainWin.unlinked"), kptest::CaptionFits(win.get()), win->grab());
+
+  fw.PlugInto(bus);
+  fw.SetKeys(kp::KeyState::Target, 0x3A7F19C4);
+  win->NoxTimerTimer();
+  win->RefreshStatusPanel();
+  Record(QStringLiteral("MainWin.linked"), kptest::CaptionFits(win.get()), win->grab());
+
+  Record(QStringLiteral("LoginDlg"), kptest::CaptionFits(LoginDlg), LoginDlg->grab());
+  const std::pair<const char*, const char*> headings[] = {
+      {"ChngPassDlg.forced", kForcedChangeHeading}, {"ChngPassDlg.change", kChangeHeading}};
+  for (const auto& [name, heading] : headings) {
+    ChngPassDlg->DescrLbl()->setText(QString::fromUtf8(heading));
+    Record(QLatin1String(name), kptest::CaptionFits(ChngPassDlg), ChngPassDlg->grab());
+  }
+
+  int n = 0;
+  for (const char* text : kptest::kAllMessages) {
+    const bool picture = text == kptest::kReconnected || text == kptest::kPasswordChanged;
+    Box(QStringLiteral("Box%1").arg(++n, 2, 10, QLatin1Char('0')), QString::fromUtf8(text), picture);
+  }
+  for (int32_t code = 1; code <= 9; ++code) {
+    Box(QStringLiteral("CardBox%1").arg(code), QString::fromUtf8(kp::CardResultText(code)));
+  }
+  // The link's errors reach the operator through the application's exception box.
+  for (int32_t code = 1; code <= 12; ++code) {
+    const auto error = std::make_exception_ptr(kp::WUsbErr{code, 'M'});
+    Record(QStringLiteral("LinkBox%1").arg(code, 2, 10, QLatin1Char('0')),
+           WhileModal([&] { KoderApplication::ShowException(error); }, nullptr));
+  }
+  Write();
+}
+
+}  // namespace
