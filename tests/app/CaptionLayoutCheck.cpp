@@ -32,6 +32,11 @@
 #include <functional>
 #include <memory>
 
+#ifdef _WIN32
+#include <QtGui/private/qfont_p.h>
+#include <QtGui/private/qfontengine_p.h>
+#endif
+
 namespace {
 
 #ifdef _WIN32
@@ -158,6 +163,19 @@ TEST_F(CaptionLayout, FormsAreDrawnInOurFaces) {
   if (App().devicePixelRatio() == 1.0) {
     EXPECT_EQ(QFontInfo(MainWinFont()).family(), QStringLiteral("MS Sans Serif"));
   }
+#ifdef _WIN32
+  // Drawn by FreeType from the file beside the program, whatever Tahoma the PC has.
+  for (const QFont& font : {DialogFont(), DialogFont(true), MainWinFont(16)}) {
+    QFontEngine* engine = QFontPrivate::get(font)->engineForScript(QChar::Script_Latin);
+    ASSERT_NE(engine, nullptr);
+    if (engine->type() == QFontEngine::Multi) {
+      engine = static_cast<QFontEngineMulti*>(engine)->engine(0);
+    }
+    EXPECT_EQ(engine->type(), QFontEngine::Freetype);
+    const QString file = QDir::fromNativeSeparators(QString::fromLocal8Bit(engine->faceId().filename));
+    EXPECT_EQ(file.toLower(), (QCoreApplication::applicationDirPath() + QStringLiteral("/tahoma.ttf")).toLower());
+  }
+#endif
 }
 
 TEST_F(CaptionLayout, EveryCaptionFitsAndIsRecorded) {
