@@ -62,6 +62,10 @@ QFont NamedFont(const char* family, int pixels, bool bold) {
   }
   font.setPixelSize(pixels);
   font.setBold(bold);
+  // Vertical hinting only, with the faces' own advances: what fontconfig asks FreeType for on
+  // Linux, where Qt's FreeType engine on Windows would hint across as well and so lay every
+  // caption out a few pixels wider or narrower.
+  font.setHintingPreference(QFont::PreferVerticalHinting);
   return font;
 }
 
