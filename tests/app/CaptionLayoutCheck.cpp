@@ -1,5 +1,6 @@
 // Every window of the application as the operator sees it, on Linux (app_CaptionLayout) and
-// on Windows (kp_app_windows_tests under Wine), at the scale QT_SCALE_FACTOR gives: the main
+// on Windows (kp_app_windows_tests under Wine), at the scale KP_TEST_SCALE or the screen
+// gives (see WantedScale): the main
 // window unlinked and linked, the login dialog, the change dialog under both headings and a
 // message box for every text. Each caption fits its control. With KP_LAYOUT_DIR set, each
 // control's caption layout is written to layout-<scale>.txt there, one line per control, and
@@ -45,12 +46,24 @@ constexpr const char* kSystem = "windows";
 constexpr const char* kSystem = "linux";
 #endif
 
+// The scale a run is for: KP_TEST_SCALE sets Qt's scale factor (Wine hands no QT_ variable
+// on to a Windows program); KP_TEST_SCREEN_SCALE is the one the screen's DPI gives.
+double WantedScale() {
+  for (const char* name : {"KP_TEST_SCALE", "KP_TEST_SCREEN_SCALE", "QT_SCALE_FACTOR"}) {
+    if (qEnvironmentVariableIsSet(name)) return qEnvironmentVariable(name).toDouble();
+  }
+  return 1.0;
+}
+
 // One application object for the process, made as the program makes it.
 QApplication& App() {
   static int argc = 1;
   static char name[] = "kp_caption_layout";
   static char* argv[] = {name, nullptr};
   static QApplication* app = [] {
+    if (qEnvironmentVariableIsSet("KP_TEST_SCALE")) {
+      qputenv("QT_SCALE_FACTOR", qgetenv("KP_TEST_SCALE"));
+    }
 #ifdef _WIN32
     UseFreeTypeFontEngine();
 #endif
@@ -98,6 +111,7 @@ class CaptionLayout : public ::testing::Test {
     }
 #endif
     outDir = qEnvironmentVariable("KP_LAYOUT_DIR");
+    if (!outDir.isEmpty()) QDir().mkpath(outDir);
     win = std::make_unique<TMainWin>(bus);
     win->StartStopBtnClick();  // the panel changes only when the test ticks
     MainWin = win.get();
@@ -129,17 +143,16 @@ class CaptionLayout : public ::testing::Test {
 
   void Write() {
     if (outDir.isEmpty()) return;
-    QDir().mkpath(outDir);
     QFile file(QStringLiteral("%1/layout-%2.txt").arg(outDir, ScaleName()));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text));
     file.write(lines.join(u'\n').toUtf8() + '\n');
   }
 
-  // A message box of the main window with `text`; its lines are the text's own.
-  void Box(const QString& name, const QString& text, bool picture = false) {
+  // A message box with `text`, opened by `show`; its lines are the text's own.
+  void Box(const QString& name, const QString& text, const std::function<void()>& show,
+           bool picture = false) {
     QPixmap shot;
-    const QList<kptest::CaptionFit> fits = WhileModal(
-        [&] { win->ShowError(text.toUtf8().constData()); }, picture ? &shot : nullptr);
+    const QList<kptest::CaptionFit> fits = WhileModal(show, picture ? &shot : nullptr);
     for (const kptest::CaptionFit& fit : fits) {
       if (fit.control == QLatin1String("qt_msgbox_label")) {
         EXPECT_EQ(fit.lines, text.split(u'\n'));
@@ -157,6 +170,8 @@ class CaptionLayout : public ::testing::Test {
 };
 
 TEST_F(CaptionLayout, FormsAreDrawnInOurFaces) {
+  // At the scale the run is for, or it proves nothing.
+  EXPECT_EQ(App().devicePixelRatio(), WantedScale());
   EXPECT_TRUE(notLoaded->isEmpty()) << notLoaded->join(u' ').toStdString();
   EXPECT_EQ(QFontInfo(DialogFont()).family(), QStringLiteral("Tahoma"));
   EXPECT_EQ(QFontInfo(QApplication::font()).family(), QStringLiteral("Tahoma"));
@@ -197,19 +212,23 @@ TEST_F(CaptionLayout, EveryCaptionFitsAndIsRecorded) {
     Record(QLatin1String(name), kptest::CaptionFits(ChngPassDlg), ChngPassDlg->grab());
   }
 
+  auto error = [this](const char* text) { return [this, text] { win->ShowError(text); }; };
   int n = 0;
   for (const char* text : kptest::kAllMessages) {
     const bool picture = text == kptest::kReconnected || text == kptest::kPasswordChanged;
-    Box(QStringLiteral("Box%1").arg(++n, 2, 10, QLatin1Char('0')), QString::fromUtf8(text), picture);
+    Box(QStringLiteral("Box%1").arg(++n, 2, 10, QLatin1Char('0')), QString::fromUtf8(text),
+        error(text), picture);
   }
   for (int32_t code = 1; code <= 9; ++code) {
-    Box(QStringLiteral("CardBox%1").arg(code), QString::fromUtf8(kp::CardResultText(code)));
+    const char* text = kp::CardResultText(code);
+    Box(QStringLiteral("CardBox%1").arg(code), QString::fromUtf8(text), error(text));
   }
   // The link's errors reach the operator through the application's exception box.
   for (int32_t code = 1; code <= 12; ++code) {
-    const auto error = std::make_exception_ptr(kp::WUsbErr{code, 'M'});
-    Record(QStringLiteral("LinkBox%1").arg(code, 2, 10, QLatin1Char('0')),
-           WhileModal([&] { KoderApplication::ShowException(error); }, nullptr));
+    const auto thrown = std::make_exception_ptr(kp::WUsbErr{code, 'M'});
+    Box(QStringLiteral("LinkBox%1").arg(code, 2, 10, QLatin1Char('0')),
+        KoderApplication::ExceptionText(thrown), [&] { KoderApplication::ShowException(thrown); },
+        code == 10);
   }
   Write();
 }
