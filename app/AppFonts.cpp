@@ -123,8 +123,8 @@ void Fit(QWidget* widget, const QStringList& texts) {
 void UseFreeTypeFontEngine() {
   // Windows' own engines (GDI, DirectWrite) hint and space glyphs their own way, and follow
   // the PC's ClearType settings; FreeType draws our files as it does on Linux. Asked for
-  // through the environment rather than a -platform argument: a platform the user names
-  // (QT_QPA_PLATFORM or -platform on the command line) still wins, and argv stays as given.
+  // through the environment rather than a -platform argument, which the program's command
+  // line refuses as any unknown option; a QT_QPA_PLATFORM the user sets still wins.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
     qputenv("QT_QPA_PLATFORM", "windows:fontengine=freetype");
   }
