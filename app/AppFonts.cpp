@@ -4,12 +4,21 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QStyle>
 #include <QWidget>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
 
 // Wine's tahomabd.ttf has Tahoma Bold's widths but strokes hardly heavier than the regular
 // face, so bold text would not look bold; Qt emboldens the regular face instead. Hence only
@@ -125,6 +134,15 @@ void UseFreeTypeFontEngine() {
   // the PC's ClearType settings; FreeType draws our files as it does on Linux. Asked for
   // through the environment rather than a -platform argument, which the program's command
   // line refuses as any unknown option; a QT_QPA_PLATFORM the user sets still wins.
+  // Without our files the system's font is used, and only the system's engine finds it: Qt's
+  // FreeType engine knows the fonts the registry lists under Windows' font folder, which is
+  // not every font the system has (Wine lists no Tahoma there) and falls back to any face.
+  wchar_t module[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH);
+  const QString folder = QFileInfo(QString::fromWCharArray(module, static_cast<int>(length))).absolutePath();
+  for (const char* file : kFontFiles) {
+    if (!QFileInfo(folder + u'/' + QString::fromLatin1(file)).isReadable()) return;
+  }
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
     qputenv("QT_QPA_PLATFORM", "windows:fontengine=freetype");
   }

@@ -18,8 +18,8 @@ class QWidget;
 inline constexpr const char* kFontFiles[] = {"ms_sans_serif.ttf", "tahoma.ttf"};
 
 #ifdef _WIN32
-// Asks Qt's Windows platform plugin for its FreeType font engine; call before the
-// application object is made.
+// Asks Qt's Windows platform plugin for its FreeType font engine when the font files lie
+// beside the program; call before the application object is made.
 void UseFreeTypeFontEngine();
 #endif
 
