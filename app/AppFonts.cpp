@@ -1,21 +1,30 @@
 #include "AppFonts.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
-#include <QFile>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QStyle>
 #include <QWidget>
 
-namespace {
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
 
 // Wine's tahomabd.ttf has Tahoma Bold's widths but strokes hardly heavier than the regular
-// face, so bold text would not look bold; Qt emboldens the regular face instead.
-const char* const kFontFiles[] = {"ms_sans_serif.ttf", "tahoma.ttf"};
+// face, so bold text would not look bold; Qt emboldens the regular face instead. Hence only
+// the two regular faces (kFontFiles).
+
+namespace {
 
 const char* const kMainWinFamily = "MS Sans Serif";
 const char* const kDialogFamily = "Tahoma";
@@ -27,15 +36,29 @@ constexpr int kSmallestPixels = 7;
 constexpr int kButtonFrame = 4;
 
 QString DefaultFontFolder() {
-#ifdef KP_WINE_FONTS_DIR
+#if defined(_WIN32)
+  return QCoreApplication::applicationDirPath();
+#elif defined(KP_WINE_FONTS_DIR)
   return QStringLiteral(KP_WINE_FONTS_DIR);
 #else
   return QString();
 #endif
 }
 
+// The families our own files brought.
+QStringList& LoadedFamilies() {
+  static QStringList families;
+  return families;
+}
+
 bool Known(const char* family) {
-  return QFontDatabase::families().contains(QString::fromLatin1(family));
+  const QString name = QString::fromLatin1(family);
+#ifdef _WIN32
+  // A face of the same name on the PC may differ from ours in every width: only ours count.
+  return LoadedFamilies().contains(name);
+#else
+  return QFontDatabase::families().contains(name);
+#endif
 }
 
 QFont NamedFont(const char* family, int pixels, bool bold) {
@@ -48,6 +71,10 @@ QFont NamedFont(const char* family, int pixels, bool bold) {
   }
   font.setPixelSize(pixels);
   font.setBold(bold);
+  // Vertical hinting only, with the faces' own advances: what fontconfig asks FreeType for on
+  // Linux, where Qt's FreeType engine on Windows would hint across as well and so lay every
+  // caption out a few pixels wider or narrower.
+  font.setHintingPreference(QFont::PreferVerticalHinting);
   return font;
 }
 
@@ -101,18 +128,59 @@ void Fit(QWidget* widget, const QStringList& texts) {
 
 }  // namespace
 
-void RegisterApplicationFonts(const QString& folder) {
-  static bool registered = false;
-  if (registered) return;
-  registered = true;
-  // Known through fontconfig: nothing to add.
-  if (Known(kMainWinFamily) && Known(kDialogFamily)) return;
-  const QString from = folder.isNull() ? DefaultFontFolder() : folder;
-  if (from.isEmpty()) return;
+#ifdef _WIN32
+void UseFreeTypeFontEngine() {
+  // Windows' own engines (GDI, DirectWrite) hint and space glyphs their own way, and follow
+  // the PC's ClearType settings; FreeType draws our files as it does on Linux. Asked for
+  // through the environment rather than a -platform argument, which the program's command
+  // line refuses as any unknown option; a QT_QPA_PLATFORM the user sets still wins.
+  // Without our files the system's font is used, and only the system's engine finds it: Qt's
+  // FreeType engine knows the fonts the registry lists under Windows' font folder, which is
+  // not every font the system has (Wine lists no Tahoma there) and falls back to any face.
+  wchar_t module[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH);
+  const QString folder = QFileInfo(QString::fromWCharArray(module, static_cast<int>(length))).absolutePath();
   for (const char* file : kFontFiles) {
-    const QString path = from + u'/' + QString::fromLatin1(file);
-    if (QFile::exists(path)) QFontDatabase::addApplicationFont(path);
+    if (!QFileInfo(folder + u'/' + QString::fromLatin1(file)).isReadable()) return;
   }
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", "windows:fontengine=freetype");
+  }
+}
+#endif
+
+QStringList RegisterApplicationFonts(const QString& folder) {
+  static bool registered = false;
+  QStringList notLoaded;
+  if (registered) return notLoaded;
+  registered = true;
+#ifdef _WIN32
+  const bool wanted = true;
+#else
+  // Known through fontconfig: nothing to add.
+  const bool wanted = !Known(kMainWinFamily) || !Known(kDialogFamily);
+#endif
+  const QString from = folder.isNull() ? DefaultFontFolder() : folder;
+  for (const char* file : kFontFiles) {
+    if (!wanted || from.isEmpty()) break;
+    const QString path = QDir::toNativeSeparators(from + u'/' + QString::fromLatin1(file));
+    const int id = QFontDatabase::addApplicationFont(path);
+    if (id < 0) {
+      notLoaded << path;
+      continue;
+    }
+    LoadedFamilies() << QFontDatabase::applicationFontFamilies(id);
+  }
+  // Message boxes show the application's default font: the dialog face reads the same on
+  // both systems, where the platform's default differs from PC to PC.
+  if (Known(kDialogFamily)) QApplication::setFont(DialogFont());
+  return notLoaded;
+}
+
+QString FontsNotLoadedLine(const QStringList& files) {
+  if (files.isEmpty()) return QString();
+  return QStringLiteral("kpnox-koder: could not load %1; the system font stands in\n")
+      .arg(files.join(QStringLiteral(", ")));
 }
 
 bool WindowsFontsAvailable() { return Known(kDialogFamily); }

@@ -1,7 +1,9 @@
-// The two typefaces of the forms. The metric-compatible free versions of the Windows fonts
-// (Debian's fonts-wine) are used where fontconfig knows them, else registered with Qt from
-// the folder found at build time. On a screen scaled above 100 % the bitmap face gives way
-// to its scalable relative; without the fonts the platform's sans serif stands in, and each
+// The two typefaces of the forms: the metric-compatible free versions of the Windows fonts
+// (Debian's fonts-wine). On Linux they are used where fontconfig knows them, else registered
+// with Qt from the folder found at build time. On Windows the two files travel beside the
+// program and are always loaded from there, drawn by Qt's own FreeType as on Linux, so that
+// no font of the PC takes part. On a screen scaled above 100 % the bitmap face gives way to
+// its scalable relative; without the fonts the platform's sans serif stands in, and each
 // caption is fitted to its control (FitCaptions).
 #pragma once
 
@@ -12,11 +14,27 @@
 
 class QWidget;
 
-// Registers the font files of `folder` unless the faces are known already; call once after
-// the application object. Only the first call of a process counts.
-void RegisterApplicationFonts(const QString& folder = QString());
+// The font files the forms are drawn with, as they are named in the folder.
+inline constexpr const char* kFontFiles[] = {"ms_sans_serif.ttf", "tahoma.ttf"};
 
-// Whether the Windows faces are there (Tahoma at least), registered or known to fontconfig.
+#ifdef _WIN32
+// Asks Qt's Windows platform plugin for its FreeType font engine when the font files lie
+// beside the program; call before the application object is made.
+void UseFreeTypeFontEngine();
+#endif
+
+// Registers the font files of `folder` (by default the program's own folder on Windows,
+// fonts-wine's on Linux, where nothing is registered when fontconfig knows the faces) and
+// makes the dialog face the application's default, which message boxes show. Call once after
+// the application object; only the first call of a process counts. Returns the paths of the
+// files that could not be loaded.
+QStringList RegisterApplicationFonts(const QString& folder = QString());
+
+// The line start-up writes when files could not be loaded ("" when all were).
+QString FontsNotLoadedLine(const QStringList& files);
+
+// Whether the Windows faces are there (Tahoma at least): on Windows loaded from our files, on
+// Linux registered or known to fontconfig.
 bool WindowsFontsAvailable();
 
 // The main window's "MS Sans Serif", 11 pixels. That face is a bitmap font of which Qt can use

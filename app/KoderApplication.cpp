@@ -1,12 +1,14 @@
 #include "KoderApplication.h"
 
+#include "EnterPressesButton.h"
+#include "MessageBox.h"
 #include "QtTranslation.h"
 #include "link/WUsbErr.h"
 
-#include <QMessageBox>
 
 KoderApplication::KoderApplication(int& argc, char** argv) : QApplication(argc, argv) {
   if (!LoadQtTranslation(qtTranslation_).isEmpty()) installTranslator(&qtTranslation_);
+  installEventFilter(new EnterPressesButton(this));
 }
 
 bool KoderApplication::notify(QObject* receiver, QEvent* event) {
@@ -31,7 +33,8 @@ QString KoderApplication::ExceptionText(std::exception_ptr error) {
 }
 
 void KoderApplication::ShowException(std::exception_ptr error) {
-  QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
-                  ExceptionText(error), QMessageBox::Ok);
-  box.exec();
+  // The forms' message box: broken where the text breaks, not where the screen's width
+  // would have Qt re-wrap it.
+  ShowMessageBox(nullptr, QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
+                 ExceptionText(error));
 }

@@ -1,5 +1,6 @@
 // Start-up: --help and --version answered without a window, the one line when there is no
-// display; then the application object with an empty title, the main window, the login dialog
+// display; then (on Windows with Qt's FreeType font engine) the application object with an
+// empty title, the forms' font files, the main window, the login dialog
 // and the password-change dialog, then the message loop until the main window closes.
 #include "AppFonts.h"
 #include "AppPlatform.h"
@@ -26,11 +27,16 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   kp::DisplayGuard displayGuard("kpnox-koder");
+#ifdef _WIN32
+  UseFreeTypeFontEngine();
+#endif
   KoderApplication application(argc, argv);
   displayGuard.Release();
   try {
     QGuiApplication::setApplicationDisplayName(QString());
-    RegisterApplicationFonts();
+    // Before any window: the forms measure their captions in these faces.
+    const QString fontsLine = FontsNotLoadedLine(RegisterApplicationFonts());
+    if (!fontsLine.isEmpty()) std::fputs(fontsLine.toLocal8Bit().constData(), stderr);
     MainWin = new TMainWin(ApplicationPlatform());
     // Owned by the main window: shown over it, destroyed with it.
     LoginDlg = new TLoginDlg(MainWin);

@@ -1,5 +1,7 @@
 # kp_windows_executable(target DESCRIPTION text ICON file.ico): one of our programs as a Windows
-# GUI program in a single file: no console window, the icon and the version resource and,
+# GUI program in a single file: no console window, the icon, the version resource, a manifest
+# declaring per-monitor DPI awareness (the windows are scaled by Qt, not stretched by
+# Windows as a bitmap) and,
 # with a static Qt, the Windows platform plugin, the Vista style and the C and C++ runtimes
 # linked in. (app/CMakeLists.txt puts Qt's Polish texts into kpnox-koder.)
 
@@ -31,6 +33,36 @@ function(kp_windows_executable target)
   target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
   set_property(SOURCE ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc APPEND PROPERTY
                OBJECT_DEPENDS ${ARG_ICON})
+
+  # The application manifest (resource type 24, id 1). PerMonitorV2 where Windows 10 knows it,
+  # per-monitor on Windows 8.1; the supportedOS entries keep Windows from treating the
+  # program as one written for Vista.
+  set(manifest ${CMAKE_CURRENT_BINARY_DIR}/${target}.manifest)
+  file(CONFIGURE OUTPUT ${manifest} @ONLY CONTENT [=[
+<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">
+  <assemblyIdentity type="win32" name="KpNOX.@target@" version="@KP_RC_MAJOR@.@KP_RC_MINOR@.@KP_RC_PATCH@.0"/>
+  <compatibility xmlns="urn:schemas-microsoft-com:compatibility.v1">
+    <application>
+      <supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>
+      <supportedOS Id="{1f676c76-80e1-4239-95bb-83d0f6d0da78}"/>
+      <supportedOS Id="{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}"/>
+      <supportedOS Id="{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"/>
+    </application>
+  </compatibility>
+  <application xmlns="urn:schemas-microsoft-com:asm.v3">
+    <windowsSettings>
+      <dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">true/pm</dpiAware>
+      <dpiAwareness xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">PerMonitorV2, PerMonitor</dpiAwareness>
+    </windowsSettings>
+  </application>
+</assembly>
+]=])
+  file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${target}.manifest.rc @ONLY CONTENT
+       "1 24 \"${manifest}\"\n")
+  target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}.manifest.rc)
+  set_property(SOURCE ${CMAKE_CURRENT_BINARY_DIR}/${target}.manifest.rc APPEND PROPERTY
+               OBJECT_DEPENDS ${manifest})
 
   get_target_property(qt_type Qt6::Core TYPE)
   if(qt_type STREQUAL "STATIC_LIBRARY")

@@ -1,21 +1,20 @@
 // The forms' fonts on every screen: ctest runs this at the scale factors 1, 1.5 and 2
 // (QT_SCALE_FACTOR), each with the Windows fonts and without them (KP_TEST_WINE_FONTS=0
-// registers none). The faces are the ones meant for that screen, the windows keep their laid-
-// out size, and every caption fits its control with the status texts at their longest.
+// registers none, and a folder with a file missing and one broken names both). The faces are
+// the ones meant for that screen, the windows keep their laid-out size, and every caption fits
+// its control with the status texts at their longest.
 #include "AppFonts.h"
+#include "CaptionLayout.h"
 #include "Chngpass.h"
-#include "FormTestSupport.h"
 #include "Login.h"
 #include "Wmain.h"
 #include "platform/VirtualBus.h"
 
-#include <QCheckBox>
-#include <QFontDatabase>
+#include <QDir>
+#include <QFile>
 #include <QFontInfo>
-#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -52,9 +51,22 @@ class FontFitTest : public QObject {
     if (withWindowsFonts) {
       RegisterApplicationFonts();
       if (!WindowsFontsAvailable()) QSKIP("fonts-wine is not installed");
+      // Message boxes show the application's font: the dialog face, as on Windows.
+      QCOMPARE(QFontInfo(QApplication::font()).family(), QStringLiteral("Tahoma"));
     } else {
       if (WindowsFontsAvailable()) QSKIP("fontconfig knows the Windows fonts on this machine");
-      RegisterApplicationFonts(noFonts.path());  // an empty folder: nothing to register
+      // A folder without the bitmap face and with a Tahoma that is no font: both named.
+      QFile broken(noFonts.filePath(QStringLiteral("tahoma.ttf")));
+      QVERIFY(broken.open(QIODevice::WriteOnly));
+      broken.write("not a font");
+      broken.close();
+      const QStringList notLoaded = RegisterApplicationFonts(noFonts.path());
+      QCOMPARE(notLoaded, (QStringList{QDir::toNativeSeparators(noFonts.filePath(QStringLiteral("ms_sans_serif.ttf"))),
+                                       QDir::toNativeSeparators(broken.fileName())}));
+      const QString line = FontsNotLoadedLine(notLoaded);  // one line naming both
+      QVERIFY2(line.contains(notLoaded.join(QStringLiteral(", "))), qPrintable(line));
+      QCOMPARE(line.count(u'\n'), 1);
+      QVERIFY(line.endsWith(u'\n'));
       QVERIFY(!WindowsFontsAvailable());
     }
     // The test runs at the scale it was started for, or it proves nothing.
@@ -124,38 +136,9 @@ class FontFitTest : public QObject {
 
     QStringList clipped;
     QStringList sizes;
-    auto note = [&sizes](const QWidget* w) {
-      sizes << QStringLiteral("%1 %2px").arg(w->objectName()).arg(w->font().pixelSize());
-    };
-    for (QLabel* label : window->findChildren<QLabel*>()) {
-      if (label->window() != window) continue;  // the main window owns the dialogs
-      const QFontMetrics metrics(label->font());
-      const bool fits = label->wordWrap()
-                            ? label->heightForWidth(label->width()) <= label->height()
-                            : metrics.horizontalAdvance(label->text()) <= label->width() &&
-                                  metrics.height() <= label->height();
-      if (!fits) clipped << label->objectName();
-      if (!label->text().isEmpty()) note(label);
-    }
-    for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
-      if (button->window() != window) continue;
-      // A push button keeps a few pixels of frame on each side; a check box its indicator.
-      int needed = QFontMetrics(button->font()).horizontalAdvance(button->text());
-      if (qobject_cast<QCheckBox*>(button)) {
-        needed += button->style()->pixelMetric(QStyle::PM_IndicatorWidth) +
-                  button->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
-      } else {
-        needed += 2 * 4;
-      }
-      if (needed > button->width()) clipped << button->objectName();
-      note(button);
-    }
-    for (QGroupBox* box : window->findChildren<QGroupBox*>()) {
-      if (box->window() != window) continue;
-      if (QFontMetrics(box->font()).horizontalAdvance(box->title()) > box->width()) {
-        clipped << box->objectName();
-      }
-      note(box);
+    for (const kptest::CaptionFit& fit : kptest::CaptionFits(window)) {
+      if (!fit.fits) clipped << fit.control;
+      sizes << QStringLiteral("%1 %2px").arg(fit.control).arg(fit.pixelSize);
     }
     qInfo("%s at %.1fx, %s: %s, %s", qPrintable(form), qApp->devicePixelRatio(),
           withWindowsFonts ? "Windows fonts" : "no Windows fonts",

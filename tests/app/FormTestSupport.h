@@ -1,5 +1,6 @@
 // Small readers shared by the form tests: a widget's caption whatever its kind, the order in
-// which Tab visits named widgets, and the check that no window is left on screen.
+// which Tab visits named widgets, and the check that no window is left on screen. The typing
+// helper needs Qt Test; the rest serves the GoogleTest checks too (a static Qt has no Qt Test).
 #pragma once
 
 #include <QAbstractButton>
@@ -10,8 +11,10 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QStringList>
-#include <QTest>
 #include <QTextLayout>
+#ifdef QT_TESTLIB_LIB
+#include <QTest>
+#endif
 #include <QWidget>
 
 namespace kptest {
@@ -25,6 +28,7 @@ inline QString Caption(const QWidget* widget) {
   return QString();
 }
 
+#ifdef QT_TESTLIB_LIB
 // Types `text` into a widget key by key. QTest::keyClicks knows ASCII only; other characters
 // (Polish letters, a surrogate pair) arrive as key events that carry just their text.
 inline void TypeText(QWidget* widget, const QString& text) {
@@ -39,6 +43,7 @@ inline void TypeText(QWidget* widget, const QString& text) {
     i += units - 1;
   }
 }
+#endif
 
 // The horizontal alignment of a label; 0 for other kinds.
 inline int HorizontalAlignment(const QWidget* widget) {
@@ -64,8 +69,8 @@ inline QStringList FocusOrder(QWidget* window, const QStringList& names) {
 }
 
 // The lines a label lays its plain text out in at its present width: each paragraph broken
-// as the label's word wrap breaks it.
-inline QStringList LaidOutLines(const QLabel* label) {
+// as the label's word wrap breaks it; `widths` (if given) gets each line's natural width.
+inline QStringList LaidOutLines(const QLabel* label, QList<qreal>* widths = nullptr) {
   QTextOption option;
   option.setWrapMode(label->wordWrap() ? QTextOption::WordWrap : QTextOption::NoWrap);
   const int width = label->contentsRect().width() - 2 * label->margin();
@@ -77,6 +82,7 @@ inline QStringList LaidOutLines(const QLabel* label) {
     for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
       line.setLineWidth(width);
       lines << paragraph.mid(line.textStart(), line.textLength());
+      if (widths != nullptr) *widths << line.naturalTextWidth();
     }
     layout.endLayout();
   }

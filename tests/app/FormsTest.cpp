@@ -3,6 +3,7 @@
 #include "AppFonts.h"
 #include "Chngpass.h"
 #include "FormTestSupport.h"
+#include "KoderApplication.h"
 #include "Login.h"
 #include "ModalCloser.h"
 #include "Wmain.h"
@@ -14,12 +15,14 @@
 #include <QGroupBox>
 #include <QHash>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -636,6 +639,47 @@ class FormsTest : public QObject {
     dialog->hide();
   }
 
+  void enterPressesFocusedButton_data() {
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<QString>("button");
+    QTest::newRow("MainWin.ProgrTagBtn") << "MainWin" << "ProgrTagBtn";
+    QTest::newRow("MainWin.LoginBtn") << "MainWin" << "LoginBtn";
+    QTest::newRow("LoginDlg") << "LoginDlg" << "LoginBtn";
+    QTest::newRow("ChngPassDlg") << "ChngPassDlg" << "ChngPassBtn";
+  }
+
+  // As on Windows, Enter and the keypad's Enter press the button that has the focus, once per
+  // stroke; with a modifier, on a disabled button or while the key repeats, nothing.
+  void enterPressesFocusedButton() {
+    QFETCH(QString, form);
+    QFETCH(QString, button);
+    QWidget* window = Form(form);
+    auto* target = window->findChild<QPushButton*>(button);
+    QVERIFY(target);
+    QObject::disconnect(target, &QPushButton::clicked, nullptr, nullptr);  // the press alone
+    target->setEnabled(true);
+    window->show();
+    QApplication::setActiveWindow(window);
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    target->setFocus();
+    QVERIFY(target->hasFocus());
+    QSignalSpy clicked(target, &QPushButton::clicked);
+    QTest::keyClick(target, Qt::Key_Return);
+    QCOMPARE(clicked.size(), 1);
+    QTest::keyClick(target, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(clicked.size(), 2);
+    QTest::keyClick(target, Qt::Key_Return, Qt::ControlModifier);
+    QTest::sendKeyEvent(QTest::Press, target, Qt::Key_Return, QString(), Qt::NoModifier);
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+    QApplication::sendEvent(target, &repeat);
+    QTest::sendKeyEvent(QTest::Release, target, Qt::Key_Return, QString(), Qt::NoModifier);
+    QCOMPARE(clicked.size(), 3);
+    target->setEnabled(false);
+    QTest::keyClick(target, Qt::Key_Return);
+    QCOMPARE(clicked.size(), 3);
+    window->hide();
+  }
+
   void mainWindowCentredOnScreen() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     QVERIFY(screen);
@@ -681,5 +725,11 @@ class FormsTest : public QObject {
   }
 };
 
-QTEST_MAIN(FormsTest)
+// Under the program's own application object: Enter on a focused button is its doing.
+int main(int argc, char* argv[]) {
+  KoderApplication application(argc, argv);
+  FormsTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
 #include "FormsTest.moc"

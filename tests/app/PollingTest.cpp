@@ -29,7 +29,7 @@ using kptest::ModalCloser;
 namespace {
 
 const char* const kNoProgrammer = "Brak Programatora KP-R50";
-const char* const kTwoProgrammers = "Do komputera może być podłączony tylko jeden Programator KP-R50.";
+using kptest::kTwoProgrammers;
 
 // Every control whose enabled state follows the connection.
 const char* const kConnectionControls[] = {

@@ -1,0 +1,236 @@
+// Every window of the application as the operator sees it, on Linux (app_CaptionLayout) and
+// on Windows (kp_app_windows_tests under Wine), at the scale KP_TEST_SCALE or the screen
+// gives (see WantedScale): the main
+// window unlinked and linked, the login dialog, the change dialog under both headings and a
+// message box for every text. Each caption fits its control. With KP_LAYOUT_DIR set, each
+// control's caption layout is written to layout-<scale>.txt there, one line per control, and
+// each form's picture to <system>-<window>-<scale>.png; scripts/compare-layout sets the two
+// systems side by side. Plain QApplication and GoogleTest: the static Qt for mingw has no
+// Qt Test.
+#include "AppFonts.h"
+#include "CaptionLayout.h"
+#include "Chngpass.h"
+#include "KoderApplication.h"
+#include "Login.h"
+#include "MessageTexts.h"
+#include "Wmain.h"
+#include "link/WUsbErr.h"
+#include "platform/VirtualBus.h"
+#include "programmer/KpR50.h"
+#include "sim/VirtualKpR50.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFontInfo>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+#ifdef _WIN32
+#include <QtGui/private/qfont_p.h>
+#include <QtGui/private/qfontengine_p.h>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+constexpr const char* kSystem = "windows";
+#else
+constexpr const char* kSystem = "linux";
+#endif
+
+// The scale a run is for: KP_TEST_SCALE sets Qt's scale factor (Wine hands no QT_ variable
+// on to a Windows program); KP_TEST_SCREEN_SCALE is the one the screen's DPI gives.
+double WantedScale() {
+  for (const char* name : {"KP_TEST_SCALE", "KP_TEST_SCREEN_SCALE", "QT_SCALE_FACTOR"}) {
+    if (qEnvironmentVariableIsSet(name)) return qEnvironmentVariable(name).toDouble();
+  }
+  return 1.0;
+}
+
+// One application object for the process, made as the program makes it.
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "kp_caption_layout";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = [] {
+    if (qEnvironmentVariableIsSet("KP_TEST_SCALE")) {
+      qputenv("QT_SCALE_FACTOR", qgetenv("KP_TEST_SCALE"));
+    }
+#ifdef _WIN32
+    UseFreeTypeFontEngine();
+#endif
+    return new QApplication(argc, argv);
+  }();
+  return *app;
+}
+
+QString ScaleName() { return QString::number(App().devicePixelRatio()); }
+
+// Opens a modal window with `show` and, while it is open, takes its captions and picture;
+// then closes it.
+QList<kptest::CaptionFit> WhileModal(const std::function<void()>& show, QPixmap* picture) {
+  QList<kptest::CaptionFit> fits;
+  QTimer timer;
+  timer.setInterval(5);
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    QWidget* window = QApplication::activeModalWidget();
+    if (window == nullptr || !window->isVisible()) return;
+    timer.stop();
+    fits = kptest::CaptionFits(window);
+    if (picture != nullptr) *picture = window->grab();
+    if (auto* box = qobject_cast<QMessageBox*>(window); box != nullptr && !box->buttons().isEmpty()) {
+      box->buttons().first()->click();
+    } else {
+      window->close();
+    }
+  });
+  timer.start();
+  show();
+  return fits;
+}
+
+class CaptionLayout : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    App();
+    notLoaded = new QStringList(RegisterApplicationFonts());
+  }
+
+  void SetUp() override {
+#ifndef _WIN32
+    if (!WindowsFontsAvailable()) {
+      GTEST_SKIP() << "fonts-wine is not installed";
+    }
+#endif
+    outDir = qEnvironmentVariable("KP_LAYOUT_DIR");
+    if (!outDir.isEmpty()) QDir().mkpath(outDir);
+    win = std::make_unique<TMainWin>(bus);
+    win->StartStopBtnClick();  // the panel changes only when the test ticks
+    MainWin = win.get();
+    LoginDlg = new TLoginDlg(win.get());
+    ChngPassDlg = new TChngPassDlg(win.get());
+  }
+
+  void TearDown() override {
+    win.reset();
+    MainWin = nullptr;
+    LoginDlg = nullptr;
+    ChngPassDlg = nullptr;
+  }
+
+  // Checks and records one window's captions under the name `window`.
+  void Record(const QString& window, const QList<kptest::CaptionFit>& fits,
+              const QPixmap& picture = QPixmap()) {
+    EXPECT_FALSE(fits.isEmpty()) << window.toStdString();
+    for (const kptest::CaptionFit& fit : fits) {
+      EXPECT_TRUE(fit.fits) << kptest::LayoutLine(window, fit).toStdString();
+      lines << kptest::LayoutLine(window, fit);
+    }
+    if (!outDir.isEmpty() && !picture.isNull()) {
+      const QString file = QStringLiteral("%1/%2-%3-%4.png")
+                               .arg(outDir, QLatin1String(kSystem), window, ScaleName());
+      EXPECT_TRUE(picture.save(file)) << file.toStdString();
+    }
+  }
+
+  void Write() {
+    if (outDir.isEmpty()) return;
+    QFile file(QStringLiteral("%1/layout-%2.txt").arg(outDir, ScaleName()));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text));
+    file.write(lines.join(u'\n').toUtf8() + '\n');
+  }
+
+  // A message box with `text`, opened by `show`; its lines are the text's own.
+  void Box(const QString& name, const QString& text, const std::function<void()>& show,
+           bool picture = false) {
+    QPixmap shot;
+    const QList<kptest::CaptionFit> fits = WhileModal(show, picture ? &shot : nullptr);
+    for (const kptest::CaptionFit& fit : fits) {
+      if (fit.control == QLatin1String("qt_msgbox_label")) {
+        EXPECT_EQ(fit.lines, text.split(u'\n'));
+      }
+    }
+    Record(name, fits, shot);
+  }
+
+  static inline QStringList* notLoaded = nullptr;
+  QString outDir;
+  QStringList lines;
+  kp::VirtualKpR50 fw;  // outlives the device it is plugged in as
+  kp::VirtualBus bus;
+  std::unique_ptr<TMainWin> win;
+};
+
+TEST_F(CaptionLayout, FormsAreDrawnInOurFaces) {
+  // At the scale the run is for, or it proves nothing.
+  EXPECT_EQ(App().devicePixelRatio(), WantedScale());
+  EXPECT_TRUE(notLoaded->isEmpty()) << notLoaded->join(u' ').toStdString();
+  EXPECT_EQ(QFontInfo(DialogFont()).family(), QStringLiteral("Tahoma"));
+  EXPECT_EQ(QFontInfo(QApplication::font()).family(), QStringLiteral("Tahoma"));
+  if (App().devicePixelRatio() == 1.0) {
+    EXPECT_EQ(QFontInfo(MainWinFont()).family(), QStringLiteral("MS Sans Serif"));
+  }
+#ifdef _WIN32
+  // Drawn by FreeType from the file beside the program, whatever Tahoma the PC has.
+  for (const QFont& font : {DialogFont(), DialogFont(true), MainWinFont(16)}) {
+    QFontEngine* engine = QFontPrivate::get(font)->engineForScript(QChar::Script_Latin);
+    ASSERT_NE(engine, nullptr);
+    if (engine->type() == QFontEngine::Multi) {
+      engine = static_cast<QFontEngineMulti*>(engine)->engine(0);
+    }
+    EXPECT_EQ(engine->type(), QFontEngine::Freetype);
+    const QString file = QDir::fromNativeSeparators(QString::fromLocal8Bit(engine->faceId().filename));
+    EXPECT_EQ(file.toLower(), (QCoreApplication::applicationDirPath() + QStringLiteral("/tahoma.ttf")).toLower());
+  }
+#endif
+}
+
+TEST_F(CaptionLayout, EveryCaptionFitsAndIsRecorded) {
+  win->NoxTimerTimer();
+  win->RefreshStatusPanel();
+  Record(QStringLiteral("MainWin.unlinked"), kptest::CaptionFits(win.get()), win->grab());
+
+  fw.PlugInto(bus);
+  fw.SetKeys(kp::KeyState::Target, 0x3A7F19C4);
+  win->NoxTimerTimer();
+  win->RefreshStatusPanel();
+  Record(QStringLiteral("MainWin.linked"), kptest::CaptionFits(win.get()), win->grab());
+
+  Record(QStringLiteral("LoginDlg"), kptest::CaptionFits(LoginDlg), LoginDlg->grab());
+  const std::pair<const char*, const char*> headings[] = {
+      {"ChngPassDlg.forced", kForcedChangeHeading}, {"ChngPassDlg.change", kChangeHeading}};
+  for (const auto& [name, heading] : headings) {
+    ChngPassDlg->DescrLbl()->setText(QString::fromUtf8(heading));
+    Record(QLatin1String(name), kptest::CaptionFits(ChngPassDlg), ChngPassDlg->grab());
+  }
+
+  auto error = [this](const char* text) { return [this, text] { win->ShowError(text); }; };
+  int n = 0;
+  for (const char* text : kptest::kAllMessages) {
+    const bool picture = text == kptest::kReconnected || text == kptest::kPasswordChanged;
+    Box(QStringLiteral("Box%1").arg(++n, 2, 10, QLatin1Char('0')), QString::fromUtf8(text),
+        error(text), picture);
+  }
+  for (int32_t code = 1; code <= 9; ++code) {
+    const char* text = kp::CardResultText(code);
+    Box(QStringLiteral("CardBox%1").arg(code), QString::fromUtf8(text), error(text));
+  }
+  // The link's errors reach the operator through the application's exception box.
+  for (int32_t code = 1; code <= 12; ++code) {
+    const auto thrown = std::make_exception_ptr(kp::WUsbErr{code, 'M'});
+    Box(QStringLiteral("LinkBox%1").arg(code, 2, 10, QLatin1Char('0')),
+        KoderApplication::ExceptionText(thrown), [&] { KoderApplication::ShowException(thrown); },
+        code == 10);
+  }
+  Write();
+}
+
+}  // namespace
