@@ -72,30 +72,15 @@ class ModalCloser : public QObject {
   // nothing while it is disabled (the closer then rejects the dialog).
   ModalCloser& AnswerChangePassword(const QString& oldPassword, const QString& newPassword,
                                     const QString& repeated) {
-    return Then([=](QWidget* window, ModalRecord& record) {
-      Type(window, "OldPassEdit", oldPassword);
-      Type(window, "NewPass1Edit", newPassword);
-      Type(window, "NewPass2Edit", repeated);
-      Press(window, "ChngPassBtn", record);
-    });
+    return AnswerChange(oldPassword, newPassword, repeated, false);
   }
 
-  // The password-change dialog: type the three entries and press ChngPassBtn from the
-  // dialog's own event loop, so that what the press opens is answered like any window and
-  // the dialog, should it stay open, comes round again for the next answer.
+  // The same, but ChngPassBtn is pressed from the dialog's own event loop, so that what the
+  // press opens is answered like any window and the dialog, should it stay open, comes round
+  // again for the next answer.
   ModalCloser& AnswerChangePasswordLater(const QString& oldPassword, const QString& newPassword,
                                          const QString& repeated) {
-    return Then([=](QWidget* window, ModalRecord& record) {
-      Type(window, "OldPassEdit", oldPassword);
-      Type(window, "NewPass1Edit", newPassword);
-      Type(window, "NewPass2Edit", repeated);
-      if (auto* button = window->findChild<QPushButton*>(QStringLiteral("ChngPassBtn"))) {
-        record.buttonEnabled = button->isEnabled();
-        record.pressed = button->text();
-        record.keepOpen = true;
-        QTimer::singleShot(0, button, [button] { QTest::mouseClick(button, Qt::LeftButton); });
-      }
-    });
+    return AnswerChange(oldPassword, newPassword, repeated, true);
   }
 
   // Any dialog: close it as its window frame would.
@@ -142,6 +127,24 @@ class ModalCloser : public QObject {
   int Unanswered() const { return static_cast<int>(answers_.size()); }
 
  private:
+  ModalCloser& AnswerChange(const QString& oldPassword, const QString& newPassword,
+                            const QString& repeated, bool later) {
+    return Then([=](QWidget* window, ModalRecord& record) {
+      Type(window, "OldPassEdit", oldPassword);
+      Type(window, "NewPass1Edit", newPassword);
+      Type(window, "NewPass2Edit", repeated);
+      auto* button = window->findChild<QPushButton*>(QStringLiteral("ChngPassBtn"));
+      if (!later || button == nullptr) {
+        Press(window, "ChngPassBtn", record);
+        return;
+      }
+      record.buttonEnabled = button->isEnabled();
+      record.pressed = button->text();
+      record.keepOpen = true;
+      QTimer::singleShot(0, button, [button] { QTest::mouseClick(button, Qt::LeftButton); });
+    });
+  }
+
   static void Type(QWidget* window, const char* name, const QString& text) {
     if (auto* edit = window->findChild<QLineEdit*>(QLatin1String(name))) {
       edit->clear();
