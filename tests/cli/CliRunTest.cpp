@@ -253,6 +253,9 @@ TEST(CliRun, PasswordChange) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
+    // A code page without the Polish letters refuses "zażółć12" as a new password; that
+    // refusal is the next test's.
+    if (row.typed.size() > 1 && !UnrepresentableCharacters(row.typed[1]).empty()) continue;
     Bench t;
     t.fw.SetPasswordByAdministrator("start123");
     t.passwords = row.typed;
