@@ -3,6 +3,8 @@
 // heading, reads the boxes after an OK and empties them after every showing.
 #pragma once
 
+#include "codepage/PasswordCodePage.h"
+
 #include <QDialog>
 
 class QLabel;
@@ -18,7 +20,7 @@ inline constexpr const char* kForcedChangeHeading = "Wymagana zmiana hasła";
 inline constexpr const char* kChangeHeading = "Zmiana hasła Użytkownika";
 
 // Shortest password the rule accepts; the boxes take at most 20 characters.
-inline constexpr int kPasswordMinLength = 8;
+inline constexpr int kPasswordMinLength = kp::kNewPasswordMinLength;
 
 class TChngPassDlg : public QDialog {
   Q_OBJECT

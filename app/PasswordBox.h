@@ -2,9 +2,11 @@
 // by assistive technology (AccessibleSecrets.h).
 #pragma once
 
+#include "codepage/PasswordCodePage.h"
+
 class QLineEdit;
 
-inline constexpr int kPasswordMaxLength = 20;
+using kp::kPasswordMaxLength;  // the rule shared with kpnox-cli
 
 // Qt takes the echo character from the style, so the box gets a style that answers "*".
 void MakePasswordBox(QLineEdit* edit);

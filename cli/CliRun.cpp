@@ -16,10 +16,9 @@ namespace kp {
 namespace {
 
 constexpr const char* kUserIdentity = "user";
-// The window's password boxes: at most 20 characters; a new password at least 8 (the
-// change dialog's rule, counted in UTF-16 code units like the boxes).
-constexpr size_t kPasswordMaxLength = 20;
-constexpr size_t kNewPasswordMinLength = 8;
+// The window's password rule, counted in UTF-16 code units like its boxes.
+constexpr auto kMaxLength = static_cast<size_t>(kPasswordMaxLength);
+constexpr auto kNewMinLength = static_cast<size_t>(kNewPasswordMinLength);
 
 std::string UidHex(const uint8_t uid[kUidSize]) {
   std::string text;
@@ -168,7 +167,7 @@ int Session::AskKey(const char* prompt, uint8_t key[kKeySize], std::u16string* t
     return kExitUsage;
   }
   const WipeOnExit wipePassword(password->data(), password->size() * sizeof(char16_t));
-  if (password->size() > kPasswordMaxLength) {
+  if (password->size() > kMaxLength) {
     c_.err << "hasło dłuższe niż 20 znaków / the password is longer than 20 characters\n";
     return kExitUsage;
   }
@@ -293,7 +292,7 @@ int Session::Passwd() {
     rc = AskKey("Powtórz nowe hasło / repeat the new password: ", repeatedKey, &repeatedText);
   }
   const bool lengthsOk =
-      oldText.size() >= kNewPasswordMinLength && newText.size() >= kNewPasswordMinLength;
+      oldText.size() >= kNewMinLength && newText.size() >= kNewMinLength;
   const bool repeated = !c_.confirmNewPassword || repeatedText == newText;
   // As in the change dialog: a character the code page would turn into "?" or a look-alike
   // would set a weaker password than the one typed.

@@ -16,6 +16,11 @@
 
 namespace kp {
 
+// The password rule of every program that asks for one: at most 20 characters (the
+// programmer's password field), a new one at least 8.
+inline constexpr int kPasswordMaxLength = 20;
+inline constexpr int kNewPasswordMinLength = 8;
+
 // UTF-8 to UTF-16; nullopt for text that is not UTF-8 (overlong forms and surrogates
 // included). The result is reserved up front and never reallocated, so a wipe of it reaches
 // every copy made here.
