@@ -331,6 +331,11 @@ void TMainWin::SetTimerEnabled(bool enabled) {
 
 void TMainWin::DropConnection() { ForgetConnection(programmer); }
 
+void TMainWin::DropIfLateReplyMayFollow() {
+  if (programmer.lateReplyMayFollow && programmer.isOpen) DropConnection();
+  programmer.lateReplyMayFollow = false;
+}
+
 void TMainWin::ForgetConnection(kp::KpR50& device) {
   device.keySignature = 0;
   device.Close();

@@ -33,6 +33,9 @@ class TMainWin : public QWidget {
   void RefreshStatusPanel();
   void SuspendPolling();
   void ResumePolling();
+  // Drops the connection when an exchange since the flag was cleared was answered only by
+  // its resend.
+  void DropIfLateReplyMayFollow();
   void AnimateProgress(QProgressBar* bar);
   void UidToHex(const uint8_t* bytes, int count);  // into scratchText
   void ShowError(const char* text);

@@ -46,10 +46,17 @@ constexpr const char* kReconnectedText =
 // Polling off for the whole action; the panel refreshed and polling back on however the
 // action ends. The wait cursor shows from the click to the end, except while a dialog or a
 // message box waits for the operator.
+// An action in which the programmer answered only a resend ends with the connection
+// dropped: the first request's reply may still arrive and would pass for the answer to the
+// next request of that command, so the tool links afresh (and logs in again) first.
 class ActionFrame {
  public:
-  explicit ActionFrame(TMainWin& window) : window_(window) { window_.SuspendPolling(); }
+  explicit ActionFrame(TMainWin& window) : window_(window) {
+    window_.SuspendPolling();
+    window_.Programmer().lateReplyMayFollow = false;
+  }
   ~ActionFrame() {
+    window_.DropIfLateReplyMayFollow();
     window_.RefreshStatusPanel();
     // The panel now says that no programmer is there, whatever the poll showed last: the
     // next connection must reach the panel even if its status word equals that one.

@@ -105,6 +105,7 @@ int32_t KpWUsbBulkD::Exchange(uint8_t command, uint32_t length, const uint8_t* p
     const int32_t r = ReceiveReply(replyCode, expected, destination);
     if (r != 0) {
       answeredAfterResend = attempt > 0;
+      if (answeredAfterResend) lateReplyMayFollow = true;
       return r;
     }
   }

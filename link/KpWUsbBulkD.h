@@ -79,6 +79,10 @@ class KpWUsbBulkD : public WUsbBulkD {
   // The last exchange's reply came only after its request was sent a second time, so it may
   // answer a repeat of a request that took effect already.
   bool answeredAfterResend = false;
+  // Set by every exchange answered only after its resend, and cleared only by the caller:
+  // the other request's reply may still be on its way and could later pass for the answer
+  // to a repeat of the same command.
+  bool lateReplyMayFollow = false;
   const uint8_t* modelRecord = nullptr;  // 8 bytes
   uint32_t modelCheckResult = 0;
 

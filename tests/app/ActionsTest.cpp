@@ -475,6 +475,35 @@ class ActionsTest : public QObject {
     QCOMPARE(rig->Text("LoginBtn"), QStringLiteral("Zaloguj"));
   }
 
+  // The first erase is carried out but answered after its time-out; the resend's answer is
+  // taken. The first one's reply is still on its way and could pass for a later erase's, so
+  // the action's true result is shown and the connection is dropped: the operator logs in
+  // on a fresh one.
+  void answeredOnlyByTheResend() {
+    rig->LoggedIn();
+    const Uid uid = CardUid(7);
+    rig->fw.PlaceProgrammedCard(uid.data(), 5, 6);
+    auto seen = std::make_shared<int>(0);
+    rig->WrapFirmware([this, seen](uint8_t c, std::span<const uint8_t> out)
+                          -> std::optional<std::vector<kp::InTransfer>> {
+      if (c != kp::kCmdEraseCard || (*seen)++ != 0) return std::nullopt;
+      auto late = rig->fw.HandleRequest(out);
+      for (kp::InTransfer& t : late) t.delayMs = kp::kEraseCardTimeoutMs + 500;
+      return late;
+    });
+    {
+      ModalCloser closer;
+      closer.PressOk();
+      rig->Press(Action::Erase);
+      QCOMPARE(Seen(closer), QStringList{Info(kCardErased)});
+    }
+    QCOMPARE(rig->fw.Card(), kp::CardKind::DesfireEmpty);
+    QVERIFY(!rig->Open());
+    rig->Tick();
+    QVERIFY(rig->Open());
+    QCOMPARE(rig->Text("LoginBtn"), QStringLiteral("Zaloguj"));
+  }
+
   // The first request of a login or a change is carried out but its answer is lost; the
   // resend is refused, since the first used up the challenge or replaced the key. That
   // refusal says nothing about the password: the window says there is no connection.
