@@ -1,4 +1,4 @@
-#include "AccessibleSecrets.h"
+#include "app/AccessibleSecrets.h"
 
 #include <QAccessible>
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "AccessibleTree.h"
+#include "app/AccessibleTree.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>

@@ -1,4 +1,4 @@
-#include "AppFonts.h"
+#include "app/AppFonts.h"
 
 #include <QAbstractButton>
 #include <QApplication>

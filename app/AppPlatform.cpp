@@ -1,6 +1,6 @@
-#include "AppPlatform.h"
+#include "app/AppPlatform.h"
 
-#include "platform/SystemPlatform.h"
+#include "platform/system/SystemPlatform.h"
 
 #include <memory>
 

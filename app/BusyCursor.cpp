@@ -1,4 +1,4 @@
-#include "BusyCursor.h"
+#include "app/BusyCursor.h"
 
 #include <QApplication>
 #include <QCursor>

@@ -1,4 +1,4 @@
-#include "EnterPressesButton.h"
+#include "app/EnterPressesButton.h"
 
 #include <QKeyEvent>
 #include <QPushButton>

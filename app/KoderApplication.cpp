@@ -1,8 +1,8 @@
-#include "KoderApplication.h"
+#include "app/KoderApplication.h"
 
-#include "EnterPressesButton.h"
-#include "MessageBox.h"
-#include "QtTranslation.h"
+#include "app/EnterPressesButton.h"
+#include "app/MessageBox.h"
+#include "app/QtTranslation.h"
 #include "link/WUsbErr.h"
 
 

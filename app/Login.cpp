@@ -1,8 +1,8 @@
-#include "Login.h"
+#include "app/Login.h"
 
-#include "AppFonts.h"
-#include "FormStyle.h"
-#include "PasswordBox.h"
+#include "app/AppFonts.h"
+#include "app/FormStyle.h"
+#include "app/PasswordBox.h"
 #include "ui_Login.h"
 
 TLoginDlg::TLoginDlg(QWidget* owner) : QDialog(owner), ui(new Ui::TLoginDlg) {

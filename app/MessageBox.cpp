@@ -1,6 +1,6 @@
-#include "MessageBox.h"
+#include "app/MessageBox.h"
 
-#include "BusyCursor.h"
+#include "app/BusyCursor.h"
 
 #include <QFontMetrics>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "NoProgrammerReason.h"
+#include "app/NoProgrammerReason.h"
 
 #include "programmer/OperatorTexts.h"
 

@@ -1,6 +1,6 @@
-#include "PasswordBox.h"
+#include "app/PasswordBox.h"
 
-#include "AccessibleSecrets.h"
+#include "app/AccessibleSecrets.h"
 
 #include <QLineEdit>
 #include <QProxyStyle>

@@ -2,16 +2,16 @@
 // display; then (on Windows with Qt's FreeType font engine) the application object with an
 // empty title, the forms' font files, the main window, the login dialog
 // and the password-change dialog, then the message loop until the main window closes.
-#include "AppFonts.h"
-#include "AppPlatform.h"
-#include "Chngpass.h"
-#include "KoderApplication.h"
-#include "Login.h"
-#include "Wmain.h"
+#include "app/AppFonts.h"
+#include "app/AppPlatform.h"
+#include "app/Chngpass.h"
+#include "app/KoderApplication.h"
+#include "app/Login.h"
+#include "app/Wmain.h"
 #include "cli/CommandLine.h"
 #include "cli/Display.h"
 #if defined(__unix__)
-#include "QuitOnSignal.h"
+#include "app/QuitOnSignal.h"
 #endif
 
 #include <cstdio>

@@ -10,7 +10,7 @@
 #include "link/KpCommands.h"
 #include "link/Tracecom.h"
 #include "programmer/KpR50.h"
-#include "sim/VirtualKpR50.h"
+#include "sim/firmware/VirtualKpR50.h"
 
 #include <benchmark/benchmark.h>
 

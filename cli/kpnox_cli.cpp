@@ -7,7 +7,7 @@
 #include "cli/PasswordInput.h"
 #include "cli/Records.h"
 #include "cli/StopRequest.h"
-#include "platform/SystemPlatform.h"
+#include "platform/system/SystemPlatform.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -8,7 +8,7 @@
 // subsets and properties behind it. Each parser gets a copy of exactly the input's size, so
 // ASan sees any read past the end. A result must come from a descriptor whose own total
 // length matches the bytes exactly.
-#include "platform/MsOsDescriptors.h"
+#include "platform/usb/MsOsDescriptors.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -18,7 +18,7 @@
 // (3, 4, 6); anything else aborts. Every request the host writes must be a good frame. All
 // waiting is virtual time, so a run never sleeps; a hang can only be a loop in our code.
 #include "link/Crc16.h"
-#include "platform/VirtualBus.h"
+#include "platform/virtual/VirtualBus.h"
 #include "programmer/KpR50.h"
 
 #include <cstddef>

@@ -17,8 +17,8 @@
 // malformed changes nothing; the status word agrees with the state.
 #include "crypto/Aes.h"
 #include "crypto/Cmac.h"
-#include "sim/Frames.h"
-#include "sim/VirtualKpR50.h"
+#include "sim/firmware/Frames.h"
+#include "sim/firmware/VirtualKpR50.h"
 
 #include <algorithm>
 #include <array>

@@ -2,7 +2,7 @@
 
 #include "crypto/SecureWipe.h"
 #include "link/Crc16.h"
-#include "platform/LittleEndian.h"
+#include "platform/ByteOrder.h"
 
 #include <algorithm>
 #include <cstring>

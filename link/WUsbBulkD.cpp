@@ -1,7 +1,7 @@
 #include "link/WUsbBulkD.h"
 
 #include "link/WUsbErr.h"
-#include "platform/LittleEndian.h"
+#include "platform/ByteOrder.h"
 
 #include <cstring>
 #include <memory>

@@ -3,15 +3,15 @@
 // saw. Modal windows are answered by kptest::ModalCloser.
 #pragma once
 
-#include "Chngpass.h"
-#include "Login.h"
+#include "app/Chngpass.h"
+#include "app/Login.h"
 #include "MessageTexts.h"
 #include "ModalCloser.h"
-#include "Wmain.h"
+#include "app/Wmain.h"
 #include "crypto/PasswordKey.h"
-#include "platform/VirtualBus.h"
-#include "sim/Frames.h"
-#include "sim/VirtualKpR50.h"
+#include "platform/virtual/VirtualBus.h"
+#include "sim/firmware/Frames.h"
+#include "sim/firmware/VirtualKpR50.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -7,17 +7,17 @@
 // each form's picture to <system>-<window>-<scale>.png; scripts/compare-layout sets the two
 // systems side by side. Plain QApplication and GoogleTest: the static Qt for mingw has no
 // Qt Test.
-#include "AppFonts.h"
+#include "app/AppFonts.h"
 #include "CaptionLayout.h"
-#include "Chngpass.h"
-#include "KoderApplication.h"
-#include "Login.h"
+#include "app/Chngpass.h"
+#include "app/KoderApplication.h"
+#include "app/Login.h"
 #include "MessageTexts.h"
-#include "Wmain.h"
+#include "app/Wmain.h"
 #include "link/WUsbErr.h"
-#include "platform/VirtualBus.h"
+#include "platform/virtual/VirtualBus.h"
 #include "programmer/KpR50.h"
-#include "sim/VirtualKpR50.h"
+#include "sim/firmware/VirtualKpR50.h"
 
 #include <gtest/gtest.h>
 

@@ -3,12 +3,12 @@
 // registers none, and a folder with a file missing and one broken names both). The faces are
 // the ones meant for that screen, the windows keep their laid-out size, and every caption fits
 // its control with the status texts at their longest.
-#include "AppFonts.h"
+#include "app/AppFonts.h"
 #include "CaptionLayout.h"
-#include "Chngpass.h"
-#include "Login.h"
-#include "Wmain.h"
-#include "platform/VirtualBus.h"
+#include "app/Chngpass.h"
+#include "app/Login.h"
+#include "app/Wmain.h"
+#include "platform/virtual/VirtualBus.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,13 +1,13 @@
 // The three forms as the operator sees them: components, captions, geometry, limits, echo,
 // tab order, the password rule of the change dialog, and how the dialogs close.
-#include "AppFonts.h"
-#include "Chngpass.h"
+#include "app/AppFonts.h"
+#include "app/Chngpass.h"
 #include "FormTestSupport.h"
-#include "KoderApplication.h"
-#include "Login.h"
+#include "app/KoderApplication.h"
+#include "app/Login.h"
 #include "ModalCloser.h"
-#include "Wmain.h"
-#include "platform/VirtualBus.h"
+#include "app/Wmain.h"
+#include "platform/virtual/VirtualBus.h"
 
 #include <QAccessible>
 #include <QCheckBox>

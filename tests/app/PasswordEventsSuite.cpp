@@ -3,8 +3,8 @@
 // character of the password. GoogleTest over a plain QApplication, so that the Windows build
 // runs the same cases under Wine (UI Automation takes its events from the same place).
 #include "AccessibleEventLog.h"
-#include "Chngpass.h"
-#include "Login.h"
+#include "app/Chngpass.h"
+#include "app/Login.h"
 
 #include <gtest/gtest.h>
 

@@ -3,14 +3,14 @@
 // shows, and how ticks, actions and the Start/Stop button share the timer. Ticks are driven
 // by calling NoxTimerTimer() directly.
 #include "ActionRig.h"  // the messages of the operator actions
-#include "AppFonts.h"
+#include "app/AppFonts.h"
 #include "FormTestSupport.h"
 #include "ModalCloser.h"
-#include "NoProgrammerReason.h"
-#include "Wmain.h"
-#include "platform/VirtualBus.h"
+#include "app/NoProgrammerReason.h"
+#include "app/Wmain.h"
+#include "platform/virtual/VirtualBus.h"
 #include "programmer/KpR50.h"
-#include "sim/VirtualKpR50.h"
+#include "sim/firmware/VirtualKpR50.h"
 
 #include <QApplication>
 #include <QLabel>

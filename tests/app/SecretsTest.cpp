@@ -3,7 +3,7 @@
 // derived keys once a login and a password change are over.
 #include "ActionRig.h"
 #include "MemoryScan.h"
-#include "PasswordText.h"
+#include "app/PasswordText.h"
 #include "crypto/SecureWipe.h"
 
 #include <QtTest>

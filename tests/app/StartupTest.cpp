@@ -1,7 +1,7 @@
 // Start-up pieces: the application's platform, and the application object's display of an
 // exception that leaves an event handler. Runs under a KoderApplication, as the program does.
-#include "AppPlatform.h"
-#include "KoderApplication.h"
+#include "app/AppPlatform.h"
+#include "app/KoderApplication.h"
 #include "ModalCloser.h"
 #include "platform/NullPlatform.h"
 #include "link/WUsbErr.h"

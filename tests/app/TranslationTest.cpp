@@ -1,6 +1,6 @@
 // Qt's own texts in Polish: where the translation is found (the program's resource before
 // Qt's folder), and that the edit boxes' context menu then speaks Polish.
-#include "QtTranslation.h"
+#include "app/QtTranslation.h"
 
 #include <QAction>
 #include <QApplication>

@@ -9,7 +9,7 @@
 #include "link/KpCommands.h"
 #include "programmer/KpR50.h"
 #include "programmer/OperatorTexts.h"
-#include "sim/VirtualKpR50.h"
+#include "sim/firmware/VirtualKpR50.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // process in the same runtime folder, links to the programmer, keeps polling it, and on a
 // stop request from outside closes its window, lets the programmer go and exits with 0.
 // Then the same close in this process with boxes open: they go first.
-#include "QuitOnSignal.h"
+#include "app/QuitOnSignal.h"
 #include "SimProcess.h"
 
 #include <QApplication>

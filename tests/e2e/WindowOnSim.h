@@ -5,11 +5,11 @@
 #pragma once
 
 #include "ActionRig.h"  // ModalCloser, the readers of what the operator saw, the messages
-#include "AppFonts.h"
+#include "app/AppFonts.h"
 #include "SimProcess.h"
 #include "platform/CompositePlatform.h"
-#include "platform/SimSocketPlatform.h"
-#include "platform/SimTcpPlatform.h"
+#include "platform/simclient/SimSocketPlatform.h"
+#include "platform/simclient/SimTcpPlatform.h"
 
 #include <QDeadlineTimer>
 

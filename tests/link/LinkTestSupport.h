@@ -4,7 +4,7 @@
 #include "link/Crc16.h"
 #include "link/KpWUsbBulkD.h"
 #include "link/Tracecom.h"
-#include "platform/VirtualBus.h"
+#include "platform/virtual/VirtualBus.h"
 
 #include <string>
 #include <vector>

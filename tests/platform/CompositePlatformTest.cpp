@@ -1,6 +1,6 @@
 // Two backends as one platform: one device list, handles routed back, exclusive open kept.
 #include "platform/CompositePlatform.h"
-#include "platform/VirtualBus.h"
+#include "platform/virtual/VirtualBus.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // What the libusb backend builds without a device: the serial-number descriptor from the
 // kernel's sysfs text, and the udev rule we ship.
-#include "platform/LibusbPlatform.h"
-#include "platform/MsOsDescriptors.h"
+#include "platform/usb/LibusbPlatform.h"
+#include "platform/usb/MsOsDescriptors.h"
 
 #include <gtest/gtest.h>
 

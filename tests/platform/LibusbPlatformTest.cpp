@@ -8,7 +8,7 @@
 //   1-4, address 7: tagged with another GUID.
 // data/kpr50.ioctl holds the programmer's answer to one status command. The LibusbOnEmptyBus
 // tests run in a testbed with no device at all.
-#include "platform/LibusbPlatform.h"
+#include "platform/usb/LibusbPlatform.h"
 #include "programmer/KpR50.h"
 
 #include <gtest/gtest.h>

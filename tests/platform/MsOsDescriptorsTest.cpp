@@ -2,7 +2,7 @@
 // several GUIDs, in functions and configurations, and malformed ones that must give nothing.
 // Every parse gets an exact-size heap copy, so the sanitizer build sees any over-read; every
 // prefix of a good descriptor is parsed too.
-#include "platform/MsOsDescriptors.h"
+#include "platform/usb/MsOsDescriptors.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The socket backend against a small server written here: listing, stale files, exclusive
 // open, whole transfers both ways, time-outs and a vanished server.
-#include "platform/SimSocketPlatform.h"
+#include "platform/simclient/SimSocketPlatform.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,9 @@
 // exclusive open, both tokens, stale and malformed announce files, and peers that are not
 // the simulator. Every failing open must fail within the hello's time, never hang. Runs on
 // Windows (under Wine) too; the checks of file kinds and modes are Unix only.
-#include "platform/LoopbackSocket.h"
-#include "platform/SimTcpPlatform.h"
+#include "simwire/AnnounceFile.h"
+#include "simwire/LoopbackSocket.h"
+#include "platform/simclient/SimTcpPlatform.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The virtual bus itself: enumeration, exclusive open, the virtual clock and faults.
-#include "platform/VirtualBus.h"
+#include "platform/virtual/VirtualBus.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The Windows backend against the real SetupAPI and kernel. Nothing here reaches a WinUSB
 // transfer call: on a test machine there is no programmer to talk to, so the WinUSB half is
 // covered only as far as its handle guards go.
-#include "platform/WinUsbPlatform.h"
+#include "platform/usb/WinUsbPlatform.h"
 
 #include "link/WUsbBulkD.h"
 

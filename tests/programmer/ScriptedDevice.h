@@ -3,8 +3,8 @@
 #pragma once
 
 #include "link/Crc16.h"
-#include "tests/link/LinkTestSupport.h"
-#include "platform/VirtualBus.h"
+#include "../link/LinkTestSupport.h"
+#include "platform/virtual/VirtualBus.h"
 #include "programmer/KpR50.h"
 
 #include <gtest/gtest.h>

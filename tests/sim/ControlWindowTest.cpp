@@ -3,9 +3,9 @@
 #include "SimTestSupport.h"
 #include "SocketTestSupport.h"
 
-#include "sim/ControlWindow.h"
-#include "sim/ProgrammerPanel.h"
-#include "sim/SimScript.h"
+#include "sim/window/ControlWindow.h"
+#include "sim/window/ProgrammerPanel.h"
+#include "sim/rack/SimScript.h"
 
 #include <QApplication>
 #include <QCheckBox>

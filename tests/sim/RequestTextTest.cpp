@@ -2,7 +2,7 @@
 // its two texts must say what happened.
 #include "SimTestSupport.h"
 
-#include "sim/RequestText.h"
+#include "sim/rack/RequestText.h"
 
 #include <climits>
 #include <functional>

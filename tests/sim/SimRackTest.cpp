@@ -3,9 +3,9 @@
 #include "SimTestSupport.h"
 #include "SocketTestSupport.h"
 
-#include "sim/SimOptions.h"
-#include "sim/SimRack.h"
-#include "sim/SimScript.h"
+#include "sim/rack/SimOptions.h"
+#include "sim/rack/SimRack.h"
+#include "sim/rack/SimScript.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -4,7 +4,7 @@
 #include "SocketTestSupport.h"
 
 #include "link/WUsbBulkD.h"
-#include "sim/SimSocketServer.h"
+#include "sim/server/SimSocketServer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

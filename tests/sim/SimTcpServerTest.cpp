@@ -6,10 +6,10 @@
 #include "SocketTestSupport.h"
 
 #include "link/WUsbBulkD.h"
-#include "platform/LoopbackSocket.h"
-#include "platform/SimTcpPlatform.h"
-#include "platform/SimTcpProtocol.h"
-#include "sim/SimSocketServer.h"
+#include "simwire/LoopbackSocket.h"
+#include "simwire/AnnounceFile.h"
+#include "simwire/SimTcpProtocol.h"
+#include "sim/server/SimSocketServer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -5,8 +5,8 @@
 #include "crypto/Aes.h"
 #include "crypto/Cmac.h"
 #include "crypto/PasswordKey.h"
-#include "sim/Frames.h"
-#include "sim/VirtualKpR50.h"
+#include "sim/firmware/Frames.h"
+#include "sim/firmware/VirtualKpR50.h"
 
 #include <gtest/gtest.h>
 

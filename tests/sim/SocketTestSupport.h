@@ -2,7 +2,7 @@
 // XDG_RUNTIME_DIR), the Qt event loop the servers run on, and a raw SEQPACKET client.
 #pragma once
 
-#include "platform/SimSocketProtocol.h"
+#include "simwire/SimSocketProtocol.h"
 
 #include <QCoreApplication>
 

@@ -1,0 +1,90 @@
+// What both backends of kpr50-sim's virtual programmers share, whatever carries the bytes:
+// the devices are the files of one folder named after their interface class, open is connect
+// plus the server's hello, descriptors and pipes come from that hello, and one message is one
+// bulk transfer each way with the IN time-out of the pipe (none set: no limit, as WinUSB).
+// A device serves one client at a time, so a second open fails as on Windows; a file with no
+// server behind it fails to open and is skipped by the link.
+#pragma once
+
+#include "simwire/SimSocketProtocol.h"
+#include "platform/UsbPlatform.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kp {
+
+// One open connection to a virtual programmer.
+class SimChannel {
+ public:
+  virtual ~SimChannel() = default;
+  enum class Result { Done, TimedOut, Gone };
+  // Sends one OUT transfer.
+  virtual Result Send(const uint8_t* bytes, uint32_t length) = 0;
+  // Waits at most timeoutMs (negative: no limit) for one IN transfer; a longer message loses
+  // its tail. *received holds the count on Done.
+  virtual Result Receive(uint8_t* buffer, uint32_t capacity, uint32_t* received,
+                         int timeoutMs) = 0;
+};
+
+class SimClientPlatform : public UsbPlatform {
+ public:
+  explicit SimClientPlatform(std::string directory);
+  ~SimClientPlatform() override;
+  SimClientPlatform(const SimClientPlatform&) = delete;
+  SimClientPlatform& operator=(const SimClientPlatform&) = delete;
+
+  const std::string& Directory() const { return directory_; }
+
+  DevInfoHandle SetupDiGetClassDevsA(const Guid& interfaceClass) override;
+  bool SetupDiEnumDeviceInterfaces(DevInfoHandle list, const Guid& interfaceClass, uint32_t index,
+                                   DeviceInterfaceData* data) override;
+  bool SetupDiGetDeviceInterfaceDetailA(DevInfoHandle list, const DeviceInterfaceData& data,
+                                        char* path, uint32_t pathSize,
+                                        uint32_t* requiredSize) override;
+  bool SetupDiDestroyDeviceInfoList(DevInfoHandle list) override;
+  FileHandle CreateFileA(const char* path) override;
+  bool CloseHandle(FileHandle file) override;
+  bool WinUsb_Initialize(FileHandle file, WinUsbHandle* handle) override;
+  bool WinUsb_Free(WinUsbHandle handle) override;
+  bool WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t index, uint16_t languageId,
+                            uint8_t* buffer, uint32_t length, uint32_t* transferred) override;
+  bool WinUsb_QueryInterfaceSettings(WinUsbHandle handle, uint8_t alternateSetting,
+                                     InterfaceDescriptor* descriptor) override;
+  bool WinUsb_QueryPipe(WinUsbHandle handle, uint8_t alternateSetting, uint8_t pipeIndex,
+                        PipeInformation* pipe) override;
+  bool WinUsb_SetPipePolicy(WinUsbHandle handle, uint8_t pipeId, uint32_t policyType,
+                            uint32_t valueLength, const void* value) override;
+  bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
+                        uint32_t length, uint32_t* transferred) override;
+  bool WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_t* buffer, uint32_t length,
+                       uint32_t* transferred) override;
+  void Sleep(uint32_t milliseconds) override;
+
+ protected:
+  // Whether a file name in the folder is a device of the class.
+  virtual bool IsDeviceFile(const std::string& fileName, const Guid& interfaceClass) const = 0;
+  // Connects to the device behind `path` and takes its hello: the channel, or nullptr when
+  // nobody answers in time or the hello is malformed. A busy hello is returned as it is.
+  virtual std::unique_ptr<SimChannel> Connect(const std::string& path, simsock::Hello* hello) = 0;
+
+ private:
+  struct Connection {
+    std::unique_ptr<SimChannel> channel;
+    simsock::Hello hello;
+    std::map<uint8_t, uint32_t> pipeTimeouts;
+    bool broken = false;  // the server closed or failed: every later transfer fails
+  };
+
+  Connection* ConnectionOf(WinUsbHandle handle);
+
+  std::string directory_;
+  std::map<DevInfoHandle, std::vector<std::string>> lists_;
+  std::map<FileHandle, Connection> files_;
+  std::map<WinUsbHandle, FileHandle> winUsb_;
+  intptr_t nextHandle_ = 0x100;
+};
+
+}  // namespace kp

@@ -1,0 +1,361 @@
+#include "platform/virtual/VirtualBus.h"
+
+#include "platform/DevicePath.h"
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+
+namespace kp {
+
+struct VirtualBus::Device {
+  DeviceId id = 0;
+  VirtualDeviceConfig config;
+  Firmware firmware;
+  bool plugged = true;
+  FileHandle openedBy = kInvalidHandle;
+  std::deque<Queued> inQueue;
+  std::map<uint8_t, uint32_t> pipeTimeouts;
+  std::map<uint64_t, Fault> faults;
+  uint64_t transfers = 0;
+  std::vector<TransferRecord> log;
+};
+
+VirtualBus::VirtualBus() = default;
+VirtualBus::~VirtualBus() = default;
+
+VirtualBus::DeviceId VirtualBus::Plug(VirtualDeviceConfig config, Firmware firmware) {
+  auto device = std::make_unique<Device>();
+  device->config = std::move(config);
+  device->firmware = std::move(firmware);
+  const DeviceId id = nextDevice_++;
+  device->id = id;
+  devices_[id] = std::move(device);
+  return id;
+}
+
+void VirtualBus::Unplug(DeviceId id) {
+  if (Device* d = Find(id)) {
+    d->plugged = false;
+    d->inQueue.clear();
+  }
+}
+
+bool VirtualBus::IsPlugged(DeviceId id) const {
+  const Device* d = Find(id);
+  return d != nullptr && d->plugged;
+}
+
+void VirtualBus::SetFirmware(DeviceId id, Firmware firmware) {
+  if (Device* d = Find(id)) d->firmware = std::move(firmware);
+}
+
+void VirtualBus::QueueIn(DeviceId id, std::vector<uint8_t> bytes, uint64_t delayMs) {
+  Device* d = Find(id);
+  if (d == nullptr || !d->plugged) return;
+  // A later transfer never overtakes an earlier one on the same pipe.
+  uint64_t readyAt = nowMs_ + delayMs;
+  if (!d->inQueue.empty()) readyAt = std::max(readyAt, d->inQueue.back().readyAtMs);
+  d->inQueue.push_back({std::move(bytes), readyAt});
+}
+
+size_t VirtualBus::PendingIn(DeviceId id) const {
+  const Device* d = Find(id);
+  return d == nullptr ? 0 : d->inQueue.size();
+}
+
+void VirtualBus::InjectFault(DeviceId id, uint64_t transfer, Fault fault) {
+  if (Device* d = Find(id)) d->faults[transfer] = fault;
+}
+
+uint64_t VirtualBus::TransferCount(DeviceId id) const {
+  const Device* d = Find(id);
+  return d == nullptr ? 0 : d->transfers;
+}
+
+const std::vector<TransferRecord>& VirtualBus::Transfers(DeviceId id) const {
+  static const std::vector<TransferRecord> none;
+  const Device* d = Find(id);
+  return d == nullptr ? none : d->log;
+}
+
+std::vector<std::vector<uint8_t>> VirtualBus::Written(DeviceId id) const {
+  std::vector<std::vector<uint8_t>> out;
+  for (const TransferRecord& r : Transfers(id)) {
+    if (r.out) out.push_back(r.bytes);
+  }
+  return out;
+}
+
+void VirtualBus::ClearTransfers(DeviceId id) {
+  if (Device* d = Find(id)) d->log.clear();
+}
+
+bool VirtualBus::IsOpen(DeviceId id) const {
+  const Device* d = Find(id);
+  return d != nullptr && d->openedBy != kInvalidHandle;
+}
+
+uint32_t VirtualBus::PipeTimeout(DeviceId id, uint8_t pipeId) const {
+  const Device* d = Find(id);
+  if (d == nullptr) return 0;
+  auto it = d->pipeTimeouts.find(pipeId);
+  return it == d->pipeTimeouts.end() ? 0 : it->second;
+}
+
+int VirtualBus::OpenHandles() const {
+  return static_cast<int>(lists_.size() + files_.size() + winUsb_.size());
+}
+
+std::string VirtualBus::PathOf(DeviceId id) {
+  return "\\\\?\\virtual#kpr50#" + std::to_string(id);
+}
+
+VirtualBus::Device* VirtualBus::Find(DeviceId id) {
+  auto it = devices_.find(id);
+  return it == devices_.end() ? nullptr : it->second.get();
+}
+
+const VirtualBus::Device* VirtualBus::Find(DeviceId id) const {
+  auto it = devices_.find(id);
+  return it == devices_.end() ? nullptr : it->second.get();
+}
+
+// The device behind a WinUSB handle, plugged or not.
+VirtualBus::Device* VirtualBus::DeviceBehind(WinUsbHandle handle) {
+  auto w = winUsb_.find(handle);
+  if (w == winUsb_.end()) return nullptr;
+  auto f = files_.find(w->second);
+  return f == files_.end() ? nullptr : Find(f->second);
+}
+
+VirtualBus::Device* VirtualBus::DeviceOfWinUsb(WinUsbHandle handle) {
+  Device* d = DeviceBehind(handle);
+  return (d != nullptr && d->plugged) ? d : nullptr;
+}
+
+// Counts the transfer and tells whether a fault was planned for it. A planned vanish
+// unplugs the device here, so the transfer itself already fails.
+bool VirtualBus::TakeFault(Device& d, Fault* fault) {
+  const uint64_t number = d.transfers++;
+  auto it = d.faults.find(number);
+  if (it == d.faults.end()) return false;
+  *fault = it->second;
+  d.faults.erase(it);
+  if (*fault == Fault::Vanish) {
+    d.plugged = false;
+    d.inQueue.clear();
+  }
+  return true;
+}
+
+void VirtualBus::Record(Device& d, bool out, bool ok, const uint8_t* bytes, uint32_t count) {
+  if (!keepTransfers_) return;
+  TransferRecord r;
+  r.out = out;
+  r.ok = ok;
+  if (bytes != nullptr && count > 0) r.bytes.assign(bytes, bytes + count);
+  r.atMs = nowMs_;
+  d.log.push_back(std::move(r));
+}
+
+DevInfoHandle VirtualBus::SetupDiGetClassDevsA(const Guid& interfaceClass) {
+  std::vector<DeviceId> members;
+  for (const auto& [id, d] : devices_) {
+    if (d->plugged && d->config.interfaceClass == interfaceClass) members.push_back(id);
+  }
+  const DevInfoHandle list = nextHandle_++;
+  lists_[list] = std::move(members);
+  return list;
+}
+
+bool VirtualBus::SetupDiEnumDeviceInterfaces(DevInfoHandle list, const Guid& interfaceClass,
+                                             uint32_t index, DeviceInterfaceData* data) {
+  auto it = lists_.find(list);
+  if (it == lists_.end() || index >= it->second.size() || data == nullptr) return false;
+  data->interfaceClassGuid = interfaceClass;
+  data->flags = 1;  // SPINT_ACTIVE
+  data->reserved = static_cast<uintptr_t>(it->second[index]);
+  return true;
+}
+
+bool VirtualBus::SetupDiGetDeviceInterfaceDetailA(DevInfoHandle list,
+                                                  const DeviceInterfaceData& data, char* path,
+                                                  uint32_t pathSize, uint32_t* requiredSize) {
+  if (lists_.find(list) == lists_.end()) return false;
+  return CopyDevicePath(PathOf(static_cast<DeviceId>(data.reserved)), path, pathSize,
+                        requiredSize);
+}
+
+bool VirtualBus::SetupDiDestroyDeviceInfoList(DevInfoHandle list) {
+  return lists_.erase(list) == 1;
+}
+
+FileHandle VirtualBus::CreateFileA(const char* path) {
+  if (path == nullptr) return kInvalidHandle;
+  for (auto& [id, d] : devices_) {
+    if (PathOf(id) != path) continue;
+    // A device that someone holds open cannot be opened again.
+    if (!d->plugged || d->config.createFileFails || d->openedBy != kInvalidHandle) {
+      return kInvalidHandle;
+    }
+    const FileHandle file = nextHandle_++;
+    files_[file] = id;
+    d->openedBy = file;
+    return file;
+  }
+  return kInvalidHandle;
+}
+
+bool VirtualBus::CloseHandle(FileHandle file) {
+  auto it = files_.find(file);
+  if (it == files_.end()) return false;
+  if (Device* d = Find(it->second); d != nullptr && d->openedBy == file) {
+    d->openedBy = kInvalidHandle;
+  }
+  files_.erase(it);
+  return true;
+}
+
+bool VirtualBus::WinUsb_Initialize(FileHandle file, WinUsbHandle* handle) {
+  auto it = files_.find(file);
+  if (it == files_.end() || handle == nullptr) return false;
+  Device* d = Find(it->second);
+  if (d == nullptr || !d->plugged || d->config.initializeFails) return false;
+  const WinUsbHandle w = nextHandle_++;
+  winUsb_[w] = file;
+  *handle = w;
+  return true;
+}
+
+bool VirtualBus::WinUsb_Free(WinUsbHandle handle) {
+  return winUsb_.erase(handle) == 1;
+}
+
+bool VirtualBus::WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t index,
+                                      uint16_t languageId, uint8_t* buffer, uint32_t length,
+                                      uint32_t* transferred) {
+  Device* d = DeviceOfWinUsb(handle);
+  if (d == nullptr || buffer == nullptr || transferred == nullptr) return false;
+  const VirtualDeviceConfig& c = d->config;
+  std::vector<uint8_t> desc;
+  if (type == kUsbDeviceDescriptorType && index == 0) {
+    if (c.deviceDescriptorFails) return false;
+    desc = {18, 1, 0x00, 0x02, 0, 0, 0, 64,
+            static_cast<uint8_t>(c.vendorId), static_cast<uint8_t>(c.vendorId >> 8),
+            static_cast<uint8_t>(c.productId), static_cast<uint8_t>(c.productId >> 8),
+            0x00, 0x01, 1, 2, c.iSerialNumber, 1};
+  } else if (type == kUsbStringDescriptorType && index != 0 && index == c.iSerialNumber &&
+             languageId == 0x0409) {
+    if (c.stringDescriptorFails) return false;
+    // A string descriptor holds at most 126 UTF-16 code units.
+    const size_t units = std::min<size_t>(c.serialNumber.size(), 126);
+    desc.push_back(static_cast<uint8_t>(2 + 2 * units));
+    desc.push_back(kUsbStringDescriptorType);
+    for (size_t i = 0; i < units; ++i) {
+      desc.push_back(static_cast<uint8_t>(c.serialNumber[i]));
+      desc.push_back(static_cast<uint8_t>(c.serialNumber[i] >> 8));
+    }
+  } else {
+    return false;  // the device stalls a request for a descriptor it does not have
+  }
+  const auto n = static_cast<uint32_t>(std::min<size_t>(desc.size(), length));
+  std::memcpy(buffer, desc.data(), n);
+  *transferred = n;
+  return true;
+}
+
+bool VirtualBus::WinUsb_QueryInterfaceSettings(WinUsbHandle handle, uint8_t alternateSetting,
+                                               InterfaceDescriptor* descriptor) {
+  Device* d = DeviceOfWinUsb(handle);
+  if (d == nullptr || descriptor == nullptr || alternateSetting != 0 ||
+      d->config.interfaceSettingsFails) {
+    return false;
+  }
+  *descriptor = InterfaceDescriptor{};
+  descriptor->bNumEndpoints = static_cast<uint8_t>(d->config.pipes.size());
+  return true;
+}
+
+bool VirtualBus::WinUsb_QueryPipe(WinUsbHandle handle, uint8_t alternateSetting,
+                                  uint8_t pipeIndex, PipeInformation* pipe) {
+  Device* d = DeviceOfWinUsb(handle);
+  if (d == nullptr || pipe == nullptr || alternateSetting != 0 ||
+      pipeIndex >= d->config.pipes.size()) {
+    return false;
+  }
+  *pipe = d->config.pipes[pipeIndex];
+  return true;
+}
+
+bool VirtualBus::WinUsb_SetPipePolicy(WinUsbHandle handle, uint8_t pipeId, uint32_t policyType,
+                                      uint32_t valueLength, const void* value) {
+  ++setPipePolicyCalls_;
+  Device* d = DeviceOfWinUsb(handle);
+  if (d == nullptr || d->config.setPipePolicyFails || value == nullptr) return false;
+  if (policyType != kPipeTransferTimeout || valueLength != 4) return false;
+  uint32_t ms = 0;
+  std::memcpy(&ms, value, 4);
+  d->pipeTimeouts[pipeId] = ms;
+  return true;
+}
+
+bool VirtualBus::WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
+                                  uint32_t length, uint32_t* transferred) {
+  Device* d = DeviceBehind(handle);
+  if (d == nullptr || transferred == nullptr) return false;
+  Fault fault{};
+  const bool faulted = d->plugged && TakeFault(*d, &fault);
+  if (!d->plugged || (pipeId & 0x80) != 0 || (faulted && fault == Fault::WriteFails)) {
+    Record(*d, true, false, buffer, length);
+    return false;
+  }
+  if (faulted && fault == Fault::ShortWrite) {
+    *transferred = length > 0 ? length - 1 : 0;
+    Record(*d, true, true, buffer, length);
+    return true;
+  }
+  *transferred = length;
+  Record(*d, true, true, buffer, length);
+  if (faulted || !d->firmware) return true;  // a read fault on a write changes nothing
+  // The firmware may unplug its own device or queue more transfers while it runs.
+  Firmware firmware = d->firmware;
+  std::vector<InTransfer> replies = firmware(std::span<const uint8_t>(buffer, length));
+  for (InTransfer& r : replies) QueueIn(d->id, std::move(r.bytes), r.delayMs);
+  return true;
+}
+
+bool VirtualBus::WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_t* buffer,
+                                 uint32_t length, uint32_t* transferred) {
+  Device* d = DeviceBehind(handle);
+  if (d == nullptr || transferred == nullptr) return false;
+  Fault fault{};
+  const bool faulted = d->plugged && TakeFault(*d, &fault);
+  if (!d->plugged || (pipeId & 0x80) == 0 || (faulted && fault == Fault::ReadFails)) {
+    Record(*d, false, false, nullptr, 0);
+    return false;
+  }
+  // Time-out 0 means none was set: a real pipe would wait for ever; here it fails at once.
+  const uint32_t timeout = d->pipeTimeouts.count(pipeId) ? d->pipeTimeouts[pipeId] : 0;
+  if (d->inQueue.empty() || d->inQueue.front().readyAtMs > nowMs_ + timeout) {
+    nowMs_ += timeout;
+    Record(*d, false, false, nullptr, 0);
+    return false;
+  }
+  Queued q = std::move(d->inQueue.front());
+  d->inQueue.pop_front();
+  nowMs_ = std::max(nowMs_, q.readyAtMs);
+  // A transfer longer than the buffer loses its tail, as an overflowing read would.
+  const auto n = static_cast<uint32_t>(std::min<size_t>(q.bytes.size(), length));
+  if (n > 0) std::memcpy(buffer, q.bytes.data(), n);
+  *transferred = n;
+  Record(*d, false, true, buffer, n);
+  return true;
+}
+
+void VirtualBus::Sleep(uint32_t milliseconds) {
+  nowMs_ += milliseconds;
+  sleptMs_ += milliseconds;
+}
+
+}  // namespace kp

@@ -1,0 +1,12 @@
+// kpr50-sim --headless: commands on standard input, one event line per change on standard
+// output, no display needed.
+#pragma once
+
+#include "sim/rack/SimOptions.h"
+
+namespace kp {
+
+// Runs until "quit", the end of the input or a quit signal; returns the exit code.
+int RunHeadless(int& argc, char** argv, const SimOptions& options, uint64_t seed);
+
+}  // namespace kp

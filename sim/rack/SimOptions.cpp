@@ -1,0 +1,233 @@
+#include "sim/rack/SimOptions.h"
+
+#include <charconv>
+
+namespace kp {
+
+namespace {
+
+template <typename T>
+std::optional<T> Number(const std::string& text) {
+  T value{};
+  const char* end = text.data() + text.size();
+  const auto [at, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || at != end || text.empty()) return std::nullopt;
+  return value;
+}
+
+std::optional<PasswordSetup> PasswordOf(const std::string& text) {
+  if (text == "none") return PasswordSetup{PasswordState::None, {}};
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos) return std::nullopt;
+  const std::string who = text.substr(0, colon);
+  const std::string password = text.substr(colon + 1);
+  if (!IsSimPassword(password)) return std::nullopt;
+  if (who == "admin") return PasswordSetup{PasswordState::SetByAdministrator, password};
+  if (who == "user") return PasswordSetup{PasswordState::SetByUser, password};
+  return std::nullopt;
+}
+
+std::optional<CardSetup> CardOf(const std::string& text) {
+  if (text == "none") return CardSetup{CardSetupKind::None, 0, 0};
+  if (text == "empty") return CardSetup{CardSetupKind::Empty, 0, 0};
+  if (text == "foreign") return CardSetup{CardSetupKind::Foreign, 0, 0};
+  // programmed:DEP:IDX
+  const std::string prefix = "programmed:";
+  if (text.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+  const std::string numbers = text.substr(prefix.size());
+  const size_t colon = numbers.find(':');
+  if (colon == std::string::npos) return std::nullopt;
+  const auto department = Number<int32_t>(numbers.substr(0, colon));
+  const auto index = Number<int32_t>(numbers.substr(colon + 1));
+  if (!department || !index) return std::nullopt;
+  return CardSetup{CardSetupKind::Programmed, *department, *index};
+}
+
+}  // namespace
+
+bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* options,
+                     std::string* error) {
+  SimOptions o;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::optional<std::string> value;
+    const size_t equals = name.find('=');
+    if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
+      value = name.substr(equals + 1);
+      name = name.substr(0, equals);
+    }
+    auto takeValue = [&]() -> std::optional<std::string> {
+      if (value) return value;
+      if (i + 1 < args.size()) return args[++i];
+      return std::nullopt;
+    };
+    auto fail = [&](const std::string& why) {
+      *error = why;
+      return false;
+    };
+    const bool flag = !value;
+    if ((name == "--help" || name == "-h") && flag) {
+      o.help = true;
+    } else if (name == "--version" && flag) {
+      o.version = true;
+    } else if (name == "--headless" && flag) {
+      o.headless = true;
+    } else if (name == "--unplugged" && flag) {
+      o.setup.plugged = false;
+    } else if (name == "--no-card" && flag) {
+      o.setup.card = {CardSetupKind::None, 0, 0};
+    } else if (name == "--programmers") {
+      const auto text = takeValue();
+      const auto n = text ? Number<int>(*text) : std::nullopt;
+      if (!n || *n < 1 || *n > kMaxSimProgrammers) {
+        return fail("--programmers takes 1 to " + std::to_string(kMaxSimProgrammers));
+      }
+      o.programmers = *n;
+    } else if (name == "--keys") {
+      const auto text = takeValue();
+      if (text == "none") {
+        o.setup.keys = KeyState::None;
+      } else if (text == "target") {
+        o.setup.keys = KeyState::Target;
+      } else if (text == "temporary") {
+        o.setup.keys = KeyState::Temporary;
+      } else {
+        return fail("--keys takes none, target or temporary");
+      }
+    } else if (name == "--password") {
+      const auto text = takeValue();
+      const auto password = text ? PasswordOf(*text) : std::nullopt;
+      if (!password) {
+        return fail("--password takes none, admin:PASS or user:PASS (PASS: 1 to 20 "
+                    "characters of Windows-1250, Polish letters too)");
+      }
+      o.setup.password = *password;
+    } else if (name == "--card") {
+      const auto text = takeValue();
+      const auto card = text ? CardOf(*text) : std::nullopt;
+      if (!card) return fail("--card takes none, empty, foreign or programmed:DEP:IDX");
+      o.setup.card = *card;
+    } else if (name == "--transport") {
+      const auto text = takeValue();
+      if (text == "unix") {
+#if defined(_WIN32)
+        return fail("--transport unix is not available on Windows");
+#else
+        o.transport = SimTransport::Unix;
+#endif
+      } else if (text == "tcp") {
+        o.transport = SimTransport::Tcp;
+      } else {
+        return fail("--transport takes unix or tcp");
+      }
+    } else if (name == "--seed") {
+      const auto text = takeValue();
+      const auto seed = text ? Number<uint64_t>(*text) : std::nullopt;
+      if (!seed) return fail("--seed takes a non-negative number");
+      o.seed = *seed;
+    } else {
+      return fail("unknown option " + args[i]);
+    }
+  }
+  *options = std::move(o);
+  return true;
+}
+
+std::string SimHelpText() {
+  return std::string(R"(Usage: kpr50-sim [options]
+
+Virtual KP-R50 programmers for KpNOX Koder. Each programmer is a socket
+<GUID>.<pid>.<n>.sock in $XDG_RUNTIME_DIR/kpr50-sim (else /tmp/kpr50-sim-<uid>),
+or with --transport tcp a port on 127.0.0.1 announced by a file <GUID>.<pid>.<n>.port
+in $XDG_RUNTIME_DIR/kpr50-sim-tcp (else /tmp/kpr50-sim-tcp-<uid>; on Windows
+%LOCALAPPDATA%\kpr50-sim); the application lists them as plugged-in programmers.
+
+Options:
+  --headless             no window: commands on standard input, events on standard output
+  --programmers N        host N programmers, numbered 1..N (default 1, at most 8)
+  --unplugged            start them unplugged
+  --keys none|target|temporary          keys in the programmers (default target)
+  --password none|admin:PASS|user:PASS  the user password, set by the administrator
+                         (the user must change it) or by the user
+                         (default admin:)") + kDefaultPassword + R"()
+  --card none|empty|foreign|programmed:DEP:IDX
+                         the card in each field (default empty: a blank DESFire card)
+  --no-card              same as --card none
+  --seed N               fixed seed for card UIDs and challenges
+  --version              print "kpr50-sim" and the version
+  --transport unix|tcp   how the application reaches the programmers: AF_UNIX sockets
+                         (default on Linux) or TCP on 127.0.0.1 (default on Windows)
+  -h, --help             this text
+
+Headless commands, one per line; n is the programmer's number, 1 when left out:
+  plug [n]               plug the programmer in (create its socket)
+  unplug [n]             pull it out (drop the client, remove the socket)
+  card empty [n]         place a blank DESFire card (new random UID)
+  card programmed DEP IDX [n]   place a DESFire card holding department DEP, index IDX
+  card foreign [n]       place a card of another type
+  card none [n]          take the card away
+  keys none|target|temporary [n]
+  password none [n]
+  password admin PASS [n]        set by the administrator: the user must change it
+  password user PASS [n]         set by the user
+  login yes|no [n]       log the user in or out without a password
+  stall                  programmer 1 stops answering until resume
+  stall MS [n]           it stops answering for MS milliseconds (MS 0: until resume)
+  resume [n]             it answers again
+  delay MS [n]           every answer leaves MS milliseconds after its request (0: at once)
+  fault KIND COMMAND[:N] [n]     one failure at the N-th request of COMMAND from now (N 1
+                         when left out), once; a new fault replaces the one armed. KIND:
+                         drop-before  the link is lost, the command is not carried out
+                         drop-after   the command is carried out, the link is lost, no reply
+                         card-leave   the card leaves just before the command, which finds
+                                      no card; the card keeps what it held
+                         card-swap    the same, and a new blank card takes its place
+                         stall        no answer to the command nor to its resend; it is
+                                      not carried out
+  fault delay MS COMMAND[:N] [n] the command is carried out, its answer leaves MS late
+  fault clear [n]        disarm the fault (and end a stall it began)
+                         COMMAND: a name of the cmd lines (prepare-card ...), a short
+                         name (info, prepare, write, read, erase, change) or 0xHH
+  add                    add a programmer (defaults as at start-up) under the next free number
+  remove n               unplug and remove programmer n
+  state [n]              print the programmer's state lines and its fault line
+  quit                   unplug everything and end (so does the end of the input)
+Lines that are empty or start with # are ignored. PASS: 1 to 20 characters, no
+spaces, in UTF-8; Polish and the other letters of Windows-1250 are taken, and the key
+comes from the Windows-1250 bytes, as KpNOX Koder derives it.
+
+Events, one line each on standard output, flushed at once:
+  ready                          start-up done
+  added n | removed n
+  plugged n PATH | unplugged n
+  client n connected             a client (the application) holds programmer n
+  client n busy                  a second client was turned away
+  client n disconnected          the client closed its end
+  client n dropped REASON        the simulator let it go (unplugged, too-large, error)
+  client n refused REASON        (tcp) a connection closed before it became a client:
+                                 token (wrong or none), time-out, too-many
+  cmd n L NAME [DETAILS] -> REPLY
+      one request the client sent: L its command letter (- when the transfer is no
+      frame, ? when not printable), NAME status, key-signature, logout, challenge,
+      card-info, login, change-password, prepare-card, write-file, read-file,
+      erase-card, unknown 0xHH or garbage; DETAILS "card UID" and "dep D idx I";
+      REPLY ok, accepted, refused HH, no card, no reply, garbage, word 0xHHHH,
+      a key signature, challenge, "card UID desfire empty|prepared|programmed",
+      "card UID type T", "card UID dep D idx I" or "N bytes"
+      e.g. cmd 1 P write-file card 04A1B2C3D4E5F600 dep 12 idx 7 -> ok
+  keys n none|target|temporary
+  password n none | password n admin PASS | password n user [PASS]
+  login n yes|no
+  card n none | card n empty UID | card n prepared UID | card n foreign UID
+  card n programmed UID dep D idx I
+  stalled n [MS] | resumed n     answers stopped (for MS milliseconds), answers again
+  delay n MS                     answers now leave MS milliseconds late
+  fault n armed KIND [MS] COMMAND N   a fault waits for the N-th COMMAND
+  fault n fired KIND [MS] COMMAND N   it fired at that request (before its cmd line)
+  fault n cleared | fault n none      disarmed; none armed (state)
+  error TEXT                     a command or option that could not be done
+State lines come whenever the state changes, from a command or a client's request.
+)";
+}
+
+}  // namespace kp

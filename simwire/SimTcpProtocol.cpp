@@ -1,0 +1,197 @@
+#include "simwire/SimTcpProtocol.h"
+
+#include "platform/ByteOrder.h"
+#include "simwire/SimSocketProtocol.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace kp::simtcp {
+
+namespace {
+
+constexpr uint8_t kClientMagic[8] = {'K', 'P', 'R', '5', '0', 'C', 'L', 'I'};
+constexpr std::string_view kFirstLine = "kpr50-sim tcp 1";
+constexpr std::string_view kLoopback = "127.0.0.1";
+
+std::string Hex(const Token& token) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (uint8_t b : token) {
+    text.push_back(kDigits[b >> 4]);
+    text.push_back(kDigits[b & 15]);
+  }
+  return text;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool ParseHex(std::string_view text, Token* token) {
+  if (text.size() != 2 * kTokenSize) return false;
+  for (size_t i = 0; i < kTokenSize; ++i) {
+    const int high = HexDigit(text[2 * i]);
+    const int low = HexDigit(text[2 * i + 1]);
+    if (high < 0 || low < 0) return false;
+    (*token)[i] = static_cast<uint8_t>(high << 4 | low);
+  }
+  return true;
+}
+
+// Takes "<key> <value>\n" off the front of `text`; the value, or false.
+bool TakeLine(std::string_view* text, std::string_view key, std::string_view* value) {
+  const size_t end = text->find('\n');
+  if (end == std::string_view::npos) return false;
+  const std::string_view line = text->substr(0, end);
+  text->remove_prefix(end + 1);
+  if (line.size() <= key.size() || line.compare(0, key.size(), key) != 0 ||
+      line[key.size()] != ' ') {
+    return false;
+  }
+  *value = line.substr(key.size() + 1);
+  return true;
+}
+
+#if defined(_WIN32)
+std::string Utf8(const wchar_t* wide) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return {};
+  std::string text(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), size, nullptr, nullptr);
+  text.resize(static_cast<size_t>(size - 1));
+  return text;
+}
+#endif
+
+}  // namespace
+
+std::string EncodeAnnounce(const Announce& a) {
+  return std::string(kFirstLine) + "\naddress " + std::string(kLoopback) + "\nport " +
+         std::to_string(a.port) + "\nclient-token " + Hex(a.clientToken) + "\nserver-token " +
+         Hex(a.serverToken) + "\n";
+}
+
+bool DecodeAnnounce(std::string_view text, Announce* announce) {
+  if (text.size() > kMaxAnnounceSize) return false;
+  if (text.substr(0, kFirstLine.size() + 1) != std::string(kFirstLine) + "\n") return false;
+  text.remove_prefix(kFirstLine.size() + 1);
+  std::string_view address, port, client, server;
+  if (!TakeLine(&text, "address", &address) || !TakeLine(&text, "port", &port) ||
+      !TakeLine(&text, "client-token", &client) || !TakeLine(&text, "server-token", &server) ||
+      !text.empty()) {
+    return false;
+  }
+  // Only the loopback interface: the application never connects anywhere else.
+  if (address != kLoopback) return false;
+  unsigned value = 0;
+  const auto [at, error] = std::from_chars(port.data(), port.data() + port.size(), value);
+  if (error != std::errc() || at != port.data() + port.size() || port[0] == '0' ||
+      value == 0 || value > 65535) {
+    return false;
+  }
+  Announce a;
+  a.port = static_cast<uint16_t>(value);
+  if (!ParseHex(client, &a.clientToken) || !ParseHex(server, &a.serverToken)) return false;
+  *announce = a;
+  return true;
+}
+
+std::string AnnounceDirectory() {
+#if defined(_WIN32)
+  const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+  if (local != nullptr && local[0] != L'\0') return Utf8(local) + "\\kpr50-sim";
+  return {};  // no per-user folder: nothing is announced or listed
+#else
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && runtime[0] != '\0') return std::string(runtime) + "/kpr50-sim-tcp";
+  return "/tmp/kpr50-sim-tcp-" + std::to_string(static_cast<unsigned long>(getuid()));
+#endif
+}
+
+std::string AnnounceName(const Guid& interfaceClass, long serverPid, int index) {
+  return simsock::DeviceFileName(interfaceClass, serverPid, index, ".port");
+}
+
+bool AnnounceNameIsOfClass(const std::string& fileName, const Guid& interfaceClass) {
+  return simsock::DeviceFileIsOfClass(fileName, interfaceClass, ".port");
+}
+
+std::vector<uint8_t> Frame(std::span<const uint8_t> message) {
+  const size_t n = std::min(message.size(), simsock::kMaxMessage);
+  // Sized once: GCC 12 at -O3 misreads an insert after a two-byte start as out of bounds.
+  std::vector<uint8_t> frame(kFrameHeader + n);
+  PutLe16(frame.data(), static_cast<uint16_t>(n));
+  std::copy_n(message.begin(), n, frame.begin() + kFrameHeader);
+  return frame;
+}
+
+void FrameReader::Append(std::span<const uint8_t> bytes) {
+  // Taken messages are dropped from the front now and then, not on every take.
+  if (start_ > 0 && start_ >= bytes_.size() / 2) {
+    bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(start_));
+    start_ = 0;
+  }
+  bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+}
+
+size_t FrameReader::AnnouncedLength() const { return GetLe16(bytes_.data() + start_); }
+
+bool FrameReader::Ready() const {
+  if (Buffered() < kFrameHeader) return false;
+  const size_t length = AnnouncedLength();
+  return length > simsock::kMaxMessage || Buffered() >= kFrameHeader + length;
+}
+
+FrameReader::Next FrameReader::Take(std::vector<uint8_t>* message) {
+  if (!Ready()) return Next::None;
+  const size_t length = AnnouncedLength();
+  if (length > simsock::kMaxMessage) return Next::TooLarge;
+  const auto first = bytes_.begin() + static_cast<std::ptrdiff_t>(start_ + kFrameHeader);
+  message->assign(first, first + static_cast<std::ptrdiff_t>(length));
+  start_ += kFrameHeader + length;
+  return Next::Message;
+}
+
+std::vector<uint8_t> EncodeClientHello(const Token& clientToken) {
+  std::vector<uint8_t> m(kClientMagic, kClientMagic + sizeof kClientMagic);
+  m.push_back(simsock::kVersion);
+  m.insert(m.end(), clientToken.begin(), clientToken.end());
+  return m;
+}
+
+bool DecodeClientHello(std::span<const uint8_t> m, Token* clientToken) {
+  if (m.size() != sizeof kClientMagic + 1 + kTokenSize ||
+      std::memcmp(m.data(), kClientMagic, sizeof kClientMagic) != 0 ||
+      m[sizeof kClientMagic] != simsock::kVersion) {
+    return false;
+  }
+  std::memcpy(clientToken->data(), m.data() + sizeof kClientMagic + 1, kTokenSize);
+  return true;
+}
+
+bool SameToken(std::span<const uint8_t> a, const Token& b) {
+  if (a.size() != b.size()) return false;
+  uint8_t difference = 0;
+  for (size_t i = 0; i < b.size(); ++i) difference |= static_cast<uint8_t>(a[i] ^ b[i]);
+  return difference == 0;
+}
+
+}  // namespace kp::simtcp
