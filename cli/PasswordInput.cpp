@@ -6,7 +6,6 @@
 #include <cstdio>
 
 #ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
 #include <cerrno>

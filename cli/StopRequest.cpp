@@ -1,7 +1,6 @@
 #include "cli/StopRequest.h"
 
 #ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
 #include <csignal>

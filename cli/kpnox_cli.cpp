@@ -17,7 +17,6 @@
 #include <sstream>
 
 #ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>

@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
 #include <iconv.h>

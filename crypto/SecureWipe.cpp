@@ -1,7 +1,6 @@
 #include "crypto/SecureWipe.h"
 
 #if defined(_WIN32)
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
 #include <string.h>

@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 namespace kp {

@@ -11,7 +11,6 @@
 #include <string>
 #include <thread>
 
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 namespace kp {

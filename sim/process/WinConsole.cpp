@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <io.h>
 
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 namespace kp {

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #endif
 

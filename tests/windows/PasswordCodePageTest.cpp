@@ -10,7 +10,6 @@
 #include <string>
 #include <string_view>
 
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 namespace {
