@@ -7,25 +7,7 @@
 // (--transport=tcp, the default on Windows), and the files are removed on the way out (quit,
 // end of input, SIGINT, SIGTERM, SIGHUP).
 //
-// Headless event lines (one per event on standard output, flushed at once; --help has the
-// commands too):
-//   ready                              start-up done, the programmers are set up
-//   added n | removed n
-//   plugged n PATH | unplugged n
-//   client n connected | client n busy | client n disconnected | client n dropped REASON
-//   client n refused REASON            (tcp) a connection without the right token
-//   cmd n L NAME [DETAILS] -> REPLY    one request from the client, e.g.
-//       cmd 1 M status -> word 0x0807
-//       cmd 1 P write-file card 04A1B2C3D4E5F600 dep 12 idx 7 -> ok
-//       cmd 1 r read-file -> card 04A1B2C3D4E5F600 dep 12 idx 7
-//   keys n none|target|temporary
-//   password n none | password n admin PASS | password n user [PASS]
-//   login n yes|no
-//   card n none | card n empty UID | card n prepared UID | card n foreign UID
-//   card n programmed UID dep D idx I
-//   stalled n [MS] | resumed n | delay n MS
-//   fault n armed KIND [MS] COMMAND N | fault n fired ... | fault n cleared | fault n none
-//   error TEXT
+// The headless commands and the event lines are listed once, in the help text (--help).
 #include "cli/CommandLine.h"
 #include "cli/Display.h"
 #include "sim/window/ControlWindow.h"

@@ -72,7 +72,16 @@ ProgrammerPanel::ProgrammerPanel(SimRack& rack, int index, QWidget* parent)
                .arg(p != nullptr ? QString::fromStdU16String(p->server.Serial()) : QString()));
   setObjectName(QStringLiteral("ProgrammerPanel%1").arg(index));
   auto* grid = new QGridLayout(this);
+  AddStateRows(grid);
+  AddCardRows(grid);
+  AddAnswerRows(grid);
+  AddFaultRows(grid);
+  grid->setColumnStretch(2, 1);
+  Refresh();
+}
 
+// Rows 0-5: plugged in, the socket, keys, the user password and the login.
+void ProgrammerPanel::AddStateRows(QGridLayout* grid) {
   pluggedChkBx_ = new QCheckBox(QStringLiteral("Podłączony"));
   pluggedChkBx_->setObjectName("PluggedChkBx");
   clientLbl_ = new QLabel;
@@ -112,6 +121,27 @@ ProgrammerPanel::ProgrammerPanel(SimRack& rack, int index, QWidget* parent)
   grid->addWidget(Caption("Użytkownik:"), 5, 0);
   grid->addWidget(loggedInChkBx_, 5, 1, 1, 3);
 
+  connect(pluggedChkBx_, &QCheckBox::toggled, this, [this](bool on) {
+    if (on) {
+      rack_.Plug(index_);
+    } else {
+      rack_.Unplug(index_);
+    }
+    Refresh();
+  });
+  connect(keysCombo_, &QComboBox::activated, this, [this](int row) {
+    static constexpr KeyState kRows[] = {KeyState::None, KeyState::Target, KeyState::Temporary};
+    rack_.SetKeys(index_, kRows[row < 0 || row > 2 ? 0 : row]);
+  });
+  connect(passwordCombo_, &QComboBox::activated, this, [this] { ApplyPassword(); });
+  connect(setPasswordBtn, &QPushButton::clicked, this, [this] { ApplyPassword(); });
+  connect(passwordEdit_, &QLineEdit::returnPressed, this, [this] { ApplyPassword(); });
+  connect(loggedInChkBx_, &QCheckBox::toggled, this,
+          [this](bool on) { rack_.SetLoggedIn(index_, on); });
+}
+
+// Rows 6-8: the card in the field and the buttons that place one.
+void ProgrammerPanel::AddCardRows(QGridLayout* grid) {
   cardLbl_ = new QLabel;
   cardLbl_->setObjectName("CardLbl");
   QFont bold = cardLbl_->font();
@@ -151,6 +181,16 @@ ProgrammerPanel::ProgrammerPanel(SimRack& rack, int index, QWidget* parent)
   numbersRow->addWidget(programmedBtn);
   grid->addLayout(numbersRow, 8, 0, 1, 4);
 
+  connect(emptyBtn, &QPushButton::clicked, this, [this] { PlaceCard(CardSetupKind::Empty); });
+  connect(foreignBtn, &QPushButton::clicked, this,
+          [this] { PlaceCard(CardSetupKind::Foreign); });
+  connect(removeBtn, &QPushButton::clicked, this, [this] { PlaceCard(CardSetupKind::None); });
+  connect(programmedBtn, &QPushButton::clicked, this,
+          [this] { PlaceCard(CardSetupKind::Programmed); });
+}
+
+// Rows 9-12: the last request, the status polls, and a hung or slow programmer.
+void ProgrammerPanel::AddAnswerRows(QGridLayout* grid) {
   lastLbl_ = new QLabel(QStringLiteral("—"));
   lastLbl_->setObjectName("LastRequestLbl");
   lastLbl_->setWordWrap(true);
@@ -186,8 +226,22 @@ ProgrammerPanel::ProgrammerPanel(SimRack& rack, int index, QWidget* parent)
   grid->addWidget(Caption("Opóźnienie odpowiedzi:"), 12, 0);
   grid->addWidget(delaySpin_, 12, 1, 1, 3);
 
-  // One failure at a chosen request: the kind, the command, which of its requests, and for
-  // a delay how late.
+  connect(stalledChkBx_, &QCheckBox::toggled, this, [this](bool on) {
+    if (on) {
+      rack_.Stall(index_, 0);
+    } else {
+      rack_.Resume(index_);
+    }
+  });
+  connect(stallForBtn, &QPushButton::clicked, this,
+          [this] { rack_.Stall(index_, stallSpin_->value()); });
+  connect(delaySpin_, &QSpinBox::valueChanged, this,
+          [this](int ms) { rack_.SetDelay(index_, ms); });
+}
+
+// Rows 13-14: one failure at a chosen request: the kind, the command, which of its
+// requests, and for a delay how late.
+void ProgrammerPanel::AddFaultRows(QGridLayout* grid) {
   faultKindCombo_ = new QComboBox;
   faultKindCombo_->setObjectName("FaultKindCombo");
   for (const char* text : {"zerwanie przed rozkazem", "zerwanie po rozkazie", "karta odchodzi",
@@ -224,47 +278,11 @@ ProgrammerPanel::ProgrammerPanel(SimRack& rack, int index, QWidget* parent)
   faultLbl_ = new QLabel;
   faultLbl_->setObjectName("FaultLbl");
   grid->addWidget(faultLbl_, 14, 1, 1, 3);
-  grid->setColumnStretch(2, 1);
   connect(armBtn, &QPushButton::clicked, this, [this] { ArmFault(); });
   connect(faultKindCombo_, &QComboBox::currentIndexChanged, this,
           [this](int row) { faultMsSpin_->setEnabled(row == 5); });
   faultMsSpin_->setEnabled(false);
 
-  connect(pluggedChkBx_, &QCheckBox::toggled, this, [this](bool on) {
-    if (on) {
-      rack_.Plug(index_);
-    } else {
-      rack_.Unplug(index_);
-    }
-    Refresh();
-  });
-  connect(keysCombo_, &QComboBox::activated, this, [this](int row) {
-    static constexpr KeyState kRows[] = {KeyState::None, KeyState::Target, KeyState::Temporary};
-    rack_.SetKeys(index_, kRows[row < 0 || row > 2 ? 0 : row]);
-  });
-  connect(passwordCombo_, &QComboBox::activated, this, [this] { ApplyPassword(); });
-  connect(setPasswordBtn, &QPushButton::clicked, this, [this] { ApplyPassword(); });
-  connect(passwordEdit_, &QLineEdit::returnPressed, this, [this] { ApplyPassword(); });
-  connect(loggedInChkBx_, &QCheckBox::toggled, this,
-          [this](bool on) { rack_.SetLoggedIn(index_, on); });
-  connect(emptyBtn, &QPushButton::clicked, this, [this] { PlaceCard(CardSetupKind::Empty); });
-  connect(foreignBtn, &QPushButton::clicked, this,
-          [this] { PlaceCard(CardSetupKind::Foreign); });
-  connect(removeBtn, &QPushButton::clicked, this, [this] { PlaceCard(CardSetupKind::None); });
-  connect(programmedBtn, &QPushButton::clicked, this,
-          [this] { PlaceCard(CardSetupKind::Programmed); });
-  connect(stalledChkBx_, &QCheckBox::toggled, this, [this](bool on) {
-    if (on) {
-      rack_.Stall(index_, 0);
-    } else {
-      rack_.Resume(index_);
-    }
-  });
-  connect(stallForBtn, &QPushButton::clicked, this,
-          [this] { rack_.Stall(index_, stallSpin_->value()); });
-  connect(delaySpin_, &QSpinBox::valueChanged, this,
-          [this](int ms) { rack_.SetDelay(index_, ms); });
-  Refresh();
 }
 
 void ProgrammerPanel::ApplyPassword() {

@@ -10,6 +10,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -26,6 +27,10 @@ class ProgrammerPanel : public QGroupBox {
   void Refresh();
 
  private:
+  void AddStateRows(QGridLayout* grid);
+  void AddCardRows(QGridLayout* grid);
+  void AddAnswerRows(QGridLayout* grid);
+  void AddFaultRows(QGridLayout* grid);
   void ApplyPassword();
   void PlaceCard(CardSetupKind kind);
   void ArmFault();
