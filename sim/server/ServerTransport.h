@@ -6,6 +6,8 @@
 //   tcp:  a port on 127.0.0.1 and an announce file per programmer (platform/SimTcpProtocol.h)
 #pragma once
 
+#include "simwire/LoopbackSocket.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,6 +16,7 @@
 #include <vector>
 
 class QObject;
+class QSocketNotifier;
 
 namespace kp {
 
@@ -84,5 +87,19 @@ std::unique_ptr<ServerListener> MakeTcpListener(int index, QObject* context,
                                                 ServerListener::ClientSink onClient,
                                                 ServerListener::RefusalSink onRefused);
 std::string TcpListenerPath(int index);
+
+// What both listeners do on the event loop.
+//
+// A notifier, parented to `context`, that calls `onReadable` whenever `socket` can be read.
+QSocketNotifier* WatchReadable(intptr_t socket, QObject* context, std::function<void()> onReadable);
+// Lets a notifier or timer go after the event that may be running on it; it wakes nobody
+// meanwhile.
+void Retire(QObject* object);
+// One waiting connection of `listener`, taken with `take` (loopback::Accept or
+// loopback::AcceptConnection); kNoSocket when there is none. When one waits that cannot be
+// taken now, the listener's notifier would fire again at once: it rests a while instead.
+loopback::SocketHandle TakeConnection(loopback::SocketHandle listener, QSocketNotifier* notifier,
+                                      loopback::SocketHandle (*take)(loopback::SocketHandle,
+                                                                     bool*));
 
 }  // namespace kp

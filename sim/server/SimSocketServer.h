@@ -109,13 +109,6 @@ class SimSocketServer {
   RequestObserver onRequest_;
 };
 
-#if !defined(_WIN32)
-// Makes `path` a folder only we can use: created 0700 when missing; an existing one must be
-// a real folder (not a link) that we own, and is narrowed to 0700. False, with the reason in
-// *error, otherwise.
-bool EnsurePrivateFolder(const std::string& path, std::string* error);
-#endif
-
 // "0012AB01": eight upper-case hexadecimal digits from the process id and the index, so that
 // programmers of simulators side by side tell apart by their serial numbers too.
 std::u16string SimSerialNumber(long pid, int index);
