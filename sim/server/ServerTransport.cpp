@@ -56,8 +56,7 @@ void Retire(QObject* object) {
 }
 
 loopback::SocketHandle TakeConnection(loopback::SocketHandle listener, QSocketNotifier* notifier,
-                                      loopback::SocketHandle (*take)(loopback::SocketHandle,
-                                                                     bool*)) {
+                                      AcceptCall take) {
   bool retryLater = false;
   const loopback::SocketHandle socket = take(listener, &retryLater);
   if (socket == loopback::kNoSocket && retryLater) {

@@ -95,11 +95,12 @@ QSocketNotifier* WatchReadable(intptr_t socket, QObject* context, std::function<
 // Lets a notifier or timer go after the event that may be running on it; it wakes nobody
 // meanwhile.
 void Retire(QObject* object);
-// One waiting connection of `listener`, taken with `take` (loopback::Accept or
-// loopback::AcceptConnection); kNoSocket when there is none. When one waits that cannot be
-// taken now, the listener's notifier would fire again at once: it rests a while instead.
+// loopback::Accept or loopback::AcceptConnection.
+using AcceptCall = loopback::SocketHandle (*)(loopback::SocketHandle listener, bool* retryLater);
+// One waiting connection of `listener`, taken with `take`; kNoSocket when there is none. When
+// one waits that cannot be taken now, the listener's notifier would fire again at once: it
+// rests a while instead.
 loopback::SocketHandle TakeConnection(loopback::SocketHandle listener, QSocketNotifier* notifier,
-                                      loopback::SocketHandle (*take)(loopback::SocketHandle,
-                                                                     bool*));
+                                      AcceptCall take);
 
 }  // namespace kp
