@@ -1,5 +1,9 @@
 #include "simwire/AnnounceFile.h"
 
+#include "simwire/ErrorText.h"
+#include "simwire/RuntimeFolder.h"
+
+#include <cstdio>
 #include <string_view>
 
 #if defined(_WIN32)
@@ -33,11 +37,8 @@ bool ReadAnnounceFile(const std::string& path, simtcp::Announce* announce) {
   char text[simtcp::kMaxAnnounceSize + 1];
   size_t size = 0;
 #if defined(_WIN32)
-  const int wideSize = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1,
-                                           nullptr, 0);
-  if (wideSize <= 1) return false;
-  std::wstring wide(static_cast<size_t>(wideSize), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, wide.data(), wideSize);
+  const std::wstring wide = WideText(path);
+  if (wide.empty()) return false;
   // The link itself, not what it points at; and only a file on disk (no pipe, no device).
   const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -71,6 +72,70 @@ bool ReadAnnounceFile(const std::string& path, simtcp::Announce* announce) {
 #endif
   return size <= simtcp::kMaxAnnounceSize &&
          simtcp::DecodeAnnounce(std::string_view(text, size), announce);
+}
+
+bool EnsureAnnounceFolder(const std::string& folder, std::string* error) {
+  if (folder.empty()) {
+    SetError(error, "no folder for announce files (LOCALAPPDATA is not set)");
+    return false;
+  }
+  return EnsurePrivateFolder(folder, error);
+}
+
+bool WriteAnnounceFile(const std::string& path, const simtcp::Announce& announce,
+                       std::string* error) {
+  const std::string text = simtcp::EncodeAnnounce(announce);
+  const std::string temporary = path + ".new";
+#if defined(_WIN32)
+  // The folder is the user's own LocalAppData: other users cannot read it.
+  const std::wstring wide = WideText(path);
+  const std::wstring wideTemporary = WideText(temporary);
+  const HANDLE file = wide.empty() ? INVALID_HANDLE_VALUE
+                                   : CreateFileW(wideTemporary.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  bool ok = file != INVALID_HANDLE_VALUE;
+  DWORD written = 0;
+  ok = ok && WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+       written == text.size();
+  if (file != INVALID_HANDLE_VALUE && !::CloseHandle(file)) ok = false;
+  ok = ok && MoveFileExW(wideTemporary.c_str(), wide.c_str(), MOVEFILE_REPLACE_EXISTING);
+  if (!ok) {
+    SetError(error, path + ": Windows error " + std::to_string(GetLastError()));
+    if (!wideTemporary.empty()) (void)DeleteFileW(wideTemporary.c_str());
+  }
+  return ok;
+#else
+  (void)unlink(temporary.c_str());
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      0600);
+  bool ok = fd >= 0;
+  for (size_t done = 0; ok && done < text.size();) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<size_t>(n);
+  }
+  if (fd >= 0 && close(fd) != 0) ok = false;
+  ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    SetError(error, ErrnoText(path));
+    (void)unlink(temporary.c_str());
+  }
+  return ok;
+#endif
+}
+
+void RemoveAnnounceFile(const std::string& path, const simtcp::Announce& announce) {
+  simtcp::Announce there;
+  if (!ReadAnnounceFile(path, &there) || there.port != announce.port ||
+      there.clientToken != announce.clientToken) {
+    return;
+  }
+#if defined(_WIN32)
+  (void)DeleteFileW(WideText(path).c_str());
+#else
+  (void)unlink(path.c_str());
+#endif
 }
 
 }  // namespace kp

@@ -170,9 +170,12 @@ SocketHandle Listen(uint16_t* port, std::string* error) {
   return FromNative(s);
 }
 
-SocketHandle Accept(SocketHandle listener, bool* retryLater) {
+SocketHandle AcceptConnection(SocketHandle listener, bool* retryLater) {
   *retryLater = false;
   for (;;) {
+#if defined(__linux__)
+    const Native s = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+#else
     const Native s = ::accept(ToNative(listener), nullptr, nullptr);
     if (FromNative(s) != kNoSocket) {
 #if !defined(_WIN32)
@@ -182,9 +185,9 @@ SocketHandle Accept(SocketHandle listener, bool* retryLater) {
         Close(FromNative(s));
         return kNoSocket;
       }
-      NoDelay(s);
-      return FromNative(s);
     }
+#endif
+    if (FromNative(s) != kNoSocket) return FromNative(s);
     const int e = LastError();
     if (Interrupted(e)) continue;
 #if defined(_WIN32)
@@ -196,6 +199,12 @@ SocketHandle Accept(SocketHandle listener, bool* retryLater) {
     if (!WouldBlock(e) && !gaveUp) *retryLater = true;
     return kNoSocket;
   }
+}
+
+SocketHandle Accept(SocketHandle listener, bool* retryLater) {
+  const SocketHandle s = AcceptConnection(listener, retryLater);
+  if (s != kNoSocket) NoDelay(ToNative(s));
+  return s;
 }
 
 void Close(SocketHandle socket) {
@@ -216,10 +225,8 @@ Io SendSome(SocketHandle socket, const uint8_t* bytes, size_t length, size_t* se
       *sent = static_cast<size_t>(n);
       return Io::Done;
     }
-    const int e = LastError();
-    if (Interrupted(e)) continue;
-    if (WouldBlock(e)) return Io::WouldBlock;
-    return PeerLeft(e) ? Io::Closed : Io::Failed;
+    if (Interrupted(LastError())) continue;
+    return LastFailure();
   }
 }
 
@@ -233,22 +240,41 @@ Io ReceiveSome(SocketHandle socket, uint8_t* buffer, size_t capacity, size_t* re
       return Io::Done;
     }
     if (n == 0) return Io::Closed;
-    const int e = LastError();
-    if (Interrupted(e)) continue;
-    if (WouldBlock(e)) return Io::WouldBlock;
-    return PeerLeft(e) ? Io::Closed : Io::Failed;
+    if (Interrupted(LastError())) continue;
+    return LastFailure();
   }
 }
 
+Io SendWhatFits(SocketHandle socket, std::span<const uint8_t> bytes, size_t* done) {
+  while (*done < bytes.size()) {
+    size_t sent = 0;
+    const Io r = SendSome(socket, bytes.data() + *done, bytes.size() - *done, &sent);
+    if (r != Io::Done) return r;
+    *done += sent;
+  }
+  return Io::Done;
+}
+
+Io LastFailure() {
+  const int e = LastError();
+  if (WouldBlock(e)) return Io::WouldBlock;
+  return PeerLeft(e) ? Io::Closed : Io::Failed;
+}
+
+Deadline DeadlineIn(int timeoutMs) {
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+}
+
+int MillisecondsLeft(Deadline deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return static_cast<int>(std::max<int64_t>(0, left.count()));
+}
+
 Wait WaitFor(SocketHandle socket, bool forWriting, int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  const Deadline deadline = DeadlineIn(timeoutMs);
   for (;;) {
-    int wait = timeoutMs;
-    if (timeoutMs >= 0) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      wait = static_cast<int>(std::max<int64_t>(0, left.count()));
-    }
+    const int wait = timeoutMs < 0 ? -1 : MillisecondsLeft(deadline);
     pollfd p{};
     p.fd = ToNative(socket);
     p.events = forWriting ? POLLOUT : POLLIN;

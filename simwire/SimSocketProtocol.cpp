@@ -1,13 +1,10 @@
 #include "simwire/SimSocketProtocol.h"
 
 #include "platform/ByteOrder.h"
+#include "simwire/RuntimeFolder.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#if !defined(_WIN32)
-#include <unistd.h>
-#endif
 
 namespace kp::simsock {
 
@@ -73,11 +70,7 @@ bool DecodeHello(std::span<const uint8_t> m, Hello* hello) {
 }
 
 #if !defined(_WIN32)
-std::string SocketDirectory() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && runtime[0] != '\0') return std::string(runtime) + "/kpr50-sim";
-  return "/tmp/kpr50-sim-" + std::to_string(static_cast<unsigned long>(getuid()));
-}
+std::string SocketDirectory() { return UserRuntimeFolder("kpr50-sim"); }
 #endif
 
 std::string GuidText(const Guid& g) {

@@ -1,18 +1,12 @@
 #include "simwire/SimTcpProtocol.h"
 
 #include "platform/ByteOrder.h"
+#include "simwire/RuntimeFolder.h"
 #include "simwire/SimSocketProtocol.h"
 
 #include <algorithm>
 #include <charconv>
-#include <cstdlib>
 #include <cstring>
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace kp::simtcp {
 
@@ -64,17 +58,6 @@ bool TakeLine(std::string_view* text, std::string_view key, std::string_view* va
   return true;
 }
 
-#if defined(_WIN32)
-std::string Utf8(const wchar_t* wide) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return {};
-  std::string text(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), size, nullptr, nullptr);
-  text.resize(static_cast<size_t>(size - 1));
-  return text;
-}
-#endif
-
 }  // namespace
 
 std::string EncodeAnnounce(const Announce& a) {
@@ -110,13 +93,9 @@ bool DecodeAnnounce(std::string_view text, Announce* announce) {
 
 std::string AnnounceDirectory() {
 #if defined(_WIN32)
-  const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
-  if (local != nullptr && local[0] != L'\0') return Utf8(local) + "\\kpr50-sim";
-  return {};  // no per-user folder: nothing is announced or listed
+  return UserRuntimeFolder("kpr50-sim");
 #else
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && runtime[0] != '\0') return std::string(runtime) + "/kpr50-sim-tcp";
-  return "/tmp/kpr50-sim-tcp-" + std::to_string(static_cast<unsigned long>(getuid()));
+  return UserRuntimeFolder("kpr50-sim-tcp");  // beside the Unix sockets' folder, not in it
 #endif
 }
 

@@ -2,9 +2,11 @@
 // announces the device and hands over each client that may talk to it, and that client's
 // link, which carries whole messages. Both run on the Qt event loop of the calling thread.
 //
-//   unix: an AF_UNIX SOCK_SEQPACKET socket per programmer (platform/SimSocketProtocol.h)
-//   tcp:  a port on 127.0.0.1 and an announce file per programmer (platform/SimTcpProtocol.h)
+//   unix: an AF_UNIX SOCK_SEQPACKET socket per programmer (simwire/SimSocketProtocol.h)
+//   tcp:  a port on 127.0.0.1 and an announce file per programmer (simwire/SimTcpProtocol.h)
 #pragma once
+
+#include "simwire/LoopbackSocket.h"
 
 #include <cstdint>
 #include <functional>
@@ -14,6 +16,7 @@
 #include <vector>
 
 class QObject;
+class QSocketNotifier;
 
 namespace kp {
 
@@ -84,5 +87,20 @@ std::unique_ptr<ServerListener> MakeTcpListener(int index, QObject* context,
                                                 ServerListener::ClientSink onClient,
                                                 ServerListener::RefusalSink onRefused);
 std::string TcpListenerPath(int index);
+
+// What both listeners do on the event loop.
+//
+// A notifier, parented to `context`, that calls `onReadable` whenever `socket` can be read.
+QSocketNotifier* WatchReadable(intptr_t socket, QObject* context, std::function<void()> onReadable);
+// Lets a notifier or timer go after the event that may be running on it; it wakes nobody
+// meanwhile.
+void Retire(QObject* object);
+// loopback::Accept or loopback::AcceptConnection.
+using AcceptCall = loopback::SocketHandle (*)(loopback::SocketHandle listener, bool* retryLater);
+// One waiting connection of `listener`, taken with `take`; kNoSocket when there is none. When
+// one waits that cannot be taken now, the listener's notifier would fire again at once: it
+// rests a while instead.
+loopback::SocketHandle TakeConnection(loopback::SocketHandle listener, QSocketNotifier* notifier,
+                                      AcceptCall take);
 
 }  // namespace kp

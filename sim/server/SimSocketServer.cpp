@@ -1,6 +1,7 @@
 #include "sim/server/SimSocketServer.h"
 
 #include "link/WUsbBulkD.h"
+#include "simwire/ErrorText.h"
 #include "simwire/SimSocketProtocol.h"
 #include "sim/firmware/VirtualKpR50.h"
 
@@ -18,10 +19,6 @@ namespace {
 
 // At most this many messages of the held client are taken before a new connection is answered.
 constexpr int kMaxPendingBeforeAccept = 64;
-
-void SetError(std::string* error, std::string text) {
-  if (error != nullptr) *error = std::move(text);
-}
 
 }  // namespace
 
@@ -95,10 +92,7 @@ void SimSocketServer::AcceptClient(std::unique_ptr<ClientLink> link) {
   if (!link->SendHello(ReadyHello())) return;
   client_ = std::move(link);
   ++clientGeneration_;
-  clientNotifier_ = new QSocketNotifier(static_cast<qintptr>(client_->Handle()),
-                                        QSocketNotifier::Read, context_.get());
-  QObject::connect(clientNotifier_, &QSocketNotifier::activated, context_.get(),
-                   [this] { ReadClient(); });
+  clientNotifier_ = WatchReadable(client_->Handle(), context_.get(), [this] { ReadClient(); });
   Report(ServerEvent::ClientConnected);
   if (client_->Buffered()) {
     const uint64_t generation = clientGeneration_;

@@ -1,6 +1,6 @@
 // SimSocketServer: one virtual programmer on one listening socket, the way kpr50-sim serves
-// it to SimSocketPlatform (transport unix, see platform/SimSocketProtocol.h) or to
-// SimTcpPlatform (transport tcp, see platform/SimTcpProtocol.h and sim/ServerTransport.h).
+// it to SimSocketPlatform (transport unix, see simwire/SimSocketProtocol.h) or to
+// SimTcpPlatform (transport tcp, see simwire/SimTcpProtocol.h and sim/server/ServerTransport.h).
 //
 // - Plug listens and makes the device's file in its folder: the socket
 //   "<GUID>.<our pid>.<index>.sock" in simsock::SocketDirectory(), or the announce file
@@ -108,13 +108,6 @@ class SimSocketServer {
   StateObserver onState_;
   RequestObserver onRequest_;
 };
-
-#if !defined(_WIN32)
-// Makes `path` a folder only we can use: created 0700 when missing; an existing one must be
-// a real folder (not a link) that we own, and is narrowed to 0700. False, with the reason in
-// *error, otherwise.
-bool EnsurePrivateFolder(const std::string& path, std::string* error);
-#endif
 
 // "0012AB01": eight upper-case hexadecimal digits from the process id and the index, so that
 // programmers of simulators side by side tell apart by their serial numbers too.

@@ -333,6 +333,38 @@ TEST_F(SimTcpPlatformTest, StaleMalformedAndForeignAnnounceFilesAreRefused) {
   for (int n : {3, 5}) EXPECT_EQ(p.CreateFileA(AnnouncePath(n).c_str()), kInvalidHandle) << n;
 }
 
+TEST_F(SimTcpPlatformTest, AnnounceFilesAreReplacedWholeAndRemovedOnlyWhileOurs) {
+  std::string error;
+  EXPECT_FALSE(EnsureAnnounceFolder("", &error));
+  EXPECT_NE(error.find("LOCALAPPDATA"), std::string::npos) << error;
+  const std::string folder = Path("announce");
+  ASSERT_TRUE(EnsureAnnounceFolder(folder, &error)) << error;
+  ASSERT_TRUE(EnsureAnnounceFolder(folder, &error)) << error;  // already there
+  ASSERT_TRUE(std::filesystem::is_directory(folder));
+
+  simtcp::Announce first{40123, TokenOf(1), TokenOf(2)};
+  simtcp::Announce second{40124, TokenOf(3), TokenOf(4)};
+  const std::string path = (std::filesystem::path(folder) / "device.port").string();
+  ASSERT_TRUE(WriteAnnounceFile(path, first, &error)) << error;
+  ASSERT_TRUE(WriteAnnounceFile(path, second, &error)) << error;  // over the old one
+  simtcp::Announce read;
+  ASSERT_TRUE(ReadAnnounceFile(path, &read));  // on Unix this also says: ours and hidden
+  EXPECT_EQ(read.port, second.port);
+  EXPECT_EQ(read.serverToken, second.serverToken);
+  size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++files;
+  EXPECT_EQ(files, 1u);  // no temporary file left beside it
+
+  RemoveAnnounceFile(path, first);  // a successor's file stays
+  EXPECT_TRUE(std::filesystem::exists(path));
+  RemoveAnnounceFile(path, second);
+  EXPECT_FALSE(std::filesystem::exists(path));
+
+  error.clear();
+  EXPECT_FALSE(WriteAnnounceFile(Path("missing/device.port"), first, &error));
+  EXPECT_NE(error.find("device.port"), std::string::npos) << error;
+}
+
 #if !defined(_WIN32)
 TEST_F(SimTcpPlatformTest, PipesAndLinksNamedLikeAnnounceFilesAreNeverFollowed) {
   SimTcpPlatform p(dir);

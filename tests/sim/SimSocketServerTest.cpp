@@ -5,6 +5,7 @@
 
 #include "link/WUsbBulkD.h"
 #include "sim/server/SimSocketServer.h"
+#include "simwire/RuntimeFolder.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -10,6 +10,7 @@
 #include "simwire/AnnounceFile.h"
 #include "simwire/SimTcpProtocol.h"
 #include "sim/server/SimSocketServer.h"
+#include "simwire/RuntimeFolder.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
