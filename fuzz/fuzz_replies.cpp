@@ -21,6 +21,7 @@
 #include "platform/virtual/VirtualBus.h"
 #include "programmer/KpR50.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -40,11 +41,27 @@ class Input {
   Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
   bool Empty() const { return pos_ >= size_; }
   uint8_t Byte() { return Empty() ? 0 : data_[pos_++]; }
+  // The next n bytes (fewer where the input ends) as a vector of exactly their size.
   std::vector<uint8_t> Bytes(size_t n) {
-    if (n > size_ - pos_) n = size_ - pos_;
+    n = std::min(n, size_ - pos_);
     std::vector<uint8_t> out(data_ + pos_, data_ + pos_ + n);
     pos_ += n;
     return out;
+  }
+  // The next n bytes (fewer where the input ends) as the command and payload of a frame,
+  // with the length in front and the CRC behind: one allocation of exactly the frame's size.
+  std::vector<uint8_t> Framed(size_t n) {
+    n = std::min(n, size_ - pos_);
+    const size_t length = n + 4;
+    std::vector<uint8_t> frame(length);
+    frame[0] = static_cast<uint8_t>(length);
+    frame[1] = static_cast<uint8_t>(length >> 8);
+    std::copy(data_ + pos_, data_ + pos_ + n, frame.begin() + 2);
+    pos_ += n;
+    const uint16_t crc = kp::Crc16(frame.data(), static_cast<int32_t>(n + 2), kp::kCrc16Initial);
+    frame[n + 2] = static_cast<uint8_t>(crc);
+    frame[n + 3] = static_cast<uint8_t>(crc >> 8);
+    return frame;
   }
 
  private:
@@ -55,29 +72,23 @@ class Input {
 
 [[noreturn]] void Broken() { std::abort(); }
 
-std::vector<uint8_t> Framed(const std::vector<uint8_t>& body) {
-  // body = command byte, payload; the frame gets the length in front and the CRC behind.
-  const size_t length = body.size() + 4;
-  std::vector<uint8_t> frame;
-  frame.reserve(length);  // one allocation: this runs for most transfers of every input
-  frame.push_back(static_cast<uint8_t>(length));
-  frame.push_back(static_cast<uint8_t>(length >> 8));
-  frame.insert(frame.end(), body.begin(), body.end());
-  const uint16_t crc =
-      kp::Crc16(frame.data(), static_cast<int32_t>(frame.size()), kp::kCrc16Initial);
-  frame.push_back(static_cast<uint8_t>(crc));
-  frame.push_back(static_cast<uint8_t>(crc >> 8));
-  return frame;
-}
+// The device end of the bus: answers each request with the next group of records.
+struct Device {
+  Input& in;
+  kp::VirtualBus& bus;
+  kp::VirtualBus::DeviceId id = 0;
+};
 
-std::vector<kp::InTransfer> Answer(Input& in, std::span<const uint8_t> request) {
+void Answer(Device& device, std::span<const uint8_t> request) {
   // The host must only ever write whole, good frames.
   if (request.size() < kp::kFrameOverhead || request.size() > kp::kFrameCapacity ||
       request[0] + request[1] * 256u != request.size() ||
       kp::Crc16(request.data(), static_cast<int32_t>(request.size()), kp::kCrc16Initial) != 0) {
     Broken();
   }
-  std::vector<kp::InTransfer> group;
+  // Queued from here rather than handed back in a vector, which the bus would queue the same
+  // way at the same virtual moment: this spares an allocation per request.
+  Input& in = device.in;
   bool more = true;
   while (more && !in.Empty()) {
     const uint8_t header = in.Byte();
@@ -87,11 +98,9 @@ std::vector<kp::InTransfer> Answer(Input& in, std::span<const uint8_t> request) 
       length = in.Byte();
       length |= static_cast<size_t>(in.Byte()) << 8;
     }
-    std::vector<uint8_t> body = in.Bytes(length);
-    if ((header & 0x40) != 0) body = Framed(body);
-    group.push_back({std::move(body), (header & 0x20) != 0 ? kLateMs : 0});
+    device.bus.QueueIn(device.id, (header & 0x40) != 0 ? in.Framed(length) : in.Bytes(length),
+                       (header & 0x20) != 0 ? kLateMs : 0);
   }
-  return group;
 }
 
 bool Within(int32_t value, std::initializer_list<int32_t> allowed) {
@@ -155,8 +164,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kp::VirtualBus bus;
   bus.KeepTransfers(false);
   KpR50 programmer(bus, &kp::kKpR50InterfaceGuid, kp::traceSink);
-  bus.Plug(kp::VirtualDeviceConfig{.interfaceClass = kp::kKpR50InterfaceGuid},
-           [&in](std::span<const uint8_t> out) { return Answer(in, out); });
+  // The firmware holds one pointer, so std::function keeps it without an allocation, also in
+  // the copy the bus makes for every request.
+  Device device{in, bus};
+  device.id = bus.Plug(kp::VirtualDeviceConfig{.interfaceClass = kp::kKpR50InterfaceGuid},
+                       [&device](std::span<const uint8_t> out) {
+                         Answer(device, out);
+                         return std::vector<kp::InTransfer>{};
+                       });
   if (!programmer.Link()) Broken();
 
   for (int step = 0; step < kOperations; ++step) {
