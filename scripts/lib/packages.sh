@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts: kp_install_packages PACKAGE... installs those of the Debian packages
 # that are missing (apt-get update first), as root or through sudo; nothing when all are there.
 # Its messages go to standard error, so that a script's standard output stays its own.
