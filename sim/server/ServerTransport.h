@@ -2,8 +2,8 @@
 // announces the device and hands over each client that may talk to it, and that client's
 // link, which carries whole messages. Both run on the Qt event loop of the calling thread.
 //
-//   unix: an AF_UNIX SOCK_SEQPACKET socket per programmer (platform/SimSocketProtocol.h)
-//   tcp:  a port on 127.0.0.1 and an announce file per programmer (platform/SimTcpProtocol.h)
+//   unix: an AF_UNIX SOCK_SEQPACKET socket per programmer (simwire/SimSocketProtocol.h)
+//   tcp:  a port on 127.0.0.1 and an announce file per programmer (simwire/SimTcpProtocol.h)
 #pragma once
 
 #include <cstdint>

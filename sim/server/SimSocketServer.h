@@ -1,6 +1,6 @@
 // SimSocketServer: one virtual programmer on one listening socket, the way kpr50-sim serves
-// it to SimSocketPlatform (transport unix, see platform/SimSocketProtocol.h) or to
-// SimTcpPlatform (transport tcp, see platform/SimTcpProtocol.h and sim/ServerTransport.h).
+// it to SimSocketPlatform (transport unix, see simwire/SimSocketProtocol.h) or to
+// SimTcpPlatform (transport tcp, see simwire/SimTcpProtocol.h and sim/server/ServerTransport.h).
 //
 // - Plug listens and makes the device's file in its folder: the socket
 //   "<GUID>.<our pid>.<index>.sock" in simsock::SocketDirectory(), or the announce file
