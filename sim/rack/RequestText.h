@@ -38,7 +38,7 @@ struct RequestSummary {
 RequestSummary Summarise(std::span<const uint8_t> request, const std::vector<InTransfer>& replies);
 
 // The event line's part after "cmd <n> ": "<letter> <name>[ <details>] -> <reply>", e.g.
-// "P write-file card 04A1B2C3D4E5F600 dep 12 idx 7 -> ok". See sim/main.cpp for the list.
+// "P write-file card 04A1B2C3D4E5F600 dep 12 idx 7 -> ok". See sim/process/main.cpp for the list.
 std::string RequestLine(const RequestSummary& summary);
 
 // The same for the operator, in Polish (UTF-8): "Programowanie karty 04A1… wydział 12,

@@ -1,6 +1,6 @@
 // SimRack: the virtual programmers one kpr50-sim process hosts, each a firmware model on its
 // own socket, numbered from 1. Every change, whether the control window, a script line or a
-// client's request made it, comes out as one event line (the format is in sim/main.cpp) and
+// client's request made it, comes out as one event line (the format is in sim/process/main.cpp) and
 // as a change notice for the window.
 #pragma once
 

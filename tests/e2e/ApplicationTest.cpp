@@ -13,9 +13,9 @@
 
 #include <csignal>
 
-using kpe2e::ChildProcess;
-using kpe2e::RuntimeFolder;
-using kpe2e::SimProcess;
+using kptest::ChildProcess;
+using kptest::RuntimeFolder;
+using kptest::SimProcess;
 
 class ApplicationTest : public QObject {
   Q_OBJECT
@@ -75,7 +75,7 @@ class ApplicationTest : public QObject {
                         QMessageBox::Ok, &window);
         if (boxesClosed == 0) QTimer::singleShot(0, &box, [] { raise(SIGTERM); });
         // Bounds a failing test only: a box still up this late is closed here instead.
-        QTimer::singleShot(kpe2e::kLineLimitMs, &box, [&box, &rescued] {
+        QTimer::singleShot(kptest::kWaitLimitMs, &box, [&box, &rescued] {
           rescued = true;
           box.close();
         });
@@ -83,7 +83,7 @@ class ApplicationTest : public QObject {
         ++boxesClosed;
       }
     });
-    QTRY_VERIFY_WITH_TIMEOUT(boxesClosed == 2 && !window.isVisible(), 2 * kpe2e::kLineLimitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(boxesClosed == 2 && !window.isVisible(), 2 * kptest::kWaitLimitMs);
     QVERIFY(!rescued);
   }
 };

@@ -8,8 +8,8 @@
 
 #include <QTest>
 
-using kpe2e::RuntimeFolder;
-using kpe2e::SimProcess;
+using kptest::RuntimeFolder;
+using kptest::SimProcess;
 using kpe2e::WindowOnSim;
 using kptest::ModalCloser;
 
@@ -52,8 +52,8 @@ class JourneyTest : public QObject {
     const auto plugged = sim.Await(u"^plugged \\d+ ");
     QVERIFY2(plugged, sim.Story());
     const QString n = Captured(*plugged, QStringLiteral("^plugged (\\d+) "));
-    const QString folder =
-        transport == QStringLiteral("tcp") ? runtime.AnnounceFolder() : runtime.SocketFolder();
+    const QString folder = QString::fromStdString(
+        transport == QStringLiteral("tcp") ? runtime.AnnounceFolder() : runtime.SocketFolder());
     QVERIFY2(plugged->startsWith(QStringLiteral("plugged %1 %2/").arg(n, folder)),
              qPrintable(*plugged));
     QVERIFY2(sim.Await(u"^ready$"), sim.Story());

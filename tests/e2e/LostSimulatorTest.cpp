@@ -4,13 +4,14 @@
 // behind is passed over, and a simulator started afresh in its place is linked again.
 #include "WindowOnSim.h"
 
+#include <QDir>
 #include <QTest>
 
 #include <utility>
 #include <vector>
 
-using kpe2e::RuntimeFolder;
-using kpe2e::SimProcess;
+using kptest::RuntimeFolder;
+using kptest::SimProcess;
 using kpe2e::WindowOnSim;
 using kptest::ModalCloser;
 
@@ -137,7 +138,8 @@ class LostSimulatorTest : public QObject {
     QVERIFY(!w.W<QPushButton>("ProgrTagBtn")->isEnabled());
 
     // Its socket is still there, with nobody behind it: the poll passes over it in silence.
-    QVERIFY(!QDir(runtime.SocketFolder()).entryList(QDir::System).isEmpty());
+    const QDir sockets(QString::fromStdString(runtime.SocketFolder()));
+    QVERIFY(!sockets.entryList(QDir::System).isEmpty());
     {
       ModalCloser quiet;
       for (int tick = 0; tick < 3; ++tick) w.Tick();

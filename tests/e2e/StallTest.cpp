@@ -11,8 +11,8 @@
 #include <memory>
 #include <utility>
 
-using kpe2e::RuntimeFolder;
-using kpe2e::SimProcess;
+using kptest::RuntimeFolder;
+using kptest::SimProcess;
 using kpe2e::WindowOnSim;
 using kptest::ModalCloser;
 
@@ -60,7 +60,7 @@ class StallTest : public QObject {
     QVERIFY2(sim.Await(u"^ready$"), sim.Story());
     bool stalled = false;
     auto sockets = std::make_unique<SocketsWithHook>(
-        runtime.SocketFolder().toStdString(), kp::kCmdCardInfo, [&sim, &stalled] {
+        runtime.SocketFolder(), kp::kCmdCardInfo, [&sim, &stalled] {
           stalled = sim.Send(QStringLiteral("stall")) && sim.Await(u"^stalled 1$").has_value();
         });
     WindowOnSim w(runtime, std::move(sockets));

@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-using kpe2e::RuntimeFolder;
-using kpe2e::SimProcess;
+using kptest::RuntimeFolder;
+using kptest::SimProcess;
 using kpe2e::WindowOnSim;
 using kptest::ModalCloser;
 

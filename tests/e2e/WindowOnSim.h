@@ -25,16 +25,16 @@ class WindowOnSim {
  public:
   // `sockets` replaces the simulator's sockets as the tool opens them, for a test that
   // steps in between.
-  explicit WindowOnSim(const RuntimeFolder& runtime,
+  explicit WindowOnSim(const kptest::RuntimeFolder& runtime,
                        std::unique_ptr<kp::SimSocketPlatform> sockets = nullptr) {
     // Process-wide state of the main window's unit, as at start-up.
     lastShownStatus = kStartShownStatus;
     twoProgrammersArmed = true;
     if (!sockets) {
-      sockets = std::make_unique<kp::SimSocketPlatform>(runtime.SocketFolder().toStdString());
+      sockets = std::make_unique<kp::SimSocketPlatform>(runtime.SocketFolder());
     }
     platform.Add(std::move(sockets));
-    platform.Add(std::make_unique<kp::SimTcpPlatform>(runtime.AnnounceFolder().toStdString()));
+    platform.Add(std::make_unique<kp::SimTcpPlatform>(runtime.AnnounceFolder()));
     win = std::make_unique<TMainWin>(platform);
     MainWin = win.get();
     LoginDlg = new TLoginDlg(win.get());
@@ -61,7 +61,7 @@ class WindowOnSim {
   bool Linked() const { return win->Programmer().winUsbHandle != kp::kInvalidHandle; }
 
   // Ticks until the window holds a programmer; false at the deadline.
-  bool TickUntilLinked(int limitMs = kLineLimitMs) {
+  bool TickUntilLinked(int limitMs = kptest::kWaitLimitMs) {
     const QDeadlineTimer deadline(limitMs);
     for (Tick(); !Linked(); Tick()) {
       if (deadline.hasExpired()) return false;

@@ -1,13 +1,13 @@
 // The socket backend against a small server written here: listing, stale files, exclusive
 // open, whole transfers both ways, time-outs and a vanished server.
 #include "platform/simclient/SimSocketPlatform.h"
+#include "RuntimeFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <thread>
 
 #include <poll.h>
@@ -91,12 +91,8 @@ class TestServer {
 
 class SimSocketPlatformTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/kpr50-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir); }
+  // The servers' sockets go into the test's own runtime folder, removed with it.
+  void SetUp() override { dir = runtime.Path(); }
 
   std::string SocketPath(int n, const Guid& g = kClass) { return dir + "/" + simsock::SocketName(g, 4242, n); }
 
@@ -117,6 +113,7 @@ class SimSocketPlatformTest : public ::testing::Test {
 
   static std::vector<uint8_t> Echo(std::vector<uint8_t> m) { return m; }
 
+  kptest::RuntimeFolder runtime;
   std::string dir;
 };
 

@@ -131,7 +131,7 @@ class RackTest : public ::testing::Test {
     return lines_;
   }
 
-  TempRuntime runtime_;
+  RuntimeFolder runtime_;
   SimRack rack_{5};
   Lines lines_;
   ScriptOutcome outcome_ = ScriptOutcome::Continue;

@@ -39,8 +39,8 @@ void LeaveStaleSocket(const std::string& path) {
   close(fd);
 }
 
-std::string OtherProcessSocket(const TempRuntime& runtime, long pid, int index) {
-  return runtime.Folder() + "/" + simsock::SocketName(kKpR50InterfaceGuid, pid, index);
+std::string OtherProcessSocket(const RuntimeFolder& runtime, long pid, int index) {
+  return runtime.SocketFolder() + "/" + simsock::SocketName(kKpR50InterfaceGuid, pid, index);
 }
 
 // A pid that is surely not ours and not alive: the largest pid the kernel may hand out + 1
@@ -100,7 +100,7 @@ class ServerTest : public ::testing::Test {
     std::string detail;
   };
 
-  TempRuntime runtime_;
+  RuntimeFolder runtime_;
   VirtualKpR50 firmware_;
   std::vector<Seen> events_;
   std::vector<Bytes> requests_;
@@ -110,7 +110,7 @@ TEST_F(ServerTest, ReadyHelloCarriesTheDeviceAndItsSerialNumber) {
   auto server = MakeServer(firmware_, 1, u"00012345");
   ASSERT_TRUE(server->Plug());
   EXPECT_TRUE(Saw(1, ServerEvent::Plugged, server->SocketPath()));
-  EXPECT_EQ(server->SocketPath(), runtime_.Folder() + "/" +
+  EXPECT_EQ(server->SocketPath(), runtime_.SocketFolder() + "/" +
                                       simsock::SocketName(kKpR50InterfaceGuid, getpid(), 1));
   RawClient client(server->SocketPath());
   ASSERT_TRUE(client.Connected());
@@ -313,7 +313,7 @@ TEST_F(ServerTest, UnplugRemovesTheSocketAndDropsTheClientPlugCreatesItAgain) {
   ASSERT_TRUE(server->Plug());
   EXPECT_TRUE(IsSocket(path));
   struct stat folder {};
-  ASSERT_EQ(stat(runtime_.Folder().c_str(), &folder), 0);
+  ASSERT_EQ(stat(runtime_.SocketFolder().c_str(), &folder), 0);
   EXPECT_EQ(folder.st_mode & 0777, 0700u);
 
   RawClient client(path);
@@ -408,7 +408,7 @@ TEST_F(ServerTest, NameInUseByALiveServerIsNotTakenOver) {
 // the plug fails.
 TEST_F(ServerTest, LeftoversInTheFolderAreIgnoredOrReplacedSafely) {
   std::string error;
-  ASSERT_TRUE(EnsurePrivateFolder(runtime_.Folder(), &error)) << error;
+  ASSERT_TRUE(EnsurePrivateFolder(runtime_.SocketFolder(), &error)) << error;
   const std::string othersStale = OtherProcessSocket(runtime_, kDeadPid, 1);
   LeaveStaleSocket(othersStale);
 
@@ -447,8 +447,8 @@ TEST_F(ServerTest, FileReplacedBehindOurBackIsNotRemovedOnUnplug) {
 }
 
 TEST(PrivateFolder, IsMadeOursOrRefused) {
-  TempRuntime runtime;
-  const std::string base = runtime.Root();
+  RuntimeFolder runtime;
+  const std::string base = runtime.Path();
   struct Case {
     const char* name;
     std::function<void(const std::string&)> prepare;

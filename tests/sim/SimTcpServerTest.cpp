@@ -161,7 +161,7 @@ class TcpServerTest : public ::testing::Test {
     ASSERT_TRUE(PumpUntil([&] { return !server_->HasClient(); }));
   }
 
-  TempRuntime runtime_;
+  RuntimeFolder runtime_;
   VirtualKpR50 firmware_;
   std::unique_ptr<SimSocketServer> server_;
   std::vector<std::pair<ServerEvent, std::string>> events_;
@@ -170,10 +170,10 @@ class TcpServerTest : public ::testing::Test {
 TEST_F(TcpServerTest, AnnouncesALoopbackPortAndServesWholeFramesToTheTokenHolder) {
   ASSERT_TRUE(server_->Plug());
   const std::string path = server_->SocketPath();
-  EXPECT_EQ(path, runtime_.Root() + "/kpr50-sim-tcp/" +
+  EXPECT_EQ(path, runtime_.Path() + "/kpr50-sim-tcp/" +
                       simtcp::AnnounceName(kKpR50InterfaceGuid, getpid(), 1));
   EXPECT_TRUE(Saw(ServerEvent::Plugged, path));
-  EXPECT_EQ(ModeOf(runtime_.Root() + "/kpr50-sim-tcp"), 0700u);
+  EXPECT_EQ(ModeOf(runtime_.Path() + "/kpr50-sim-tcp"), 0700u);
   EXPECT_EQ(ModeOf(path), 0600u);
   const simtcp::Announce a = Announced();
   EXPECT_NE(a.clientToken, a.serverToken);
@@ -300,7 +300,7 @@ TEST_F(TcpServerTest, SilentConnectionsNeverKeepTheTokenHolderOut) {
 // processes are never touched, and a file that is no longer ours is not removed.
 TEST_F(TcpServerTest, LeftoverAnnounceFilesAreReplacedOrLeftAlone) {
   std::string error;
-  const std::string folder = runtime_.Root() + "/kpr50-sim-tcp";
+  const std::string folder = runtime_.Path() + "/kpr50-sim-tcp";
   ASSERT_TRUE(EnsurePrivateFolder(folder, &error)) << error;
   const std::string others = folder + "/" + simtcp::AnnounceName(kKpR50InterfaceGuid, 999999999, 1);
   { std::ofstream(others) << "kpr50-sim tcp 1\n"; }

@@ -1,10 +1,11 @@
-// What the virtual programmer's tests share: building requests, reading replies, login
-// proofs made the way the PC makes them, and a snapshot of everything the firmware holds.
+// What the virtual programmer's GoogleTest suites share: reading replies, login proofs made
+// the way the PC makes them, and a snapshot of everything the firmware holds; the requests
+// and the password key come from RequestSupport.h.
 #pragma once
 
+#include "RequestSupport.h"
 #include "crypto/Aes.h"
 #include "crypto/Cmac.h"
-#include "crypto/PasswordKey.h"
 #include "sim/firmware/Frames.h"
 #include "sim/firmware/VirtualKpR50.h"
 
@@ -18,20 +19,8 @@
 
 namespace kp::simtest {
 
-using Bytes = std::vector<uint8_t>;
-
 inline constexpr uint8_t kUid[8] = {0x04, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x00};
 inline constexpr uint8_t kOtherUid[8] = {0x04, 0x11, 0x22, 0x33, 0x44, 0x55, 0x67, 0x00};
-
-inline Bytes Request(uint8_t command, const Bytes& payload = {}) {
-  return sim::EncodeFrame(command, payload);
-}
-
-inline Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
 
 inline Bytes UidBytes(const uint8_t (&uid)[8]) { return Bytes(uid, uid + 8); }
 
@@ -94,11 +83,6 @@ inline Bytes LoginProof(VirtualKpR50& fw, const uint8_t key[16], const char* ide
   return request;
 }
 
-inline std::array<uint8_t, 16> KeyOf(const char* password) {
-  std::array<uint8_t, 16> key{};
-  DerivePasswordKey("user", password, key.data());
-  return key;
-}
 
 // Everything the firmware holds, for "nothing changed" assertions.
 struct Snapshot {

@@ -1,17 +1,15 @@
 // What the simulator's socket tests share: a private runtime folder per test (through
-// XDG_RUNTIME_DIR), the Qt event loop the servers run on, and a raw SEQPACKET client.
+// XDG_RUNTIME_DIR, tests/support), the Qt event loop the servers run on, and a raw SEQPACKET
+// client. No test framework: the GoogleTest and the Qt Test suites both use it.
 #pragma once
 
+#include "RuntimeFolder.h"
 #include "simwire/SimSocketProtocol.h"
 
 #include <QCoreApplication>
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -23,6 +21,7 @@
 namespace kp::simtest {
 
 using Bytes = std::vector<uint8_t>;
+using kptest::RuntimeFolder;
 
 // The servers need an application object for their notifiers and timers; one per process.
 inline void EnsureCoreApplication() {
@@ -50,43 +49,6 @@ inline bool PumpUntil(const std::function<bool()>& done, int limitMs = 3000) {
 inline void PumpFor(int ms) {
   PumpUntil([] { return false; }, ms);
 }
-
-// A fresh folder set as XDG_RUNTIME_DIR for the test's lifetime, removed afterwards.
-class TempRuntime {
- public:
-  TempRuntime() {
-    char pattern[] = "/tmp/kpsimtest-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    EXPECT_NE(made, nullptr);
-    root_ = made != nullptr ? made : "/tmp";
-    const char* old = std::getenv("XDG_RUNTIME_DIR");
-    if (old != nullptr) saved_ = old;
-    setenv("XDG_RUNTIME_DIR", root_.c_str(), 1);
-  }
-  ~TempRuntime() {
-    if (saved_) {
-      setenv("XDG_RUNTIME_DIR", saved_->c_str(), 1);
-    } else {
-      unsetenv("XDG_RUNTIME_DIR");
-    }
-    std::error_code ignored;
-    if (root_ != "/tmp") std::filesystem::remove_all(root_, ignored);
-  }
-  const std::string& Root() const { return root_; }
-  std::string Folder() const { return root_ + "/kpr50-sim"; }
-  std::vector<std::string> SocketFiles() const {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(Folder(), error)) {
-      names.push_back(entry.path().filename().string());
-    }
-    return names;
-  }
-
- private:
-  std::string root_;
-  std::optional<std::string> saved_;
-};
 
 // One end of a SEQPACKET connection, read without blocking while the event loop runs.
 class RawClient {

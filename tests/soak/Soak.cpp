@@ -35,8 +35,8 @@
 
 namespace {
 
-using kpe2e::RuntimeFolder;
-using kpe2e::SimProcess;
+using kptest::RuntimeFolder;
+using kptest::SimProcess;
 using kpe2e::WindowOnSim;
 using kptest::ModalCloser;
 using kptest::ModalRecord;

@@ -1,52 +1,32 @@
-// What the end-to-end tests share: a private runtime folder per test, and child processes
-// (kpr50-sim --headless, kpnox-koder) started in it with pipes on their standard streams. A
-// child never outlives the test: the destructor kills it, and the system kills it should the
-// test process itself die first.
+// Child processes for the tests (kpr50-sim --headless, kpnox-koder, kpr50-sim --help) started
+// in a private runtime folder with pipes on their standard streams, their output read as
+// lines. A child never outlives the test: the destructor kills it, and the system kills it
+// should the test process itself die first.
 //
-//   RuntimeFolder runtime;
-//   SimProcess sim(runtime, {"--programmers", "2"});
+//   kptest::RuntimeFolder runtime;
+//   kptest::SimProcess sim(runtime, {"--programmers", "2"});
 //   QVERIFY2(sim.Await(u"^ready$"), sim.Story());
 //   sim.Send("unplug 2");
 //
-// Every wait is for a line the simulator prints, bounded by a deadline that only ends a
-// failing test; nothing here asserts how long anything takes.
+// Every wait is for a line the child prints, bounded by kWaitLimitMs, which only ends a
+// failing test; nothing here asserts how long anything takes. The user defines
+// KPR50_SIM_PATH, the simulator's path in the build.
 #pragma once
 
 #include <QByteArray>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
-#include <QTemporaryDir>
+
+#include "RuntimeFolder.h"
 
 #include <csignal>
 #include <optional>
 #include <sys/prctl.h>
 #include <unistd.h>
 
-namespace kpe2e {
-
-// Bounds every wait; generous, so that a loaded machine never turns a pass into a failure.
-inline constexpr int kLineLimitMs = 20000;
-
-// A fresh folder for the simulator's sockets, removed with everything in it afterwards. Short
-// and under /tmp: a socket path must fit in 108 bytes.
-class RuntimeFolder {
- public:
-  RuntimeFolder() : dir_(QStringLiteral("/tmp/kpe2e-XXXXXX")) {}
-  bool Ok() const { return dir_.isValid(); }
-  QString Path() const { return dir_.path(); }
-  // Where kpr50-sim puts its sockets, and so where SimSocketPlatform must look.
-  QString SocketFolder() const { return QDir(dir_.path()).filePath(QStringLiteral("kpr50-sim")); }
-  // Where kpr50-sim --transport tcp puts its announce files, for SimTcpPlatform.
-  QString AnnounceFolder() const {
-    return QDir(dir_.path()).filePath(QStringLiteral("kpr50-sim-tcp"));
-  }
-
- private:
-  QTemporaryDir dir_;
-};
+namespace kptest {
 
 // One child process with its output read as lines.
 class ChildProcess {
@@ -54,7 +34,8 @@ class ChildProcess {
   ChildProcess(const RuntimeFolder& runtime, const QString& program, const QStringList& args,
                const QStringList& extraEnvironment = {}) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.Path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"),
+                       QString::fromStdString(runtime.Path()));
     for (const QString& entry : extraEnvironment) {
       const qsizetype equals = entry.indexOf(u'=');
       environment.insert(entry.left(equals), entry.mid(equals + 1));
@@ -69,7 +50,7 @@ class ChildProcess {
       if (getppid() != parent) _exit(1);
     });
     process_.start(program, args);
-    started_ = process_.waitForStarted(kLineLimitMs);
+    started_ = process_.waitForStarted(kWaitLimitMs);
   }
   ~ChildProcess() { Kill(); }
   ChildProcess(const ChildProcess&) = delete;
@@ -83,7 +64,7 @@ class ChildProcess {
   void Kill() {
     if (process_.state() == QProcess::NotRunning) return;
     process_.kill();
-    process_.waitForFinished(kLineLimitMs);
+    process_.waitForFinished(kWaitLimitMs);
   }
 
   // Sends a signal and waits for the end; the exit code, or nullopt when the process did not
@@ -95,7 +76,7 @@ class ChildProcess {
   }
 
   std::optional<int> WaitForExit() {
-    if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(kLineLimitMs)) {
+    if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(kWaitLimitMs)) {
       return std::nullopt;
     }
     Collect();
@@ -105,7 +86,7 @@ class ChildProcess {
 
   // Reads lines until one matches `pattern`; that line, or nullopt when the output ends or
   // the deadline passes. The lines before it are passed over (and kept in Story()).
-  std::optional<QString> Await(const QRegularExpression& pattern, int limitMs = kLineLimitMs) {
+  std::optional<QString> Await(const QRegularExpression& pattern, int limitMs = kWaitLimitMs) {
     const QDeadlineTimer deadline(limitMs);
     while (true) {
       while (next_ < lines_.size()) {
@@ -115,7 +96,7 @@ class ChildProcess {
       if (!ReadMore(deadline)) return std::nullopt;
     }
   }
-  std::optional<QString> Await(QStringView pattern, int limitMs = kLineLimitMs) {
+  std::optional<QString> Await(QStringView pattern, int limitMs = kWaitLimitMs) {
     return Await(QRegularExpression(pattern.toString()), limitMs);
   }
 
@@ -132,6 +113,9 @@ class ChildProcess {
     lines_.remove(0, next_);
     next_ = 0;
   }
+
+  // The lines passed over or awaited so far, in order.
+  QStringList Seen() const { return lines_.mid(0, next_); }
 
   // Every line read so far, after taking in what has arrived.
   QStringList Lines() {
@@ -153,7 +137,7 @@ class ChildProcess {
   bool WriteLine(const QString& line) {
     const QByteArray bytes = line.toUtf8() + '\n';
     if (process_.write(bytes) != bytes.size()) return false;
-    return process_.waitForBytesWritten(kLineLimitMs);
+    return process_.waitForBytesWritten(kWaitLimitMs);
   }
 
  private:
@@ -204,12 +188,15 @@ class SimProcess : public ChildProcess {
 
   bool Send(const QString& command) { return WriteLine(command); }
 
+  // Ends the input: the simulator ends as on "quit".
+  void CloseInput() { Process().closeWriteChannel(); }
+
   // "quit", then the end; the exit code, or nullopt.
   std::optional<int> Quit() {
     if (!Send(QStringLiteral("quit"))) return std::nullopt;
-    Process().closeWriteChannel();
+    CloseInput();
     return WaitForExit();
   }
 };
 
-}  // namespace kpe2e
+}  // namespace kptest
