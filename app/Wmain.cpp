@@ -5,6 +5,7 @@
 #include "app/FormStyle.h"
 #include "app/MessageBox.h"
 #include "link/Tracecom.h"
+#include "platform/HexText.h"
 #include "programmer/OperatorTexts.h"
 #include "ui_Wmain.h"
 
@@ -20,6 +21,7 @@
 #include <QRegularExpressionValidator>
 #include <QScreen>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <utility>
@@ -363,12 +365,7 @@ void TMainWin::AnimateProgress(QProgressBar* bar) {
 }
 
 void TMainWin::UidToHex(const uint8_t* bytes, int count) {
-  scratchText.clear();
-  for (int i = 0; i < count; ++i) {
-    char digits[3];
-    std::snprintf(digits, sizeof digits, "%02X", unsigned{bytes[i]});
-    scratchText += digits;
-  }
+  scratchText = kp::HexText({bytes, static_cast<size_t>(std::max(count, 0))});
 }
 
 void TMainWin::ShowError(const char* text) {

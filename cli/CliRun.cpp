@@ -5,6 +5,7 @@
 #include "crypto/PasswordKey.h"
 #include "crypto/SecureWipe.h"
 #include "link/Tracecom.h"
+#include "platform/HexText.h"
 #include "programmer/KpR50.h"
 #include "programmer/OperatorTexts.h"
 
@@ -15,20 +16,11 @@ namespace kp {
 
 namespace {
 
-constexpr const char* kUserIdentity = "user";
 // The window's password rule, counted in UTF-16 code units like its boxes.
 constexpr auto kMaxLength = static_cast<size_t>(kPasswordMaxLength);
 constexpr auto kNewMinLength = static_cast<size_t>(kNewPasswordMinLength);
 
-std::string UidHex(const uint8_t uid[kUidSize]) {
-  std::string text;
-  for (size_t i = 0; i < kUidSize; ++i) {
-    char pair[3];
-    std::snprintf(pair, sizeof pair, "%02X", unsigned{uid[i]});
-    text += pair;
-  }
-  return text;
-}
+std::string UidHex(const uint8_t uid[kUidSize]) { return HexText({uid, kUidSize}); }
 
 // The link failed: the window's DropConnection.
 struct LinkFailed {};

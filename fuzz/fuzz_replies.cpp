@@ -18,6 +18,7 @@
 // (3, 4, 6); anything else aborts. Every request the host writes must be a good frame. All
 // waiting is virtual time, so a run never sleeps; a hang can only be a loop in our code.
 #include "link/Crc16.h"
+#include "link/KpFrame.h"
 #include "platform/virtual/VirtualBus.h"
 #include "programmer/KpR50.h"
 
@@ -72,11 +73,7 @@ std::vector<uint8_t> Framed(const std::vector<uint8_t>& body) {
 
 std::vector<kp::InTransfer> Answer(Input& in, std::span<const uint8_t> request) {
   // The host must only ever write whole, good frames.
-  if (request.size() < kp::kFrameOverhead || request.size() > kp::kFrameCapacity ||
-      request[0] + request[1] * 256u != request.size() ||
-      kp::Crc16(request.data(), static_cast<int32_t>(request.size()), kp::kCrc16Initial) != 0) {
-    Broken();
-  }
+  if (!kp::DecodeFrame(request)) Broken();
   std::vector<kp::InTransfer> group;
   bool more = true;
   while (more && !in.Empty()) {

@@ -1,9 +1,10 @@
 #include "sim/rack/RequestText.h"
 
+#include "link/KpFrame.h"
 #include "link/KpWUsbBulkD.h"
 #include "link/KpWire.h"
 #include "platform/ByteOrder.h"
-#include "sim/firmware/Frames.h"
+#include "platform/HexText.h"
 #include "sim/firmware/VirtualKpR50.h"
 
 #include <cctype>
@@ -170,11 +171,7 @@ std::string ReplySentence(const Summary& s) {
 
 }  // namespace
 
-std::string UidText(const std::array<uint8_t, 8>& uid) {
-  std::string text;
-  for (uint8_t b : uid) text += Format("%02X", b);
-  return text;
-}
+std::string UidText(const std::array<uint8_t, 8>& uid) { return HexText(uid); }
 
 std::optional<uint8_t> CommandOf(const std::string& word) {
   if (word.size() == 4 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X') &&

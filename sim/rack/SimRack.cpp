@@ -133,7 +133,7 @@ bool SimRack::ApplyPassword(SimProgrammer& p, const PasswordSetup& password) {
     p.firmware.SetPasswordByAdministrator(bytes->c_str());
   } else {
     VirtualKpR50::Key key{};
-    DerivePasswordKey("user", bytes->c_str(), key.data());
+    DerivePasswordKey(kUserIdentity, bytes->c_str(), key.data());
     p.firmware.SetPasswordKey(key.data(), PasswordState::SetByUser);
     SecureWipe(key.data(), key.size());
   }

@@ -5,7 +5,7 @@
 #include "crypto/Aes.h"
 #include "crypto/Cmac.h"
 #include "crypto/PasswordKey.h"
-#include "sim/firmware/Frames.h"
+#include "link/KpFrame.h"
 #include "sim/firmware/VirtualKpR50.h"
 
 #include <gtest/gtest.h>
@@ -24,7 +24,7 @@ inline constexpr uint8_t kUid[8] = {0x04, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x
 inline constexpr uint8_t kOtherUid[8] = {0x04, 0x11, 0x22, 0x33, 0x44, 0x55, 0x67, 0x00};
 
 inline Bytes Request(uint8_t command, const Bytes& payload = {}) {
-  return sim::EncodeFrame(command, payload);
+  return kp::EncodeFrame(command, payload);
 }
 
 inline Bytes Concat(std::initializer_list<Bytes> parts) {
@@ -54,7 +54,7 @@ inline std::optional<Reply> AskRaw(VirtualKpR50& fw, const Bytes& request) {
   if (out.empty()) return std::nullopt;
   EXPECT_EQ(out.size(), 1u);
   Reply r;
-  if (auto frame = sim::DecodeFrame(out.front().bytes)) {
+  if (auto frame = kp::DecodeFrame(out.front().bytes)) {
     r.framed = true;
     r.code = frame->command;
     r.payload.assign(frame->payload.begin(), frame->payload.end());

@@ -1,0 +1,33 @@
+// Hexadecimal text, both ways: card UIDs and serial numbers, GUIDs in descriptors, the
+// simulator's tokens. One set for every layer, as the byte order.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace kp {
+
+// The value of one hexadecimal digit of either case; -1 for any other character.
+inline int HexDigitValue(char32_t c) {
+  if (c >= '0' && c <= '9') return static_cast<int>(c - '0');
+  if (c >= 'a' && c <= 'f') return static_cast<int>(c - 'a' + 10);
+  if (c >= 'A' && c <= 'F') return static_cast<int>(c - 'A' + 10);
+  return -1;
+}
+
+enum class HexCase { Upper, Lower };
+
+// Two digits per byte, no separators: a card UID reads "04A1B2C3D4E5F600".
+inline std::string HexText(std::span<const uint8_t> bytes, HexCase letters = HexCase::Upper) {
+  const char* digits = letters == HexCase::Upper ? "0123456789ABCDEF" : "0123456789abcdef";
+  std::string text;
+  text.reserve(2 * bytes.size());
+  for (const uint8_t b : bytes) {
+    text.push_back(digits[b >> 4]);
+    text.push_back(digits[b & 15]);
+  }
+  return text;
+}
+
+}  // namespace kp
