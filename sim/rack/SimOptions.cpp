@@ -1,19 +1,10 @@
 #include "sim/rack/SimOptions.h"
 
-#include <charconv>
+#include "sim/rack/SimWords.h"
 
 namespace kp {
 
 namespace {
-
-template <typename T>
-std::optional<T> Number(const std::string& text) {
-  T value{};
-  const char* end = text.data() + text.size();
-  const auto [at, error] = std::from_chars(text.data(), end, value);
-  if (error != std::errc() || at != end || text.empty()) return std::nullopt;
-  return value;
-}
 
 std::optional<PasswordSetup> PasswordOf(const std::string& text) {
   if (text == "none") return PasswordSetup{PasswordState::None, {}};
@@ -37,8 +28,8 @@ std::optional<CardSetup> CardOf(const std::string& text) {
   const std::string numbers = text.substr(prefix.size());
   const size_t colon = numbers.find(':');
   if (colon == std::string::npos) return std::nullopt;
-  const auto department = Number<int32_t>(numbers.substr(0, colon));
-  const auto index = Number<int32_t>(numbers.substr(colon + 1));
+  const auto department = ParseNumber<int32_t>(numbers.substr(0, colon));
+  const auto index = ParseNumber<int32_t>(numbers.substr(colon + 1));
   if (!department || !index) return std::nullopt;
   return CardSetup{CardSetupKind::Programmed, *department, *index};
 }
@@ -78,22 +69,16 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* options,
       o.setup.card = {CardSetupKind::None, 0, 0};
     } else if (name == "--programmers") {
       const auto text = takeValue();
-      const auto n = text ? Number<int>(*text) : std::nullopt;
+      const auto n = text ? ParseNumber<int>(*text) : std::nullopt;
       if (!n || *n < 1 || *n > kMaxSimProgrammers) {
         return fail("--programmers takes 1 to " + std::to_string(kMaxSimProgrammers));
       }
       o.programmers = *n;
     } else if (name == "--keys") {
       const auto text = takeValue();
-      if (text == "none") {
-        o.setup.keys = KeyState::None;
-      } else if (text == "target") {
-        o.setup.keys = KeyState::Target;
-      } else if (text == "temporary") {
-        o.setup.keys = KeyState::Temporary;
-      } else {
-        return fail("--keys takes none, target or temporary");
-      }
+      const auto keys = text ? KeysOf(*text) : std::nullopt;
+      if (!keys) return fail("--keys takes none, target or temporary");
+      o.setup.keys = *keys;
     } else if (name == "--password") {
       const auto text = takeValue();
       const auto password = text ? PasswordOf(*text) : std::nullopt;
@@ -122,7 +107,7 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* options,
       }
     } else if (name == "--seed") {
       const auto text = takeValue();
-      const auto seed = text ? Number<uint64_t>(*text) : std::nullopt;
+      const auto seed = text ? ParseNumber<uint64_t>(*text) : std::nullopt;
       if (!seed) return fail("--seed takes a non-negative number");
       o.seed = *seed;
     } else {
