@@ -22,7 +22,6 @@
 #include <QScreen>
 
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 #include <utility>
 
@@ -278,9 +277,7 @@ void TMainWin::RefreshStatusPanel() {
   ui->KeyLbl->setVisible(connected);
 
   if (keys) {
-    char signature[9];
-    std::snprintf(signature, sizeof signature, "%08X", unsigned{programmer.keySignature});
-    scratchText = signature;
+    scratchText = kp::HexWord32(programmer.keySignature);
     ui->SygnLbl->setText(QString::fromStdString(scratchText));
   } else {
     ui->SygnLbl->setText(QString::fromLatin1(kNoSignatureText));

@@ -9,7 +9,6 @@
 #include "programmer/KpR50.h"
 #include "programmer/OperatorTexts.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace kp {
@@ -225,8 +224,7 @@ int Session::Status(bool json) {
   const char* keyWord = !keys                                  ? "none"
                         : (status & kStatusTemporaryKeys) != 0 ? "temporary"
                                                                : "target";
-  char signature[9] = "";
-  if (keys) std::snprintf(signature, sizeof signature, "%08X", unsigned{r50_.keySignature});
+  const std::string signature = keys ? HexWord32(r50_.keySignature) : std::string();
   const char* password = (status & kStatusNoUserPassword) != 0  ? "none"
                          : (status & kStatusAdminPassword) != 0 ? "administrator"
                                                                 : "user";

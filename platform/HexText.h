@@ -30,4 +30,13 @@ inline std::string HexText(std::span<const uint8_t> bytes, HexCase letters = Hex
   return text;
 }
 
+// Eight upper-case digits, most significant first: a key signature reads "3A7F19C4".
+inline std::string HexWord32(uint32_t value) {
+  std::string text(8, '0');
+  for (auto digit = text.rbegin(); digit != text.rend(); ++digit, value >>= 4) {
+    *digit = "0123456789ABCDEF"[value & 15];
+  }
+  return text;
+}
+
 }  // namespace kp

@@ -123,7 +123,7 @@ std::string ReplyLine(const Summary& s) {
     return Format("word 0x%04X", GetLe16(&s.payload[wire::kStatusWordAt]));
   }
   if (s.command == kCmdKeySignature && s.payload.size() == wire::kKeySignatureSize) {
-    return Format("%08X", GetLe32(s.payload.data()));
+    return HexWord32(GetLe32(s.payload.data()));
   }
   if (s.command == kCmdChallenge && s.payload.size() == kChallengeSize) return "challenge";
   if (s.command == kCmdLogin && s.payload.size() == wire::kLoginReplySize) return "accepted";
@@ -156,7 +156,7 @@ std::string ReplySentence(const Summary& s) {
     return Format("słowo statusu 0x%04X", GetLe16(&s.payload[wire::kStatusWordAt]));
   }
   if (s.command == kCmdKeySignature && s.payload.size() == wire::kKeySignatureSize) {
-    return Format("%08X", GetLe32(s.payload.data()));
+    return HexWord32(GetLe32(s.payload.data()));
   }
   if (s.command == kCmdChallenge && s.payload.size() == kChallengeSize) return "otrzymane";
   if (s.command == kCmdLogin && s.payload.size() == wire::kLoginReplySize) return "przyjęte";
