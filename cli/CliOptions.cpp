@@ -1,5 +1,7 @@
 #include "cli/CliOptions.h"
 
+#include "platform/NumberText.h"
+
 #include <array>
 
 namespace kp {
@@ -36,13 +38,9 @@ bool Takes(CliCommand command, std::initializer_list<CliCommand> commands) {
 }  // namespace
 
 std::optional<int32_t> ParseCardNumber(std::string_view text) {
-  if (text.empty() || text.size() > 5) return std::nullopt;
-  int32_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  return value;
+  // Digits only: no sign, as in the window's boxes.
+  if (text.empty() || text.size() > 5 || text[0] < '0' || text[0] > '9') return std::nullopt;
+  return ParseNumber<int32_t>(text);
 }
 
 namespace {

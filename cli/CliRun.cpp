@@ -5,7 +5,7 @@
 #include "crypto/PasswordKey.h"
 #include "crypto/SecureWipe.h"
 #include "link/Tracecom.h"
-#include "platform/HexText.h"
+#include "platform/NumberText.h"
 #include "programmer/KpR50.h"
 #include "programmer/OperatorTexts.h"
 

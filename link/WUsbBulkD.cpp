@@ -2,7 +2,7 @@
 
 #include "link/WUsbErr.h"
 #include "platform/ByteOrder.h"
-#include "platform/HexText.h"
+#include "platform/NumberText.h"
 
 #include <cstring>
 #include <memory>

@@ -2,11 +2,10 @@
 
 #include "crypto/SecureWipe.h"
 #include "platform/ByteOrder.h"
-#include "platform/HexText.h"
+#include "platform/NumberText.h"
 #include "simwire/SimSocketProtocol.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdlib>
 #include <cstring>
 
@@ -82,14 +81,10 @@ bool DecodeAnnounce(std::string_view text, Announce* announce) {
   }
   // Only the loopback interface: the application never connects anywhere else.
   if (address != kLoopback) return false;
-  unsigned value = 0;
-  const auto [at, error] = std::from_chars(port.data(), port.data() + port.size(), value);
-  if (error != std::errc() || at != port.data() + port.size() || port[0] == '0' ||
-      value == 0 || value > 65535) {
-    return false;
-  }
+  const std::optional<uint16_t> value = ParseNumber<uint16_t>(port);
+  if (!value || port[0] == '0') return false;
   Announce a;
-  a.port = static_cast<uint16_t>(value);
+  a.port = *value;
   if (!ParseHex(client, &a.clientToken) || !ParseHex(server, &a.serverToken)) return false;
   *announce = a;
   return true;

@@ -1,7 +1,7 @@
 #include "platform/usb/MsOsDescriptors.h"
 
 #include "platform/ByteOrder.h"
-#include "platform/HexText.h"
+#include "platform/NumberText.h"
 
 #include <algorithm>
 #include <array>

@@ -4,11 +4,9 @@
 #include "link/KpWUsbBulkD.h"
 #include "link/KpWire.h"
 #include "platform/ByteOrder.h"
-#include "platform/HexText.h"
+#include "platform/NumberText.h"
 #include "sim/firmware/VirtualKpR50.h"
 
-#include <cctype>
-#include <cctype>
 #include <cstdio>
 #include <string>
 
@@ -174,10 +172,10 @@ std::string ReplySentence(const Summary& s) {
 std::string UidText(const std::array<uint8_t, 8>& uid) { return HexText(uid); }
 
 std::optional<uint8_t> CommandOf(const std::string& word) {
-  if (word.size() == 4 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X') &&
-      std::isxdigit(static_cast<unsigned char>(word[2])) &&
-      std::isxdigit(static_cast<unsigned char>(word[3]))) {
-    return static_cast<uint8_t>(std::stoul(word.substr(2), nullptr, 16));
+  if (word.size() == 4 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {
+    const int high = HexDigitValue(word[2]);
+    const int low = HexDigitValue(word[3]);
+    if (high >= 0 && low >= 0) return static_cast<uint8_t>(high << 4 | low);
   }
   for (uint8_t command : kKnownCommands) {
     const std::string name = CommandName(command);

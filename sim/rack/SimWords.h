@@ -1,24 +1,14 @@
-// Words and numbers that kpr50-sim's options, script and event lines share: each read and
-// written the same way wherever it appears.
+// Words that kpr50-sim's options, script and event lines share, each read and written the
+// same way wherever it appears; numbers come from platform/NumberText.h.
 #pragma once
 
+#include "platform/NumberText.h"
 #include "sim/firmware/VirtualKpR50.h"
 
-#include <charconv>
 #include <optional>
 #include <string_view>
 
 namespace kp {
-
-// A whole decimal number that fits T; nullopt for anything else, the empty text included.
-template <typename T>
-std::optional<T> ParseNumber(std::string_view text) {
-  T value{};
-  const char* end = text.data() + text.size();
-  const auto [at, error] = std::from_chars(text.data(), end, value);
-  if (error != std::errc() || at != end || text.empty()) return std::nullopt;
-  return value;
-}
 
 inline const char* KeysWord(KeyState keys) {
   switch (keys) {

@@ -1,12 +1,27 @@
-// Hexadecimal text, both ways: card UIDs and serial numbers, GUIDs in descriptors, the
-// simulator's tokens. One set for every layer, as the byte order.
+// Numbers as text, both ways: hexadecimal for card UIDs, key signatures, serial numbers,
+// GUIDs in descriptors and the simulator's tokens; decimal for what people type. One set for
+// every layer, as the byte order.
 #pragma once
 
+#include <charconv>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace kp {
+
+// A whole decimal number that fits T: digits, and a leading '-' for a signed T only; nullopt
+// for anything else, the empty text and white space included.
+template <typename T>
+std::optional<T> ParseNumber(std::string_view text) {
+  T value{};
+  const char* end = text.data() + text.size();
+  const auto [at, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || at != end || text.empty()) return std::nullopt;
+  return value;
+}
 
 // The value of one hexadecimal digit of either case; -1 for any other character.
 inline int HexDigitValue(char32_t c) {
