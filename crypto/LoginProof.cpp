@@ -19,7 +19,8 @@ void LoginMac(const uint8_t key[kPasswordKeySize], const uint8_t identityField[k
 
 bool LoginMacMatches(const uint8_t key[kPasswordKeySize],
                      const uint8_t identityField[kIdentityFieldWidth],
-                     const uint8_t challenge[kLoginChallengeSize], const uint8_t mac[kLoginMacSize]) {
+                     const uint8_t challenge[kLoginChallengeSize],
+                     const uint8_t mac[kLoginMacSize]) {
   uint8_t expected[kLoginMacSize];
   const WipeOnExit wipeExpected(expected, sizeof expected);
   LoginMac(key, identityField, challenge, expected);

@@ -20,6 +20,7 @@ void LoginMac(const uint8_t key[kPasswordKeySize], const uint8_t identityField[k
 // Whether `mac` is the login proof for the challenge; the expected MAC is wiped afterwards.
 bool LoginMacMatches(const uint8_t key[kPasswordKeySize],
                      const uint8_t identityField[kIdentityFieldWidth],
-                     const uint8_t challenge[kLoginChallengeSize], const uint8_t mac[kLoginMacSize]);
+                     const uint8_t challenge[kLoginChallengeSize],
+                     const uint8_t mac[kLoginMacSize]);
 
 }  // namespace kp
