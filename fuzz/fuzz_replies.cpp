@@ -19,6 +19,7 @@
 // waiting is virtual time, so a run never sleeps; a hang can only be a loop in our code.
 #include "link/Crc16.h"
 #include "link/KpFrame.h"
+#include "platform/ByteOrder.h"
 #include "platform/virtual/VirtualBus.h"
 #include "programmer/KpR50.h"
 
@@ -61,13 +62,11 @@ std::vector<uint8_t> Framed(const std::vector<uint8_t>& body) {
   const size_t length = body.size() + 4;
   std::vector<uint8_t> frame;
   frame.reserve(length);  // one allocation: this runs for most transfers of every input
-  frame.push_back(static_cast<uint8_t>(length));
-  frame.push_back(static_cast<uint8_t>(length >> 8));
+  kp::AppendLe16(frame, static_cast<uint16_t>(length));
   frame.insert(frame.end(), body.begin(), body.end());
   const uint16_t crc =
       kp::Crc16(frame.data(), static_cast<int32_t>(frame.size()), kp::kCrc16Initial);
-  frame.push_back(static_cast<uint8_t>(crc));
-  frame.push_back(static_cast<uint8_t>(crc >> 8));
+  kp::AppendLe16(frame, crc);
   return frame;
 }
 
