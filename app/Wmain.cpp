@@ -5,6 +5,7 @@
 #include "app/FormStyle.h"
 #include "app/MessageBox.h"
 #include "link/Tracecom.h"
+#include "platform/NumberText.h"
 #include "programmer/OperatorTexts.h"
 #include "ui_Wmain.h"
 
@@ -20,7 +21,7 @@
 #include <QRegularExpressionValidator>
 #include <QScreen>
 
-#include <cstdio>
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -276,9 +277,7 @@ void TMainWin::RefreshStatusPanel() {
   ui->KeyLbl->setVisible(connected);
 
   if (keys) {
-    char signature[9];
-    std::snprintf(signature, sizeof signature, "%08X", unsigned{programmer.keySignature});
-    scratchText = signature;
+    scratchText = kp::HexWord32(programmer.keySignature);
     ui->SygnLbl->setText(QString::fromStdString(scratchText));
   } else {
     ui->SygnLbl->setText(QString::fromLatin1(kNoSignatureText));
@@ -363,12 +362,7 @@ void TMainWin::AnimateProgress(QProgressBar* bar) {
 }
 
 void TMainWin::UidToHex(const uint8_t* bytes, int count) {
-  scratchText.clear();
-  for (int i = 0; i < count; ++i) {
-    char digits[3];
-    std::snprintf(digits, sizeof digits, "%02X", unsigned{bytes[i]});
-    scratchText += digits;
-  }
+  scratchText = kp::HexText({bytes, static_cast<size_t>(std::max(count, 0))});
 }
 
 void TMainWin::ShowError(const char* text) {

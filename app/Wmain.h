@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/NoProgrammerReason.h"
+#include "crypto/PasswordKey.h"
 #include "programmer/KpR50.h"
 
 #include <QString>
@@ -110,7 +111,7 @@ class TMainWin : public QWidget {
   std::string scratchText;
   kp::KpR50 programmer;
   NoProgrammerReason noProgrammerReason;
-  const char* userIdentity = "user";
+  const char* userIdentity = kp::kUserIdentity;
   bool changeMode = false;
   bool pollEnabled = true;
   bool pollSuspended = false;

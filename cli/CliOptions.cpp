@@ -1,5 +1,7 @@
 #include "cli/CliOptions.h"
 
+#include "platform/NumberText.h"
+
 #include <array>
 
 namespace kp {
@@ -36,138 +38,161 @@ bool Takes(CliCommand command, std::initializer_list<CliCommand> commands) {
 }  // namespace
 
 std::optional<int32_t> ParseCardNumber(std::string_view text) {
-  if (text.empty() || text.size() > 5) return std::nullopt;
-  int32_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  return value;
+  // Digits only: no sign, as in the window's boxes.
+  if (text.empty() || text.size() > 5 || text[0] < '0' || text[0] > '9') return std::nullopt;
+  return ParseNumber<int32_t>(text);
 }
 
-ParsedCli ParseCliOptions(const std::vector<std::string>& args) {
-  if (args.empty()) return Fail("brak polecenia / no command");
+namespace {
+
+// What the options so far have set, and which of the value options were given.
+struct OptionScan {
   CliOptions options;
+  bool seen[5] = {};
+  bool Seen(ValueOption which) const { return seen[static_cast<int>(which)]; }
+};
+
+// The first argument: a command, or --help or --version alone. Nullopt when a command was
+// named and its options follow.
+std::optional<ParsedCli> ParseFirst(const std::vector<std::string>& args, CliOptions& options) {
+  if (args.empty()) return Fail("brak polecenia / no command");
   const std::string& first = args[0];
   if (first == "--help" || first == "-h") {
     if (args.size() > 1) return Fail("--help bez innych argumentów / --help takes nothing else");
     options.command = CliCommand::Help;
-    return {options, {}};
+    return ParsedCli{options, {}};
   }
   if (first == "--version") {
     if (args.size() > 1) {
       return Fail("--version bez innych argumentów / --version takes nothing else");
     }
     options.command = CliCommand::Version;
-    return {options, {}};
+    return ParsedCli{options, {}};
   }
-  bool known = false;
   for (const CommandName& c : kCommands) {
     if (first == c.name) {
       options.command = c.command;
-      known = true;
-    }
-  }
-  if (!known) return Fail("nieznane polecenie / unknown command: " + first);
-
-  const CliCommand command = options.command;
-  bool seen[5] = {};
-  for (size_t i = 1; i < args.size(); ++i) {
-    std::string arg = args[i];
-    std::optional<std::string> inlineValue;
-    if (const size_t equals = arg.find('=');
-        arg.rfind("--", 0) == 0 && equals != std::string::npos) {
-      inlineValue = arg.substr(equals + 1);
-      arg.resize(equals);
-    }
-    auto flag = [&](bool& target, bool allowed) -> std::optional<ParsedCli> {
-      if (!allowed || inlineValue) return Fail("nieznana opcja / unknown option: " + args[i]);
-      target = true;
       return std::nullopt;
-    };
-    std::optional<ParsedCli> failed;
-    if (arg == "--json") {
-      failed = flag(options.json, command != CliCommand::Login && command != CliCommand::Passwd);
-    } else if (arg == "--password-stdin") {
-      failed = flag(options.passwordStdin, command != CliCommand::Status);
-    } else if (arg == "--wait") {
-      failed = flag(options.wait, command == CliCommand::Read);
-    } else {
-      ValueOption which;
-      if (arg == "--department" && Takes(command, {CliCommand::Program, CliCommand::Batch})) {
-        which = ValueOption::Department;
-      } else if (arg == "--index" && command == CliCommand::Program) {
-        which = ValueOption::Index;
-      } else if (arg == "--first-index" && command == CliCommand::Batch) {
-        which = ValueOption::FirstIndex;
-      } else if (arg == "--count" && command == CliCommand::Batch) {
-        which = ValueOption::Count;
-      } else if (arg == "--list" && command == CliCommand::Batch) {
-        which = ValueOption::List;
-      } else {
-        return Fail("nieznana opcja / unknown option: " + args[i]);
-      }
-      if (seen[static_cast<int>(which)]) return Fail("powtórzona opcja / repeated option: " + arg);
-      seen[static_cast<int>(which)] = true;
-      if (!inlineValue) {
-        if (i + 1 >= args.size()) return Fail("brak wartości / missing value: " + arg);
-        inlineValue = args[++i];
-      }
-      const std::string& value = *inlineValue;
-      if (which == ValueOption::List) {
-        if (value.empty()) return Fail("brak wartości / missing value: " + arg);
-        options.listPath = value;
-        continue;
-      }
-      std::optional<int32_t> number = ParseCardNumber(value);
-      if (which == ValueOption::Count) {
-        // As many cards as there are indexes; a count of none does nothing worth asking for.
-        if (!number && value.size() == 6 && value == "100000") number = 100000;
-        if (number && *number == 0) number.reset();
-      }
-      if (!number) {
-        return Fail("zła wartość / bad value: " + arg + " " + value +
-                    (which == ValueOption::Count ? " (1..100000)" : " (0..99999)"));
-      }
-      switch (which) {
-        case ValueOption::Department:
-          options.department = *number;
-          break;
-        case ValueOption::Index:
-          options.index = *number;
-          break;
-        case ValueOption::FirstIndex:
-          options.firstIndex = *number;
-          break;
-        case ValueOption::Count:
-          options.count = *number;
-          break;
-        case ValueOption::List:
-          break;
-      }
     }
-    if (failed) return *failed;
   }
+  return Fail("nieznane polecenie / unknown command: " + first);
+}
 
-  const bool department = seen[static_cast<int>(ValueOption::Department)];
-  if (command == CliCommand::Program &&
-      (!department || !seen[static_cast<int>(ValueOption::Index)])) {
+// The flag `name`, when it is one, for `command`: nullopt when it is not a flag.
+std::optional<bool*> FlagOf(const std::string& name, CliOptions& options, bool* allowed) {
+  const CliCommand command = options.command;
+  if (name == "--json") {
+    *allowed = command != CliCommand::Login && command != CliCommand::Passwd;
+    return &options.json;
+  }
+  if (name == "--password-stdin") {
+    *allowed = command != CliCommand::Status;
+    return &options.passwordStdin;
+  }
+  if (name == "--wait") {
+    *allowed = command == CliCommand::Read;
+    return &options.wait;
+  }
+  return std::nullopt;
+}
+
+std::optional<ValueOption> ValueOptionOf(const std::string& name, CliCommand command) {
+  if (name == "--department" && Takes(command, {CliCommand::Program, CliCommand::Batch})) {
+    return ValueOption::Department;
+  }
+  if (name == "--index" && command == CliCommand::Program) return ValueOption::Index;
+  if (name == "--first-index" && command == CliCommand::Batch) return ValueOption::FirstIndex;
+  if (name == "--count" && command == CliCommand::Batch) return ValueOption::Count;
+  if (name == "--list" && command == CliCommand::Batch) return ValueOption::List;
+  return std::nullopt;
+}
+
+std::optional<ParsedCli> StoreValue(ValueOption which, const std::string& name,
+                                    const std::string& value, CliOptions& options) {
+  if (which == ValueOption::List) {
+    if (value.empty()) return Fail("brak wartości / missing value: " + name);
+    options.listPath = value;
+    return std::nullopt;
+  }
+  std::optional<int32_t> number = ParseCardNumber(value);
+  if (which == ValueOption::Count) {
+    // As many cards as there are indexes; a count of none does nothing worth asking for.
+    if (!number && value.size() == 6 && value == "100000") number = 100000;
+    if (number && *number == 0) number.reset();
+  }
+  if (!number) {
+    return Fail("zła wartość / bad value: " + name + " " + value +
+                (which == ValueOption::Count ? " (1..100000)" : " (0..99999)"));
+  }
+  switch (which) {
+    case ValueOption::Department: options.department = *number; break;
+    case ValueOption::Index: options.index = *number; break;
+    case ValueOption::FirstIndex: options.firstIndex = *number; break;
+    case ValueOption::Count: options.count = *number; break;
+    case ValueOption::List: break;
+  }
+  return std::nullopt;
+}
+
+// The option at args[i], and its value when it takes one (then i moves past the value).
+std::optional<ParsedCli> ParseOption(const std::vector<std::string>& args, size_t& i,
+                                     OptionScan& scan) {
+  std::string name = args[i];
+  std::optional<std::string> value;
+  if (const size_t equals = name.find('=');
+      name.rfind("--", 0) == 0 && equals != std::string::npos) {
+    value = name.substr(equals + 1);
+    name.resize(equals);
+  }
+  bool allowed = false;
+  if (const std::optional<bool*> flag = FlagOf(name, scan.options, &allowed)) {
+    if (!allowed || value) return Fail("nieznana opcja / unknown option: " + args[i]);
+    **flag = true;
+    return std::nullopt;
+  }
+  const std::optional<ValueOption> which = ValueOptionOf(name, scan.options.command);
+  if (!which) return Fail("nieznana opcja / unknown option: " + args[i]);
+  if (scan.Seen(*which)) return Fail("powtórzona opcja / repeated option: " + name);
+  scan.seen[static_cast<int>(*which)] = true;
+  if (!value) {
+    if (i + 1 >= args.size()) return Fail("brak wartości / missing value: " + name);
+    value = args[++i];
+  }
+  return StoreValue(*which, name, *value, scan.options);
+}
+
+// The options that only make sense together.
+std::optional<ParsedCli> CheckTogether(const OptionScan& scan) {
+  const CliCommand command = scan.options.command;
+  const bool department = scan.Seen(ValueOption::Department);
+  if (command == CliCommand::Program && (!department || !scan.Seen(ValueOption::Index))) {
     return Fail("program wymaga / needs --department D --index I");
   }
-  if (command == CliCommand::Batch) {
-    const bool list = seen[static_cast<int>(ValueOption::List)];
-    const bool range = department || seen[static_cast<int>(ValueOption::FirstIndex)] ||
-                       seen[static_cast<int>(ValueOption::Count)];
-    const bool wholeRange = department && seen[static_cast<int>(ValueOption::FirstIndex)] &&
-                            seen[static_cast<int>(ValueOption::Count)];
-    if (list == range || (range && !wholeRange)) {
-      return Fail("batch wymaga / needs --list FILE or --department D --first-index I --count N");
-    }
-    if (range && int64_t{options.firstIndex} + options.count - 1 > kMaxCardNumber) {
-      return Fail("indeksy poza 0..99999 / indexes beyond 0..99999");
-    }
+  if (command != CliCommand::Batch) return std::nullopt;
+  const bool list = scan.Seen(ValueOption::List);
+  const bool firstIndex = scan.Seen(ValueOption::FirstIndex);
+  const bool count = scan.Seen(ValueOption::Count);
+  const bool range = department || firstIndex || count;
+  const bool wholeRange = department && firstIndex && count;
+  if (list == range || (range && !wholeRange)) {
+    return Fail("batch wymaga / needs --list FILE or --department D --first-index I --count N");
   }
-  return {options, {}};
+  if (range && int64_t{scan.options.firstIndex} + scan.options.count - 1 > kMaxCardNumber) {
+    return Fail("indeksy poza 0..99999 / indexes beyond 0..99999");
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+ParsedCli ParseCliOptions(const std::vector<std::string>& args) {
+  OptionScan scan;
+  if (std::optional<ParsedCli> done = ParseFirst(args, scan.options)) return *done;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (std::optional<ParsedCli> failed = ParseOption(args, i, scan)) return *failed;
+  }
+  if (std::optional<ParsedCli> failed = CheckTogether(scan)) return *failed;
+  return {scan.options, {}};
 }
 
 std::string CliUsage() {

@@ -5,30 +5,21 @@
 #include "crypto/PasswordKey.h"
 #include "crypto/SecureWipe.h"
 #include "link/Tracecom.h"
+#include "platform/NumberText.h"
 #include "programmer/KpR50.h"
 #include "programmer/OperatorTexts.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace kp {
 
 namespace {
 
-constexpr const char* kUserIdentity = "user";
 // The window's password rule, counted in UTF-16 code units like its boxes.
 constexpr auto kMaxLength = static_cast<size_t>(kPasswordMaxLength);
 constexpr auto kNewMinLength = static_cast<size_t>(kNewPasswordMinLength);
 
-std::string UidHex(const uint8_t uid[kUidSize]) {
-  std::string text;
-  for (size_t i = 0; i < kUidSize; ++i) {
-    char pair[3];
-    std::snprintf(pair, sizeof pair, "%02X", unsigned{uid[i]});
-    text += pair;
-  }
-  return text;
-}
+std::string UidHex(const uint8_t uid[kUidSize]) { return HexText({uid, kUidSize}); }
 
 // The link failed: the window's DropConnection.
 struct LinkFailed {};
@@ -233,8 +224,7 @@ int Session::Status(bool json) {
   const char* keyWord = !keys                                  ? "none"
                         : (status & kStatusTemporaryKeys) != 0 ? "temporary"
                                                                : "target";
-  char signature[9] = "";
-  if (keys) std::snprintf(signature, sizeof signature, "%08X", unsigned{r50_.keySignature});
+  const std::string signature = keys ? HexWord32(r50_.keySignature) : std::string();
   const char* password = (status & kStatusNoUserPassword) != 0  ? "none"
                          : (status & kStatusAdminPassword) != 0 ? "administrator"
                                                                 : "user";

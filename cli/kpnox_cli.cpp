@@ -63,6 +63,57 @@ std::optional<std::string> ReadFile(const std::string& path) {
   return content.str();
 }
 
+// --help and --version: what they print and the exit code; nullopt for the other commands.
+std::optional<int> RunInfoCommand(const kp::CliOptions& options) {
+  if (options.command == kp::CliCommand::Help) {
+    std::cout << kp::CliUsage();
+    return kp::kExitDone;
+  }
+  if (options.command == kp::CliCommand::Version) {
+    std::cout << "kpnox-cli (KpNOX Koder) " << kp::ProgramVersion() << '\n';
+    return kp::kExitDone;
+  }
+  return std::nullopt;
+}
+
+// The rows of a batch, from its range or its list; false when the list cannot be used (the
+// reasons are on standard error).
+bool BatchRows(const kp::CliOptions& options, std::vector<kp::CardRow>& rows) {
+  if (options.listPath.empty()) {
+    rows = kp::RangeRows(options);
+    return true;
+  }
+  const std::optional<std::string> text = ReadFile(options.listPath);
+  if (!text) {
+    std::cerr << "kpnox-cli: nie można czytać / cannot read: " << options.listPath << '\n';
+    return false;
+  }
+  kp::CardList list = kp::ParseCardList(*text);
+  for (const std::string& error : list.errors) {
+    std::cerr << options.listPath << ": " << error << '\n';
+  }
+  if (!list.errors.empty()) {
+    std::cerr << "kpnox-cli: nic nie zaprogramowano / nothing was programmed\n";
+    return false;
+  }
+  rows = std::move(list.rows);
+  return true;
+}
+
+kp::PasswordSource PasswordSourceFor(const kp::CliOptions& options) {
+  if (options.passwordStdin) {
+    return [](const char*) { return kp::ReadStdinPassword(); };
+  }
+  return [terminalError = std::string()](const char* prompt) mutable {
+    std::optional<std::u16string> typed = kp::ReadTerminalPassword(prompt, &terminalError);
+    if (!terminalError.empty()) {
+      std::cerr << "kpnox-cli: " << terminalError << '\n';
+      terminalError.clear();
+    }
+    return typed;
+  };
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -78,52 +129,14 @@ int main(int argc, char** argv) {
     return kp::kExitUsage;
   }
   const kp::CliOptions& options = *parsed.options;
-  if (options.command == kp::CliCommand::Help) {
-    std::cout << kp::CliUsage();
-    return kp::kExitDone;
-  }
-  if (options.command == kp::CliCommand::Version) {
-    std::cout << "kpnox-cli (KpNOX Koder) " << kp::ProgramVersion() << '\n';
-    return kp::kExitDone;
-  }
-
+  if (const std::optional<int> exitCode = RunInfoCommand(options)) return *exitCode;
   std::vector<kp::CardRow> rows;
-  if (options.command == kp::CliCommand::Batch) {
-    if (options.listPath.empty()) {
-      rows = kp::RangeRows(options);
-    } else {
-      const std::optional<std::string> text = ReadFile(options.listPath);
-      if (!text) {
-        std::cerr << "kpnox-cli: nie można czytać / cannot read: " << options.listPath << '\n';
-        return kp::kExitUsage;
-      }
-      kp::CardList list = kp::ParseCardList(*text);
-      for (const std::string& error : list.errors) {
-        std::cerr << options.listPath << ": " << error << '\n';
-      }
-      if (!list.errors.empty()) {
-        std::cerr << "kpnox-cli: nic nie zaprogramowano / nothing was programmed\n";
-        return kp::kExitUsage;
-      }
-      rows = std::move(list.rows);
-    }
+  if (options.command == kp::CliCommand::Batch && !BatchRows(options, rows)) {
+    return kp::kExitUsage;
   }
 
   const std::atomic<bool>& stop = kp::InstallStopHandlers();
-  std::string terminalError;
-  kp::PasswordSource password;
-  if (options.passwordStdin) {
-    password = [](const char*) { return kp::ReadStdinPassword(); };
-  } else {
-    password = [&terminalError](const char* prompt) {
-      std::optional<std::u16string> typed = kp::ReadTerminalPassword(prompt, &terminalError);
-      if (!terminalError.empty()) {
-        std::cerr << "kpnox-cli: " << terminalError << '\n';
-        terminalError.clear();
-      }
-      return typed;
-    };
-  }
+  const kp::PasswordSource password = PasswordSourceFor(options);
   const std::unique_ptr<kp::UsbPlatform> platform = kp::MakeSystemPlatform();
   kp::CliContext context{*platform, std::cout,       std::cerr, password, !options.passwordStdin,
                          stop,      kp::UtcTimestamp};

@@ -12,6 +12,8 @@ inline constexpr size_t kIdentityFieldWidth = 12;
 inline constexpr size_t kPasswordFieldWidth = 20;
 inline constexpr size_t kPasswordKeySize = 16;
 inline constexpr uint32_t kPasswordIterations = 100000;
+// The one identity every login and password change is made for.
+inline constexpr char kUserIdentity[] = "user";
 
 // Copies `text` up to its terminating zero or `width` bytes, whichever comes first, and
 // zero-fills the rest of the field; never reads past `width` bytes of `text`. A text of

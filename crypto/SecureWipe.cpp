@@ -26,4 +26,10 @@ void SecureWipe(void* p, size_t n) {
 #endif
 }
 
+bool SameBytes(const uint8_t* a, const uint8_t* b, size_t n) {
+  uint8_t diff = 0;
+  for (size_t i = 0; i < n; ++i) diff = static_cast<uint8_t>(diff | (a[i] ^ b[i]));
+  return diff == 0;
+}
+
 }  // namespace kp

@@ -3,10 +3,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace kp {
 
 void SecureWipe(void* p, size_t n);
+
+// Compares without an early exit, so that the time taken says nothing about where two
+// secrets differ.
+bool SameBytes(const uint8_t* a, const uint8_t* b, size_t n);
 
 // Wipes a block when its scope ends, however it ends: a password key or a MAC must not stay
 // on the stack after an exception either.

@@ -18,6 +18,8 @@
 // (3, 4, 6); anything else aborts. Every request the host writes must be a good frame. All
 // waiting is virtual time, so a run never sleeps; a hang can only be a loop in our code.
 #include "link/Crc16.h"
+#include "link/KpFrame.h"
+#include "platform/ByteOrder.h"
 #include "platform/virtual/VirtualBus.h"
 #include "programmer/KpR50.h"
 
@@ -54,13 +56,11 @@ class Input {
     n = std::min(n, size_ - pos_);
     const size_t length = n + 4;
     std::vector<uint8_t> frame(length);
-    frame[0] = static_cast<uint8_t>(length);
-    frame[1] = static_cast<uint8_t>(length >> 8);
+    kp::PutLe16(frame.data(), static_cast<uint16_t>(length));
     std::copy(data_ + pos_, data_ + pos_ + n, frame.begin() + 2);
     pos_ += n;
     const uint16_t crc = kp::Crc16(frame.data(), static_cast<int32_t>(n + 2), kp::kCrc16Initial);
-    frame[n + 2] = static_cast<uint8_t>(crc);
-    frame[n + 3] = static_cast<uint8_t>(crc >> 8);
+    kp::PutLe16(&frame[n + 2], crc);
     return frame;
   }
 
@@ -81,11 +81,7 @@ struct Device {
 
 void Answer(Device& device, std::span<const uint8_t> request) {
   // The host must only ever write whole, good frames.
-  if (request.size() < kp::kFrameOverhead || request.size() > kp::kFrameCapacity ||
-      request[0] + request[1] * 256u != request.size() ||
-      kp::Crc16(request.data(), static_cast<int32_t>(request.size()), kp::kCrc16Initial) != 0) {
-    Broken();
-  }
+  if (!kp::DecodeFrame(request)) Broken();
   // Queued from here rather than handed back in a vector, which the bus would queue the same
   // way at the same virtual moment: this spares an allocation per request.
   Input& in = device.in;

@@ -15,9 +15,8 @@
 // and changes nothing; a good one gets the expected number of well-formed replies with the
 // command's reply code and one of the sizes its command allows; a request refused as
 // malformed changes nothing; the status word agrees with the state.
-#include "crypto/Aes.h"
-#include "crypto/Cmac.h"
-#include "sim/firmware/Frames.h"
+#include "crypto/LoginProof.h"
+#include "link/KpFrame.h"
 #include "sim/firmware/VirtualKpR50.h"
 
 #include <algorithm>
@@ -125,7 +124,7 @@ void Send(VirtualKpR50& fw, Knobs& knobs, const Bytes& transfer) {
   std::copy(transfer.begin(), transfer.end(), copy.get());
   const std::span<const uint8_t> bytes(copy.get(), transfer.size());
   const auto replies = fw.HandleRequest(bytes);
-  const auto request = sim::DecodeFrame(bytes);
+  const auto request = kp::DecodeFrame(bytes);
   Check(fw.StatusWord() == ExpectedStatusWord(fw));
   if (vanishes || knobs.silent || !request) {
     Check(replies.empty());
@@ -134,7 +133,7 @@ void Send(VirtualKpR50& fw, Knobs& knobs, const Bytes& transfer) {
   }
   Check(replies.size() == (knobs.twice ? 2u : 1u));
   for (const kp::InTransfer& reply : replies) {
-    const auto frame = sim::DecodeFrame(reply.bytes);
+    const auto frame = kp::DecodeFrame(reply.bytes);
     if (knobs.garbage) {
       Check(!frame);
       continue;
@@ -191,16 +190,8 @@ void Help(const VirtualKpR50& fw, uint8_t command, Bytes& payload) {
       const auto challenge = fw.Challenge();
       const auto key = fw.PasswordKey();
       if (!challenge || !key || payload.size() < 12) break;
-      uint8_t message[28];
-      std::copy(payload.begin(), payload.begin() + 12, message);
-      std::copy(challenge->begin(), challenge->end(), message + 12);
-      kp::AES128 aes;
-      aes.SetKey(key->data());
-      kp::Cmac cmac(aes);
-      cmac.Init();
-      cmac.Update(message, sizeof message);
       uint8_t mac[16];
-      cmac.Final(mac);
+      kp::LoginMac(key->data(), payload.data(), challenge->data(), mac);
       put(12, mac, sizeof mac);
       break;
     }
@@ -251,7 +242,7 @@ void RequestOperation(VirtualKpR50& fw, Knobs& knobs, uint8_t op, Input& in) {
   const size_t size = (op & 0x10) ? ProperSize(command) : in.Byte();
   Bytes payload = in.Take(size);
   if (op & 0x20) Help(fw, command, payload);
-  Bytes frame = sim::EncodeFrame(command, payload);
+  Bytes frame = kp::EncodeFrame(command, payload);
   if (op & 0x40) {
     const uint8_t at = in.Byte();
     frame[at % frame.size()] ^= static_cast<uint8_t>(1u << (at >> 5));

@@ -1,7 +1,7 @@
 #include "link/KpWUsbBulkD.h"
 
 #include "crypto/SecureWipe.h"
-#include "link/Crc16.h"
+#include "link/KpFrame.h"
 #include "platform/ByteOrder.h"
 
 #include <algorithm>
@@ -15,7 +15,7 @@ KpWUsbBulkD::KpWUsbBulkD(UsbPlatform& platform, const Guid* guid, TraceSet* sink
 uint8_t KpWUsbBulkD::CheckModel() {
   modelCheckResult = 0;
   if (modelRecord == nullptr) return 0;
-  const uint16_t code = static_cast<uint16_t>(modelRecord[0] * 256 + modelRecord[1]);
+  const uint16_t code = GetBe16(modelRecord);
   const uint16_t mustBeZero = GetLe16(modelRecord + 6);
   return (code == modelCode && mustBeZero == 0) ? modelRecord[2] : 0;
 }
@@ -35,12 +35,7 @@ void KpWUsbBulkD::ReadStatus(uint32_t timeoutMs) {
 void KpWUsbBulkD::SendFrame(uint8_t command, uint32_t length, const uint8_t* payload) {
   if (length > kMaxRequestPayload) return;
   uint8_t frame[kFrameCapacity];
-  const uint32_t total = length + kFrameOverhead;
-  PutLe16(&frame[wire::kFrameLengthAt], static_cast<uint16_t>(total));
-  frame[wire::kFrameCommandAt] = command;
-  if (length > 0) std::memcpy(&frame[wire::kFramePayloadAt], payload, length);
-  const uint32_t crcAt = wire::kFramePayloadAt + length;
-  PutLe16(&frame[crcAt], Crc16(frame, static_cast<int32_t>(crcAt), kCrc16Initial));
+  const uint32_t total = EncodeFrame(command, {payload, length}, frame);
   // A failed or short write shows up as a missing reply. Requests may carry password keys:
   // no copy of them stays behind on the stack, whatever the write did.
   try {
@@ -63,10 +58,9 @@ int32_t KpWUsbBulkD::ReceiveFrameCounting(uint8_t* frame, int& discarded) {
   while (discarded < kMaxDiscardedTransfers) {
     const int32_t k = ReadBulk(static_cast<int32_t>(kFrameCapacity), frame);
     if (k == 0) return 0;
-    if (k > static_cast<int32_t>(kFrameOverhead) && k == GetLe16(&frame[wire::kFrameLengthAt]) &&
-        Crc16(frame, k, kCrc16Initial) == 0) {
-      return k;
-    }
+    // A reply carries at least one payload byte.
+    const auto good = DecodeFrame({frame, static_cast<size_t>(k)});
+    if (good && !good->payload.empty()) return k;
     ++discarded;  // part of a frame, several frames, or a broken one
   }
   return 0;

@@ -3,6 +3,7 @@
 // (frame header excluded) unless they belong to the frame itself.
 #pragma once
 
+#include "crypto/LoginProof.h"
 #include "crypto/PasswordKey.h"
 
 #include <cstdint>
@@ -26,8 +27,8 @@ inline constexpr uint8_t kCardTypeDesfire = 4;  // card type in the card-info re
 // Field sizes.
 inline constexpr uint32_t kUidSize = 8;
 inline constexpr uint32_t kKeySize = kPasswordKeySize;
-inline constexpr uint32_t kChallengeSize = 16;
-inline constexpr uint32_t kMacSize = 16;
+inline constexpr uint32_t kChallengeSize = kLoginChallengeSize;
+inline constexpr uint32_t kMacSize = kLoginMacSize;
 inline constexpr uint32_t kIdentityFieldSize = kIdentityFieldWidth;
 inline constexpr uint32_t kKeySignatureSize = 4;
 inline constexpr uint32_t kCardFileSize = 16;

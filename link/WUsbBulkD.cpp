@@ -2,6 +2,7 @@
 
 #include "link/WUsbErr.h"
 #include "platform/ByteOrder.h"
+#include "platform/NumberText.h"
 
 #include <cstring>
 #include <memory>
@@ -15,15 +16,9 @@ const Guid kKpR50InterfaceGuid = {
 namespace {
 
 bool IsHexDigit(uint16_t c, uint32_t* value) {
-  if (c >= '0' && c <= '9') {
-    *value = c - '0';
-  } else if (c >= 'a' && c <= 'f') {
-    *value = c - 'a' + 10;
-  } else if (c >= 'A' && c <= 'F') {
-    *value = c - 'A' + 10;
-  } else {
-    return false;
-  }
+  const int digit = HexDigitValue(c);
+  if (digit < 0) return false;
+  *value = static_cast<uint32_t>(digit);
   return true;
 }
 

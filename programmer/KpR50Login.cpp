@@ -3,8 +3,7 @@
 // hands over the old and the new key right after a login with the old one.
 #include "programmer/KpR50.h"
 
-#include "crypto/Aes.h"
-#include "crypto/Cmac.h"
+#include "crypto/LoginProof.h"
 #include "crypto/PasswordKey.h"
 #include "crypto/SecureWipe.h"
 
@@ -16,17 +15,10 @@ bool KpR50::Authenticate(const char* identity, const uint8_t key[kKeySize]) {
   uint8_t request[kLoginRequestSize];
   const WipeOnExit wipeRequest(request, sizeof request);
   FillTextField(&request[wire::kLoginIdentityAt], kIdentityFieldSize, identity);
-
-  AES128 cipher;  // wipes its round keys when it goes out of scope, as the CMAC its state
-  cipher.SetKey(key);
-
   // The challenge sits where the MAC goes: MACed with the identity, then overwritten.
-  GetChallenge(&request[wire::kLoginMacAt]);
-
-  Cmac mac(cipher);
-  mac.Init();
-  mac.Update(request, sizeof request);
-  mac.Final(&request[wire::kLoginMacAt]);
+  uint8_t* challenge = &request[wire::kLoginMacAt];
+  GetChallenge(challenge);
+  LoginMac(key, &request[wire::kLoginIdentityAt], challenge, challenge);
 
   return SendLoginProof(request);
 }

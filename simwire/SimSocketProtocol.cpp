@@ -27,8 +27,7 @@ std::vector<uint8_t> EncodeHello(const Hello& hello) {
     const PipeInformation& p = hello.pipes[i];
     m.push_back(static_cast<uint8_t>(p.pipeType));
     m.push_back(p.pipeId);
-    m.push_back(static_cast<uint8_t>(p.maximumPacketSize));
-    m.push_back(static_cast<uint8_t>(p.maximumPacketSize >> 8));
+    AppendLe16(m, p.maximumPacketSize);
     m.push_back(p.interval);
   }
   return m;

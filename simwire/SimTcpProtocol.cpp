@@ -1,11 +1,13 @@
 #include "simwire/SimTcpProtocol.h"
 
+#include "crypto/SecureWipe.h"
 #include "platform/ByteOrder.h"
+#include "platform/NumberText.h"
 #include "simwire/RuntimeFolder.h"
 #include "simwire/SimSocketProtocol.h"
 
 #include <algorithm>
-#include <charconv>
+#include <cstdlib>
 #include <cstring>
 
 namespace kp::simtcp {
@@ -16,28 +18,13 @@ constexpr uint8_t kClientMagic[8] = {'K', 'P', 'R', '5', '0', 'C', 'L', 'I'};
 constexpr std::string_view kFirstLine = "kpr50-sim tcp 1";
 constexpr std::string_view kLoopback = "127.0.0.1";
 
-std::string Hex(const Token& token) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (uint8_t b : token) {
-    text.push_back(kDigits[b >> 4]);
-    text.push_back(kDigits[b & 15]);
-  }
-  return text;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+std::string Hex(const Token& token) { return HexText(token, HexCase::Lower); }
 
 bool ParseHex(std::string_view text, Token* token) {
   if (text.size() != 2 * kTokenSize) return false;
   for (size_t i = 0; i < kTokenSize; ++i) {
-    const int high = HexDigit(text[2 * i]);
-    const int low = HexDigit(text[2 * i + 1]);
+    const int high = HexDigitValue(text[2 * i]);
+    const int low = HexDigitValue(text[2 * i + 1]);
     if (high < 0 || low < 0) return false;
     (*token)[i] = static_cast<uint8_t>(high << 4 | low);
   }
@@ -78,14 +65,10 @@ bool DecodeAnnounce(std::string_view text, Announce* announce) {
   }
   // Only the loopback interface: the application never connects anywhere else.
   if (address != kLoopback) return false;
-  unsigned value = 0;
-  const auto [at, error] = std::from_chars(port.data(), port.data() + port.size(), value);
-  if (error != std::errc() || at != port.data() + port.size() || port[0] == '0' ||
-      value == 0 || value > 65535) {
-    return false;
-  }
+  const std::optional<uint16_t> value = ParseNumber<uint16_t>(port);
+  if (!value || port[0] == '0') return false;
   Announce a;
-  a.port = static_cast<uint16_t>(value);
+  a.port = *value;
   if (!ParseHex(client, &a.clientToken) || !ParseHex(server, &a.serverToken)) return false;
   *announce = a;
   return true;
@@ -161,10 +144,7 @@ bool DecodeClientHello(std::span<const uint8_t> m, Token* clientToken) {
 }
 
 bool SameToken(std::span<const uint8_t> a, const Token& b) {
-  if (a.size() != b.size()) return false;
-  uint8_t difference = 0;
-  for (size_t i = 0; i < b.size(); ++i) difference |= static_cast<uint8_t>(a[i] ^ b[i]);
-  return difference == 0;
+  return a.size() == b.size() && SameBytes(a.data(), b.data(), b.size());
 }
 
 }  // namespace kp::simtcp

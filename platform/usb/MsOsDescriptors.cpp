@@ -1,6 +1,7 @@
 #include "platform/usb/MsOsDescriptors.h"
 
 #include "platform/ByteOrder.h"
+#include "platform/NumberText.h"
 
 #include <algorithm>
 #include <array>
@@ -50,13 +51,6 @@ Guid GuidAt(Bytes b, size_t at) {
   g.data3 = Le16(b, at + 6);
   for (size_t i = 0; i < 8; ++i) g.data4[i] = b[at + 8 + i];
   return g;
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -290,17 +284,16 @@ std::optional<Guid> ParseGuidText(std::string_view text) {
       if (text[i] != '-') return std::nullopt;
       continue;
     }
-    const int v = HexValue(text[i]);
+    const int v = HexDigitValue(text[i]);
     if (v < 0) return std::nullopt;
     bytes[nibble / 2] = static_cast<uint8_t>(bytes[nibble / 2] | (nibble % 2 == 0 ? v << 4 : v));
     ++nibble;
   }
   // The text reads as numbers, big-endian within each of the first three groups.
   Guid g{};
-  g.data1 = (static_cast<uint32_t>(bytes[0]) << 24) | (static_cast<uint32_t>(bytes[1]) << 16) |
-            (static_cast<uint32_t>(bytes[2]) << 8) | bytes[3];
-  g.data2 = static_cast<uint16_t>((bytes[4] << 8) | bytes[5]);
-  g.data3 = static_cast<uint16_t>((bytes[6] << 8) | bytes[7]);
+  g.data1 = GetBe32(&bytes[0]);
+  g.data2 = GetBe16(&bytes[4]);
+  g.data3 = GetBe16(&bytes[6]);
   for (size_t i = 0; i < 8; ++i) g.data4[i] = bytes[8 + i];
   return g;
 }

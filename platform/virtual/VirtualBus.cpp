@@ -1,5 +1,6 @@
 #include "platform/virtual/VirtualBus.h"
 
+#include "platform/ByteOrder.h"
 #include "platform/DevicePath.h"
 
 #include <algorithm>
@@ -242,9 +243,9 @@ bool VirtualBus::WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t
   if (type == kUsbDeviceDescriptorType && index == 0) {
     if (c.deviceDescriptorFails) return false;
     desc = {18, 1, 0x00, 0x02, 0, 0, 0, 64,
-            static_cast<uint8_t>(c.vendorId), static_cast<uint8_t>(c.vendorId >> 8),
-            static_cast<uint8_t>(c.productId), static_cast<uint8_t>(c.productId >> 8),
-            0x00, 0x01, 1, 2, c.iSerialNumber, 1};
+            0, 0, 0, 0, 0x00, 0x01, 1, 2, c.iSerialNumber, 1};
+    PutLe16(&desc[8], c.vendorId);
+    PutLe16(&desc[10], c.productId);
   } else if (type == kUsbStringDescriptorType && index != 0 && index == c.iSerialNumber &&
              languageId == 0x0409) {
     if (c.stringDescriptorFails) return false;
@@ -252,10 +253,7 @@ bool VirtualBus::WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t
     const size_t units = std::min<size_t>(c.serialNumber.size(), 126);
     desc.push_back(static_cast<uint8_t>(2 + 2 * units));
     desc.push_back(kUsbStringDescriptorType);
-    for (size_t i = 0; i < units; ++i) {
-      desc.push_back(static_cast<uint8_t>(c.serialNumber[i]));
-      desc.push_back(static_cast<uint8_t>(c.serialNumber[i] >> 8));
-    }
+    for (size_t i = 0; i < units; ++i) AppendLe16(desc, c.serialNumber[i]);
   } else {
     return false;  // the device stalls a request for a descriptor it does not have
   }

@@ -1,14 +1,12 @@
 #include "sim/firmware/VirtualKpR50.h"
 
-#include "crypto/Aes.h"
-#include "crypto/Cmac.h"
+#include "crypto/LoginProof.h"
 #include "crypto/PasswordKey.h"
 #include "crypto/SecureWipe.h"
-#include "link/Crc16.h"
+#include "link/KpFrame.h"
 #include "link/KpWUsbBulkD.h"
 #include "link/WUsbBulkD.h"
 #include "platform/ByteOrder.h"
-#include "sim/firmware/Frames.h"
 
 #include <algorithm>
 #include <cstring>
@@ -18,8 +16,6 @@ namespace kp {
 using namespace sim;
 
 namespace {
-
-constexpr char kUserIdentity[] = "user";
 
 // Which payload sizes a command takes; nullopt for a command the firmware does not know.
 std::optional<bool> PayloadFits(uint8_t command, size_t size) {
@@ -45,13 +41,6 @@ std::optional<bool> PayloadFits(uint8_t command, size_t size) {
     default:
       return std::nullopt;
   }
-}
-
-// Compares without an early exit, so that the time taken says nothing about the MAC.
-bool SameBytes(const uint8_t* a, const uint8_t* b, size_t n) {
-  uint8_t diff = 0;
-  for (size_t i = 0; i < n; ++i) diff = static_cast<uint8_t>(diff | (a[i] ^ b[i]));
-  return diff == 0;
 }
 
 std::vector<uint8_t> One(uint8_t status) { return {status}; }
@@ -263,19 +252,8 @@ std::vector<uint8_t> VirtualKpR50::Login(std::span<const uint8_t> request) {
   challengeValid_ = false;  // single use, whatever the outcome
   bool accepted = false;
   if (hadChallenge && password_ != PasswordState::None) {
-    uint8_t message[kIdentityFieldSize + kChallengeSize];
-    std::memcpy(message, &request[wire::kLoginIdentityAt], kIdentityFieldSize);
-    std::memcpy(message + kIdentityFieldSize, challenge_.data(), kChallengeSize);
-    uint8_t mac[wire::kMacSize];
-    AES128 aes;
-    aes.SetKey(passwordKey_.data());
-    Cmac cmac(aes);
-    cmac.Init();
-    cmac.Update(message, sizeof message);
-    cmac.Final(mac);
-    accepted = SameBytes(mac, &request[wire::kLoginMacAt], sizeof mac);
-    SecureWipe(mac, sizeof mac);
-    SecureWipe(message, sizeof message);
+    accepted = LoginMacMatches(passwordKey_.data(), &request[wire::kLoginIdentityAt],
+                               challenge_.data(), &request[wire::kLoginMacAt]);
   }
   SecureWipe(challenge_.data(), challenge_.size());
   loggedIn_ = accepted;

@@ -1,13 +1,12 @@
 #include "sim/rack/RequestText.h"
 
+#include "link/KpFrame.h"
 #include "link/KpWUsbBulkD.h"
 #include "link/KpWire.h"
 #include "platform/ByteOrder.h"
-#include "sim/firmware/Frames.h"
+#include "platform/NumberText.h"
 #include "sim/firmware/VirtualKpR50.h"
 
-#include <cctype>
-#include <cctype>
 #include <cstdio>
 #include <string>
 
@@ -122,7 +121,7 @@ std::string ReplyLine(const Summary& s) {
     return Format("word 0x%04X", GetLe16(&s.payload[wire::kStatusWordAt]));
   }
   if (s.command == kCmdKeySignature && s.payload.size() == wire::kKeySignatureSize) {
-    return Format("%08X", GetLe32(s.payload.data()));
+    return HexWord32(GetLe32(s.payload.data()));
   }
   if (s.command == kCmdChallenge && s.payload.size() == kChallengeSize) return "challenge";
   if (s.command == kCmdLogin && s.payload.size() == wire::kLoginReplySize) return "accepted";
@@ -155,7 +154,7 @@ std::string ReplySentence(const Summary& s) {
     return Format("słowo statusu 0x%04X", GetLe16(&s.payload[wire::kStatusWordAt]));
   }
   if (s.command == kCmdKeySignature && s.payload.size() == wire::kKeySignatureSize) {
-    return Format("%08X", GetLe32(s.payload.data()));
+    return HexWord32(GetLe32(s.payload.data()));
   }
   if (s.command == kCmdChallenge && s.payload.size() == kChallengeSize) return "otrzymane";
   if (s.command == kCmdLogin && s.payload.size() == wire::kLoginReplySize) return "przyjęte";
@@ -170,17 +169,13 @@ std::string ReplySentence(const Summary& s) {
 
 }  // namespace
 
-std::string UidText(const std::array<uint8_t, 8>& uid) {
-  std::string text;
-  for (uint8_t b : uid) text += Format("%02X", b);
-  return text;
-}
+std::string UidText(const std::array<uint8_t, 8>& uid) { return HexText(uid); }
 
 std::optional<uint8_t> CommandOf(const std::string& word) {
-  if (word.size() == 4 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X') &&
-      std::isxdigit(static_cast<unsigned char>(word[2])) &&
-      std::isxdigit(static_cast<unsigned char>(word[3]))) {
-    return static_cast<uint8_t>(std::stoul(word.substr(2), nullptr, 16));
+  if (word.size() == 4 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {
+    const int high = HexDigitValue(word[2]);
+    const int low = HexDigitValue(word[3]);
+    if (high >= 0 && low >= 0) return static_cast<uint8_t>(high << 4 | low);
   }
   for (uint8_t command : kKnownCommands) {
     const std::string name = CommandName(command);

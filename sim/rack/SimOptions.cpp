@@ -1,19 +1,14 @@
 #include "sim/rack/SimOptions.h"
 
-#include <charconv>
+#include "sim/rack/SimWords.h"
+
+#include <algorithm>
+#include <iterator>
+#include <string_view>
 
 namespace kp {
 
 namespace {
-
-template <typename T>
-std::optional<T> Number(const std::string& text) {
-  T value{};
-  const char* end = text.data() + text.size();
-  const auto [at, error] = std::from_chars(text.data(), end, value);
-  if (error != std::errc() || at != end || text.empty()) return std::nullopt;
-  return value;
-}
 
 std::optional<PasswordSetup> PasswordOf(const std::string& text) {
   if (text == "none") return PasswordSetup{PasswordState::None, {}};
@@ -37,10 +32,85 @@ std::optional<CardSetup> CardOf(const std::string& text) {
   const std::string numbers = text.substr(prefix.size());
   const size_t colon = numbers.find(':');
   if (colon == std::string::npos) return std::nullopt;
-  const auto department = Number<int32_t>(numbers.substr(0, colon));
-  const auto index = Number<int32_t>(numbers.substr(colon + 1));
+  const auto department = ParseNumber<int32_t>(numbers.substr(0, colon));
+  const auto index = ParseNumber<int32_t>(numbers.substr(colon + 1));
   if (!department || !index) return std::nullopt;
   return CardSetup{CardSetupKind::Programmed, *department, *index};
+}
+
+// The options without a value; false when `name` is none of them.
+bool SetFlag(const std::string& name, SimOptions& o) {
+  if (name == "--help" || name == "-h") {
+    o.help = true;
+  } else if (name == "--version") {
+    o.version = true;
+  } else if (name == "--headless") {
+    o.headless = true;
+  } else if (name == "--unplugged") {
+    o.setup.plugged = false;
+  } else if (name == "--no-card") {
+    o.setup.card = {CardSetupKind::None, 0, 0};
+  } else {
+    return false;
+  }
+  return true;
+}
+
+constexpr std::string_view kValueOptions[] = {"--programmers", "--keys",      "--password",
+                                              "--card",        "--transport", "--seed"};
+
+bool TakesValue(const std::string& name) {
+  return std::find(std::begin(kValueOptions), std::end(kValueOptions), name) !=
+         std::end(kValueOptions);
+}
+
+std::optional<std::string> SetTransport(const std::optional<std::string>& text, SimOptions& o) {
+  if (text == "unix") {
+#if defined(_WIN32)
+    return "--transport unix is not available on Windows";
+#else
+    o.transport = SimTransport::Unix;
+#endif
+  } else if (text == "tcp") {
+    o.transport = SimTransport::Tcp;
+  } else {
+    return "--transport takes unix or tcp";
+  }
+  return std::nullopt;
+}
+
+// One of kValueOptions with its value, nullopt when none came; the reason when it is refused.
+std::optional<std::string> SetValue(const std::string& name, const std::optional<std::string>& text,
+                                    SimOptions& o) {
+  if (name == "--programmers") {
+    const auto n = text ? ParseNumber<int>(*text) : std::nullopt;
+    if (!n || *n < 1 || *n > kMaxSimProgrammers) {
+      return "--programmers takes 1 to " + std::to_string(kMaxSimProgrammers);
+    }
+    o.programmers = *n;
+  } else if (name == "--keys") {
+    const auto keys = text ? KeysOf(*text) : std::nullopt;
+    if (!keys) return "--keys takes none, target or temporary";
+    o.setup.keys = *keys;
+  } else if (name == "--password") {
+    const auto password = text ? PasswordOf(*text) : std::nullopt;
+    if (!password) {
+      return "--password takes none, admin:PASS or user:PASS (PASS: 1 to 20 characters of "
+             "Windows-1250, Polish letters too)";
+    }
+    o.setup.password = *password;
+  } else if (name == "--card") {
+    const auto card = text ? CardOf(*text) : std::nullopt;
+    if (!card) return "--card takes none, empty, foreign or programmed:DEP:IDX";
+    o.setup.card = *card;
+  } else if (name == "--transport") {
+    return SetTransport(text, o);
+  } else if (name == "--seed") {
+    const auto seed = text ? ParseNumber<uint64_t>(*text) : std::nullopt;
+    if (!seed) return "--seed takes a non-negative number";
+    o.seed = *seed;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -56,77 +126,15 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* options,
       value = name.substr(equals + 1);
       name = name.substr(0, equals);
     }
-    auto takeValue = [&]() -> std::optional<std::string> {
-      if (value) return value;
-      if (i + 1 < args.size()) return args[++i];
-      return std::nullopt;
-    };
-    auto fail = [&](const std::string& why) {
-      *error = why;
+    if (!value && SetFlag(name, o)) continue;
+    if (!TakesValue(name)) {
+      *error = "unknown option " + args[i];
       return false;
-    };
-    const bool flag = !value;
-    if ((name == "--help" || name == "-h") && flag) {
-      o.help = true;
-    } else if (name == "--version" && flag) {
-      o.version = true;
-    } else if (name == "--headless" && flag) {
-      o.headless = true;
-    } else if (name == "--unplugged" && flag) {
-      o.setup.plugged = false;
-    } else if (name == "--no-card" && flag) {
-      o.setup.card = {CardSetupKind::None, 0, 0};
-    } else if (name == "--programmers") {
-      const auto text = takeValue();
-      const auto n = text ? Number<int>(*text) : std::nullopt;
-      if (!n || *n < 1 || *n > kMaxSimProgrammers) {
-        return fail("--programmers takes 1 to " + std::to_string(kMaxSimProgrammers));
-      }
-      o.programmers = *n;
-    } else if (name == "--keys") {
-      const auto text = takeValue();
-      if (text == "none") {
-        o.setup.keys = KeyState::None;
-      } else if (text == "target") {
-        o.setup.keys = KeyState::Target;
-      } else if (text == "temporary") {
-        o.setup.keys = KeyState::Temporary;
-      } else {
-        return fail("--keys takes none, target or temporary");
-      }
-    } else if (name == "--password") {
-      const auto text = takeValue();
-      const auto password = text ? PasswordOf(*text) : std::nullopt;
-      if (!password) {
-        return fail("--password takes none, admin:PASS or user:PASS (PASS: 1 to 20 "
-                    "characters of Windows-1250, Polish letters too)");
-      }
-      o.setup.password = *password;
-    } else if (name == "--card") {
-      const auto text = takeValue();
-      const auto card = text ? CardOf(*text) : std::nullopt;
-      if (!card) return fail("--card takes none, empty, foreign or programmed:DEP:IDX");
-      o.setup.card = *card;
-    } else if (name == "--transport") {
-      const auto text = takeValue();
-      if (text == "unix") {
-#if defined(_WIN32)
-        return fail("--transport unix is not available on Windows");
-#else
-        o.transport = SimTransport::Unix;
-#endif
-      } else if (text == "tcp") {
-        o.transport = SimTransport::Tcp;
-      } else {
-        return fail("--transport takes unix or tcp");
-      }
-    } else if (name == "--seed") {
-      const auto text = takeValue();
-      const auto seed = text ? Number<uint64_t>(*text) : std::nullopt;
-      if (!seed) return fail("--seed takes a non-negative number");
-      o.seed = *seed;
-    } else {
-      return fail("unknown option " + args[i]);
+    }
+    if (!value && i + 1 < args.size()) value = args[++i];
+    if (std::optional<std::string> why = SetValue(name, value, o)) {
+      *error = *why;
+      return false;
     }
   }
   *options = std::move(o);

@@ -2,6 +2,7 @@
 
 #include "crypto/PasswordKey.h"
 #include "crypto/SecureWipe.h"
+#include "sim/rack/SimWords.h"
 
 namespace kp {
 
@@ -9,15 +10,6 @@ namespace {
 
 constexpr const char* kPasswordRule =
     "password: 1 to 20 characters of Windows-1250 (Polish letters too), no control characters";
-
-const char* KeysWord(KeyState keys) {
-  switch (keys) {
-    case KeyState::None: return "none";
-    case KeyState::Target: return "target";
-    case KeyState::Temporary: return "temporary";
-  }
-  return "none";
-}
 
 uint64_t SeedOf(uint64_t rackSeed, int index) {
   return rackSeed ^ (0x9E3779B97F4A7C15ull * static_cast<uint64_t>(index));
@@ -133,7 +125,7 @@ bool SimRack::ApplyPassword(SimProgrammer& p, const PasswordSetup& password) {
     p.firmware.SetPasswordByAdministrator(bytes->c_str());
   } else {
     VirtualKpR50::Key key{};
-    DerivePasswordKey("user", bytes->c_str(), key.data());
+    DerivePasswordKey(kUserIdentity, bytes->c_str(), key.data());
     p.firmware.SetPasswordKey(key.data(), PasswordState::SetByUser);
     SecureWipe(key.data(), key.size());
   }

@@ -1,6 +1,7 @@
 #include "sim/rack/SimScript.h"
 
-#include <charconv>
+#include "sim/rack/SimWords.h"
+
 #include <optional>
 #include <sstream>
 #include <vector>
@@ -8,14 +9,6 @@
 namespace kp {
 
 namespace {
-
-std::optional<int32_t> Number(const std::string& word) {
-  int32_t value = 0;
-  const char* end = word.data() + word.size();
-  const auto [at, error] = std::from_chars(word.data(), end, value);
-  if (error != std::errc() || at != end) return std::nullopt;
-  return value;
-}
 
 // The words after the verb: `fixed` of them, then the optional programmer number (1 when
 // absent). False when the count or the number is wrong.
@@ -25,17 +18,10 @@ bool Split(const std::vector<std::string>& words, size_t fixed, int* programmer)
     return true;
   }
   if (words.size() != 2 + fixed) return false;
-  const auto n = Number(words.back());
+  const auto n = ParseNumber<int32_t>(words.back());
   if (!n || *n < 1) return false;
   *programmer = *n;
   return true;
-}
-
-std::optional<KeyState> KeysOf(const std::string& word) {
-  if (word == "none") return KeyState::None;
-  if (word == "target") return KeyState::Target;
-  if (word == "temporary") return KeyState::Temporary;
-  return std::nullopt;
 }
 
 ScriptOutcome Fail(SimRack& rack, const std::string& line) {
@@ -49,7 +35,7 @@ std::optional<std::pair<uint8_t, uint32_t>> AimOf(const std::string& word) {
   const auto command = sim::CommandOf(word.substr(0, colon));
   if (!command) return std::nullopt;
   if (colon == std::string::npos) return std::make_pair(*command, uint32_t{1});
-  const auto nth = Number(word.substr(colon + 1));
+  const auto nth = ParseNumber<int32_t>(word.substr(colon + 1));
   if (!nth || *nth < 1) return std::nullopt;
   return std::make_pair(*command, static_cast<uint32_t>(*nth));
 }
@@ -69,7 +55,7 @@ ScriptOutcome RunFaultLine(SimRack& rack, const std::vector<std::string>& words,
   fault.kind = *faultKind;
   size_t aimAt = 2;
   if (fault.kind == FaultKind::Delay) {
-    const auto ms = words.size() > 2 ? Number(words[2]) : std::nullopt;
+    const auto ms = words.size() > 2 ? ParseNumber<int32_t>(words[2]) : std::nullopt;
     if (!ms || *ms < 0) return Fail(rack, line);
     fault.delayMs = static_cast<uint64_t>(*ms);
     aimAt = 3;
@@ -83,17 +69,11 @@ ScriptOutcome RunFaultLine(SimRack& rack, const std::vector<std::string>& words,
   return ScriptOutcome::Continue;
 }
 
-}  // namespace
-
-ScriptOutcome RunScriptLine(SimRack& rack, const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> words;
-  for (std::string word; in >> word;) words.push_back(word);
-  if (words.empty() || words[0][0] == '#') return ScriptOutcome::Continue;
+// The lines about the rack itself; nullopt for any other line.
+std::optional<ScriptOutcome> RunRackLine(SimRack& rack, const std::vector<std::string>& words,
+                                         const std::string& line) {
   const std::string& verb = words[0];
-  const std::string kind = words.size() > 1 ? words[1] : std::string();
   int n = 1;
-
   if (verb == "quit" && words.size() == 1) return ScriptOutcome::Quit;
   if (verb == "plug" && Split(words, 0, &n)) {
     rack.Plug(n);
@@ -107,7 +87,42 @@ ScriptOutcome RunScriptLine(SimRack& rack, const std::string& line) {
     if (rack.Find(n) == nullptr) return Fail(rack, line);
     for (const std::string& state : rack.StateLines(n)) rack.Echo(state);
     rack.Echo(rack.FaultLine(n));
-  } else if (verb == "keys" && Split(words, 1, &n) && KeysOf(kind)) {
+  } else {
+    return std::nullopt;
+  }
+  return ScriptOutcome::Continue;
+}
+
+// The lines about a card in a programmer's field; nullopt for any other line.
+std::optional<ScriptOutcome> RunCardLine(SimRack& rack, const std::vector<std::string>& words,
+                                         const std::string& line) {
+  const std::string kind = words.size() > 1 ? words[1] : std::string();
+  int n = 1;
+  if (words[0] != "card") return std::nullopt;
+  if (kind == "programmed" && Split(words, 3, &n)) {
+    const auto department = ParseNumber<int32_t>(words[2]);
+    const auto index = ParseNumber<int32_t>(words[3]);
+    if (!department || !index) return Fail(rack, line);
+    rack.SetCard(n, {CardSetupKind::Programmed, *department, *index});
+  } else if (Split(words, 1, &n) && (kind == "empty" || kind == "foreign" || kind == "none")) {
+    rack.SetCard(n, {kind == "empty"     ? CardSetupKind::Empty
+                     : kind == "foreign" ? CardSetupKind::Foreign
+                                         : CardSetupKind::None,
+                     0, 0});
+  } else {
+    return std::nullopt;
+  }
+  return ScriptOutcome::Continue;
+}
+
+// The lines about one programmer's state and behaviour; nullopt for any other line.
+std::optional<ScriptOutcome> RunProgrammerLine(SimRack& rack,
+                                               const std::vector<std::string>& words,
+                                               const std::string& line) {
+  const std::string& verb = words[0];
+  const std::string kind = words.size() > 1 ? words[1] : std::string();
+  int n = 1;
+  if (verb == "keys" && Split(words, 1, &n) && KeysOf(kind)) {
     rack.SetKeys(n, *KeysOf(kind));
   } else if (verb == "login" && Split(words, 1, &n) && (kind == "yes" || kind == "no")) {
     rack.SetLoggedIn(n, kind == "yes");
@@ -119,33 +134,31 @@ ScriptOutcome RunScriptLine(SimRack& rack, const std::string& line) {
                          words[2]});
   } else if (verb == "stall" && words.size() == 1) {
     rack.Stall(1, 0);
-  } else if (verb == "stall" && Split(words, 1, &n)) {
-    const auto ms = Number(words[1]);
+  } else if ((verb == "stall" || verb == "delay") && Split(words, 1, &n)) {
+    const auto ms = ParseNumber<int32_t>(words[1]);
     if (!ms || *ms < 0) return Fail(rack, line);
-    rack.Stall(n, *ms);
+    if (verb == "stall") rack.Stall(n, *ms);
+    if (verb == "delay") rack.SetDelay(n, *ms);
   } else if (verb == "resume" && Split(words, 0, &n)) {
     rack.Resume(n);
-  } else if (verb == "delay" && Split(words, 1, &n)) {
-    const auto ms = Number(words[1]);
-    if (!ms || *ms < 0) return Fail(rack, line);
-    rack.SetDelay(n, *ms);
   } else if (verb == "fault") {
     return RunFaultLine(rack, words, line);
-  } else if (verb == "card" && kind == "programmed" && Split(words, 3, &n)) {
-    const auto department = Number(words[2]);
-    const auto index = Number(words[3]);
-    if (!department || !index) return Fail(rack, line);
-    rack.SetCard(n, {CardSetupKind::Programmed, *department, *index});
-  } else if (verb == "card" && Split(words, 1, &n) &&
-             (kind == "empty" || kind == "foreign" || kind == "none")) {
-    rack.SetCard(n, {kind == "empty"     ? CardSetupKind::Empty
-                     : kind == "foreign" ? CardSetupKind::Foreign
-                                         : CardSetupKind::None,
-                     0, 0});
   } else {
-    return Fail(rack, line);
+    return RunCardLine(rack, words, line);
   }
   return ScriptOutcome::Continue;
+}
+
+}  // namespace
+
+ScriptOutcome RunScriptLine(SimRack& rack, const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  if (words.empty() || words[0][0] == '#') return ScriptOutcome::Continue;
+  if (const auto outcome = RunRackLine(rack, words, line)) return *outcome;
+  if (const auto outcome = RunProgrammerLine(rack, words, line)) return *outcome;
+  return Fail(rack, line);
 }
 
 }  // namespace kp

@@ -1,5 +1,7 @@
 #include "sim/window/ProgrammerPanel.h"
 
+#include "codepage/PasswordCodePage.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
@@ -110,7 +112,7 @@ void ProgrammerPanel::AddStateRows(QGridLayout* grid) {
 
   passwordEdit_ = new QLineEdit;
   passwordEdit_->setObjectName("PasswordEdit");
-  passwordEdit_->setMaxLength(20);
+  passwordEdit_->setMaxLength(kPasswordMaxLength);
   auto* setPasswordBtn = new QPushButton(QStringLiteral("Ustaw"));
   grid->addWidget(Caption("Hasło:"), 4, 0);
   grid->addWidget(passwordEdit_, 4, 1, 1, 2);

@@ -9,8 +9,8 @@
 #include "ModalCloser.h"
 #include "app/Wmain.h"
 #include "crypto/PasswordKey.h"
+#include "link/KpFrame.h"
 #include "platform/virtual/VirtualBus.h"
-#include "sim/firmware/Frames.h"
 #include "sim/firmware/VirtualKpR50.h"
 
 #include <QCheckBox>
@@ -153,7 +153,7 @@ class ActionRig {
       uint8_t command, std::span<const uint8_t> out)>;
   void WrapFirmware(Wrapper wrap) {
     bus.SetFirmware(device, [this, wrap = std::move(wrap)](std::span<const uint8_t> out) {
-      const auto frame = kp::sim::DecodeFrame(out);
+      const auto frame = kp::DecodeFrame(out);
       if (frame) {
         if (auto answer = wrap(frame->command, out)) return *answer;
       }
@@ -168,7 +168,7 @@ class ActionRig {
       if (c != command || (*seen)++ < from) return std::nullopt;
       const uint8_t refusal[] = {0x07};
       return std::vector<kp::InTransfer>{
-          {kp::sim::EncodeFrame(static_cast<uint8_t>(command | 0x80), refusal), 0}};
+          {kp::EncodeFrame(static_cast<uint8_t>(command | 0x80), refusal), 0}};
     });
   }
 

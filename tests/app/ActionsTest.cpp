@@ -462,7 +462,7 @@ class ActionsTest : public QObject {
       if (command != 'L') return std::nullopt;
       rig->fw.HandleRequest(out);  // the programmer refuses the wrong password ...
       const uint8_t count[] = {1, 0, 0, 0};  // ... and an old acceptance comes instead
-      return std::vector<kp::InTransfer>{{kp::sim::EncodeFrame('L' | 0x80, count), 0}};
+      return std::vector<kp::InTransfer>{{kp::EncodeFrame('L' | 0x80, count), 0}};
     });
     {
       ModalCloser closer;

@@ -165,7 +165,7 @@ TEST_F(OnBus, GarbageIsDiscardedAndEndsInNoReply) {
   EXPECT_EQ(fw.Commands(), (Bytes{'M', 'M'}));
   for (const TransferRecord& r : bus.Transfers(id)) {
     if (!r.out && r.ok) {
-      EXPECT_FALSE(sim::DecodeFrame(r.bytes).has_value());
+      EXPECT_FALSE(kp::DecodeFrame(r.bytes).has_value());
     }
   }
 }

@@ -547,7 +547,7 @@ TEST_P(Faults, FireOnceAtTheChosenRequest) {
       continue;
     }
     ASSERT_EQ(out.size(), 1u);
-    const auto frame = sim::DecodeFrame(out[0].bytes);
+    const auto frame = kp::DecodeFrame(out[0].bytes);
     ASSERT_TRUE(frame.has_value());
     EXPECT_EQ(out[0].delayMs, c.fault.kind == FaultKind::Delay && command == c.fault.command &&
                                       replies.size() == 2
@@ -640,7 +640,7 @@ TEST(Generator, RandomUidsAreNxpSevenByteUids) {
 
 TEST(Frames, StatusRequestIsTheKnownFrame) {
   EXPECT_EQ(Request(sim::kCmdStatus), kStatusRequest);
-  const auto frame = sim::DecodeFrame(kStatusRequest);
+  const auto frame = kp::DecodeFrame(kStatusRequest);
   ASSERT_TRUE(frame.has_value());
   EXPECT_EQ(frame->command, 0x4D);
   EXPECT_TRUE(frame->payload.empty());
@@ -650,7 +650,7 @@ TEST(Frames, LargestPayloadRoundTripsAndOneMoreIsRefused) {
   const Bytes payload(1027, 0x5A);
   const Bytes frame = Request('X', payload);
   ASSERT_EQ(frame.size(), 1032u);
-  const auto decoded = sim::DecodeFrame(frame);
+  const auto decoded = kp::DecodeFrame(frame);
   ASSERT_TRUE(decoded.has_value());
   EXPECT_TRUE(std::equal(decoded->payload.begin(), decoded->payload.end(), payload.begin(),
                          payload.end()));

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "crypto/PasswordKey.h"
-#include "sim/firmware/Frames.h"
+#include "link/KpFrame.h"
 
 #include <array>
 #include <cstdint>
@@ -15,7 +15,7 @@ namespace kp::simtest {
 using Bytes = std::vector<uint8_t>;
 
 inline Bytes Request(uint8_t command, const Bytes& payload = {}) {
-  return sim::EncodeFrame(command, payload);
+  return kp::EncodeFrame(command, payload);
 }
 
 inline Bytes Concat(std::initializer_list<Bytes> parts) {

@@ -173,7 +173,7 @@ TEST(RequestText, AnyBytesAreSummarisedSafely) {
     for (auto& b : replyPayload) b = static_cast<uint8_t>(random());
     std::vector<InTransfer> replies;
     if (random() % 4 != 0) {
-      replies.push_back({sim::EncodeFrame(command | 0x80, replyPayload), 0});
+      replies.push_back({kp::EncodeFrame(command | 0x80, replyPayload), 0});
     }
     const auto summary = sim::Summarise(Request(command, payload), replies);
     EXPECT_FALSE(sim::RequestLine(summary).empty());

@@ -370,7 +370,7 @@ TEST_F(ServerTest, TwoServersInOneFolderServeTheirOwnProgrammers) {
     ASSERT_TRUE(client->Send(Request(sim::kCmdStatus)));
     const auto reply = client->Receive();
     ASSERT_TRUE(reply);
-    const auto frame = sim::DecodeFrame(*reply);
+    const auto frame = kp::DecodeFrame(*reply);
     ASSERT_TRUE(frame);
     ASSERT_EQ(frame->payload.size(), 8u);
     EXPECT_EQ(frame->payload[0] | frame->payload[1] << 8, number);

@@ -6,7 +6,8 @@
 #include "RequestSupport.h"
 #include "crypto/Aes.h"
 #include "crypto/Cmac.h"
-#include "sim/firmware/Frames.h"
+#include "crypto/PasswordKey.h"
+#include "link/KpFrame.h"
 #include "sim/firmware/VirtualKpR50.h"
 
 #include <gtest/gtest.h>
@@ -43,7 +44,7 @@ inline std::optional<Reply> AskRaw(VirtualKpR50& fw, const Bytes& request) {
   if (out.empty()) return std::nullopt;
   EXPECT_EQ(out.size(), 1u);
   Reply r;
-  if (auto frame = sim::DecodeFrame(out.front().bytes)) {
+  if (auto frame = kp::DecodeFrame(out.front().bytes)) {
     r.framed = true;
     r.code = frame->command;
     r.payload.assign(frame->payload.begin(), frame->payload.end());
