@@ -1,0 +1,87 @@
+// What every backend that keeps handles of its own shares: device lists of paths, file and
+// WinUSB handle tables, the pipe time-outs set on an open device, and a Sleep in real time.
+// A backend says only what differs: which devices a list holds, how a path is opened, when
+// an open device refuses WinUSB or a pipe policy, and how descriptors and transfers are
+// answered. Handles are numbers never handed out twice. A WinUSB handle outlives its file, as
+// on Windows: it answers nothing after the close, and is still to be freed.
+#pragma once
+
+#include "platform/UsbPlatform.h"
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace kp {
+
+class UsbBackend : public UsbPlatform {
+ public:
+  UsbBackend();
+  ~UsbBackend() override;
+  UsbBackend(const UsbBackend&) = delete;
+  UsbBackend& operator=(const UsbBackend&) = delete;
+
+  DevInfoHandle SetupDiGetClassDevsA(const Guid& interfaceClass) override;
+  // Members are numbered in the order ListDevices gave the paths.
+  bool SetupDiEnumDeviceInterfaces(DevInfoHandle list, const Guid& interfaceClass, uint32_t index,
+                                   DeviceInterfaceData* data) override;
+  bool SetupDiGetDeviceInterfaceDetailA(DevInfoHandle list, const DeviceInterfaceData& data,
+                                        char* path, uint32_t pathSize,
+                                        uint32_t* requiredSize) override;
+  bool SetupDiDestroyDeviceInfoList(DevInfoHandle list) override;
+  FileHandle CreateFileA(const char* path) override;
+  bool CloseHandle(FileHandle file) override;
+  bool WinUsb_Initialize(FileHandle file, WinUsbHandle* handle) override;
+  bool WinUsb_Free(WinUsbHandle handle) override;
+  // Only kPipeTransferTimeout, 4 bytes, on a pipe the device accepts (MayTakePipePolicy).
+  bool WinUsb_SetPipePolicy(WinUsbHandle handle, uint8_t pipeId, uint32_t policyType,
+                            uint32_t valueLength, const void* value) override;
+  // Real time.
+  void Sleep(uint32_t milliseconds) override;
+
+ protected:
+  // What a file handle stands for; each backend keeps its own kind.
+  struct OpenFile {
+    virtual ~OpenFile();
+    // The IN time-out set on a pipe, 0 when none was set (WinUSB then waits without limit).
+    uint32_t PipeTimeout(uint8_t pipeId) const;
+    std::map<uint8_t, uint32_t> pipeTimeouts;
+  };
+
+  // The paths of the present devices of a class, in list order; nothing when no list can be
+  // made.
+  virtual std::optional<std::vector<std::string>> ListDevices(const Guid& interfaceClass) = 0;
+  // Opens a path; nullptr when it cannot be opened.
+  virtual std::unique_ptr<OpenFile> Open(const std::string& path) = 0;
+  // Called as a file handle goes, before the open device is destroyed.
+  virtual void Closing(OpenFile& /*file*/) {}
+  virtual bool MayInitialize(OpenFile& /*file*/) { return true; }
+  virtual bool MayTakePipePolicy(OpenFile& /*file*/, uint8_t /*pipeId*/) { return true; }
+
+  OpenFile* FileOf(FileHandle file) const;
+  OpenFile* FileOfWinUsb(WinUsbHandle handle) const;
+  template <class File>
+  File* FileOfWinUsb(WinUsbHandle handle) const {
+    return static_cast<File*>(FileOfWinUsb(handle));
+  }
+  // Every open device, by its file handle.
+  const std::map<FileHandle, std::unique_ptr<OpenFile>>& Files() const { return files_; }
+  void CloseAll();
+  // Lists, files and WinUSB handles not yet released.
+  size_t HandleCount() const { return lists_.size() + files_.size() + winUsb_.size(); }
+
+  // Answers a descriptor read from bytes the backend holds: at most `length` of them.
+  static bool CopyDescriptor(std::span<const uint8_t> known, uint8_t* buffer, uint32_t length,
+                             uint32_t* transferred);
+
+ private:
+  std::map<DevInfoHandle, std::vector<std::string>> lists_;
+  std::map<FileHandle, std::unique_ptr<OpenFile>> files_;
+  std::map<WinUsbHandle, FileHandle> winUsb_;
+  intptr_t nextHandle_ = 0x100;
+};
+
+}  // namespace kp
