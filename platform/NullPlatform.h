@@ -1,5 +1,5 @@
-// A platform with no devices at all, whose Sleep really sleeps: what a program runs on when
-// no backend could be made for it.
+// A platform with no devices at all, whose Sleep really sleeps: what the programs run on
+// where no backend is built (neither Windows nor a Unix), and a stand-in for tests.
 #pragma once
 
 #include "platform/UsbBackend.h"

@@ -1,5 +1,5 @@
 // Virtual programmers served by kpr50-sim over TCP on 127.0.0.1, the transport for Windows
-// (see platform/SimTcpProtocol.h for the announce files, the framing and the tokens). The
+// (see simwire/SimTcpProtocol.h for the announce files, the framing and the tokens). The
 // device path is the announce file's path. Open reads that file (a small regular file of
 // ours, nothing else), connects to 127.0.0.1 on its port and never to any other address,
 // presents the client token and checks the server's; every wait is bounded as in

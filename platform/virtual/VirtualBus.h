@@ -127,6 +127,7 @@ class VirtualBus : public UsbBackend {
 
  private:
   struct Device;
+  struct Opened;  // a file handle's device
   struct Queued {
     std::vector<uint8_t> bytes;
     uint64_t readyAtMs;
@@ -134,7 +135,6 @@ class VirtualBus : public UsbBackend {
 
   Device* Find(DeviceId id);
   const Device* Find(DeviceId id) const;
-  struct Opened;
   Device* DeviceOf(const OpenFile& file);
   Device* DeviceBehind(WinUsbHandle handle);
   Device* DeviceOfWinUsb(WinUsbHandle handle);
