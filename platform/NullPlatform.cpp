@@ -7,14 +7,6 @@ bool NullPlatform::WinUsb_GetDescriptor(WinUsbHandle, uint8_t, uint8_t, uint16_t
   return false;
 }
 
-bool NullPlatform::WinUsb_QueryInterfaceSettings(WinUsbHandle, uint8_t, InterfaceDescriptor*) {
-  return false;
-}
-
-bool NullPlatform::WinUsb_QueryPipe(WinUsbHandle, uint8_t, uint8_t, PipeInformation*) {
-  return false;
-}
-
 bool NullPlatform::WinUsb_WritePipe(WinUsbHandle, uint8_t, const uint8_t*, uint32_t, uint32_t*) {
   return false;
 }

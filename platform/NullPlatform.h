@@ -11,10 +11,6 @@ class NullPlatform : public UsbBackend {
  public:
   bool WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t index, uint16_t languageId,
                             uint8_t* buffer, uint32_t length, uint32_t* transferred) override;
-  bool WinUsb_QueryInterfaceSettings(WinUsbHandle handle, uint8_t alternateSetting,
-                                     InterfaceDescriptor* descriptor) override;
-  bool WinUsb_QueryPipe(WinUsbHandle handle, uint8_t alternateSetting, uint8_t pipeIndex,
-                        PipeInformation* pipe) override;
   bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
                         uint32_t length, uint32_t* transferred) override;
   bool WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_t* buffer, uint32_t length,

@@ -20,6 +20,16 @@ uint32_t UsbBackend::OpenFile::PipeTimeout(uint8_t pipeId) const {
   return it == pipeTimeouts.end() ? 0 : it->second;
 }
 
+const PipeInformation* UsbBackend::OpenFile::Pipe(uint8_t pipeId) const {
+  for (const AltSetting& setting : altSettings) {
+    if (setting.descriptor.bAlternateSetting != 0) continue;
+    for (const PipeInformation& pipe : setting.pipes) {
+      if (pipe.pipeId == pipeId) return &pipe;
+    }
+  }
+  return nullptr;
+}
+
 UsbBackend::UsbBackend() = default;
 UsbBackend::~UsbBackend() = default;
 
@@ -85,6 +95,33 @@ bool UsbBackend::WinUsb_Initialize(FileHandle file, WinUsbHandle* handle) {
 
 bool UsbBackend::WinUsb_Free(WinUsbHandle handle) { return winUsb_.erase(handle) == 1; }
 
+bool UsbBackend::WinUsb_QueryInterfaceSettings(WinUsbHandle handle, uint8_t alternateSetting,
+                                               InterfaceDescriptor* descriptor) {
+  OpenFile* open = FileOfWinUsb(handle);
+  if (open == nullptr || descriptor == nullptr || !Describes(*open)) return false;
+  for (const AltSetting& setting : open->altSettings) {
+    if (setting.descriptor.bAlternateSetting == alternateSetting) {
+      *descriptor = setting.descriptor;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool UsbBackend::WinUsb_QueryPipe(WinUsbHandle handle, uint8_t alternateSetting,
+                                  uint8_t pipeIndex, PipeInformation* pipe) {
+  OpenFile* open = FileOfWinUsb(handle);
+  if (open == nullptr || pipe == nullptr || !Describes(*open)) return false;
+  for (const AltSetting& setting : open->altSettings) {
+    if (setting.descriptor.bAlternateSetting == alternateSetting) {
+      if (pipeIndex >= setting.pipes.size()) return false;
+      *pipe = setting.pipes[pipeIndex];
+      return true;
+    }
+  }
+  return false;
+}
+
 bool UsbBackend::WinUsb_SetPipePolicy(WinUsbHandle handle, uint8_t pipeId, uint32_t policyType,
                                       uint32_t valueLength, const void* value) {
   OpenFile* open = FileOfWinUsb(handle);
@@ -119,6 +156,13 @@ bool UsbBackend::CopyDescriptor(std::span<const uint8_t> known, uint8_t* buffer,
   if (n > 0) std::memcpy(buffer, known.data(), n);
   *transferred = n;
   return true;
+}
+
+UsbBackend::AltSetting UsbBackend::OneSetting(std::vector<PipeInformation> pipes) {
+  AltSetting setting;
+  setting.descriptor.bNumEndpoints = static_cast<uint8_t>(pipes.size());
+  setting.pipes = std::move(pipes);
+  return setting;
 }
 
 }  // namespace kp

@@ -36,6 +36,11 @@ class UsbBackend : public UsbPlatform {
   bool CloseHandle(FileHandle file) override;
   bool WinUsb_Initialize(FileHandle file, WinUsbHandle* handle) override;
   bool WinUsb_Free(WinUsbHandle handle) override;
+  // From the interface settings the device described when it was opened.
+  bool WinUsb_QueryInterfaceSettings(WinUsbHandle handle, uint8_t alternateSetting,
+                                     InterfaceDescriptor* descriptor) override;
+  bool WinUsb_QueryPipe(WinUsbHandle handle, uint8_t alternateSetting, uint8_t pipeIndex,
+                        PipeInformation* pipe) override;
   // Only kPipeTransferTimeout, 4 bytes, on a pipe the device accepts (MayTakePipePolicy).
   bool WinUsb_SetPipePolicy(WinUsbHandle handle, uint8_t pipeId, uint32_t policyType,
                             uint32_t valueLength, const void* value) override;
@@ -43,12 +48,20 @@ class UsbBackend : public UsbPlatform {
   void Sleep(uint32_t milliseconds) override;
 
  protected:
+  // One alternate setting of the interface the link talks to.
+  struct AltSetting {
+    InterfaceDescriptor descriptor;
+    std::vector<PipeInformation> pipes;
+  };
   // What a file handle stands for; each backend keeps its own kind.
   struct OpenFile {
     virtual ~OpenFile();
     // The IN time-out set on a pipe, 0 when none was set (WinUSB then waits without limit).
     uint32_t PipeTimeout(uint8_t pipeId) const;
+    // A pipe of alternate setting 0, the only one ever selected; nullptr if there is none.
+    const PipeInformation* Pipe(uint8_t pipeId) const;
     std::map<uint8_t, uint32_t> pipeTimeouts;
+    std::vector<AltSetting> altSettings;  // as the device described them at the open
   };
 
   // The paths of the present devices of a class, in list order; nothing when no list can be
@@ -59,6 +72,8 @@ class UsbBackend : public UsbPlatform {
   // Called as a file handle goes, before the open device is destroyed.
   virtual void Closing(OpenFile& /*file*/) {}
   virtual bool MayInitialize(OpenFile& /*file*/) { return true; }
+  // Whether the device answers for its interface settings and pipes now.
+  virtual bool Describes(OpenFile& /*file*/) { return true; }
   virtual bool MayTakePipePolicy(OpenFile& /*file*/, uint8_t /*pipeId*/) { return true; }
 
   OpenFile* FileOf(FileHandle file) const;
@@ -76,6 +91,8 @@ class UsbBackend : public UsbPlatform {
   // Answers a descriptor read from bytes the backend holds: at most `length` of them.
   static bool CopyDescriptor(std::span<const uint8_t> known, uint8_t* buffer, uint32_t length,
                              uint32_t* transferred);
+  // Alternate setting 0 of a vendor-specific interface 0 with these pipes.
+  static AltSetting OneSetting(std::vector<PipeInformation> pipes);
 
  private:
   std::map<DevInfoHandle, std::vector<std::string>> lists_;

@@ -46,6 +46,7 @@ std::unique_ptr<UsbBackend::OpenFile> SimClientPlatform::Open(const std::string&
   c->channel = Connect(path, &c->hello);
   // Nobody there, no hello, a malformed one, or "busy": another client holds the device.
   if (c->channel == nullptr || c->hello.status != simsock::kReady) return nullptr;
+  c->altSettings = {OneSetting(c->hello.pipes)};
   return c;
 }
 
@@ -66,27 +67,6 @@ bool SimClientPlatform::WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, 
     return CopyDescriptor(c->hello.serialDescriptor, buffer, length, transferred);
   }
   return false;
-}
-
-bool SimClientPlatform::WinUsb_QueryInterfaceSettings(WinUsbHandle handle,
-                                                      uint8_t alternateSetting,
-                                                      InterfaceDescriptor* descriptor) {
-  Connection* c = ConnectionOf(handle);
-  if (c == nullptr || descriptor == nullptr || alternateSetting != 0) return false;
-  *descriptor = InterfaceDescriptor{};
-  descriptor->bNumEndpoints = static_cast<uint8_t>(c->hello.pipes.size());
-  return true;
-}
-
-bool SimClientPlatform::WinUsb_QueryPipe(WinUsbHandle handle, uint8_t alternateSetting,
-                                         uint8_t pipeIndex, PipeInformation* pipe) {
-  Connection* c = ConnectionOf(handle);
-  if (c == nullptr || pipe == nullptr || alternateSetting != 0 ||
-      pipeIndex >= c->hello.pipes.size()) {
-    return false;
-  }
-  *pipe = c->hello.pipes[pipeIndex];
-  return true;
 }
 
 bool SimClientPlatform::WinUsb_WritePipe(WinUsbHandle handle, uint8_t, const uint8_t* buffer,

@@ -63,17 +63,6 @@ bool LibusbPlatform::Succeeded(int libusbResult, OpenDevice* device) {
   return false;
 }
 
-// A pipe of alternate setting 0, the only one ever selected.
-const PipeInformation* LibusbPlatform::PipeOf(const OpenDevice& device, uint8_t pipeId) const {
-  for (const AltSetting& setting : device.altSettings) {
-    if (setting.descriptor.bAlternateSetting != 0) continue;
-    for (const PipeInformation& pipe : setting.pipes) {
-      if (pipe.pipeId == pipeId) return &pipe;
-    }
-  }
-  return nullptr;
-}
-
 bool LibusbPlatform::WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t index,
                                           uint16_t languageId, uint8_t* buffer, uint32_t length,
                                           uint32_t* transferred) {
@@ -98,33 +87,6 @@ bool LibusbPlatform::WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uin
   return true;
 }
 
-bool LibusbPlatform::WinUsb_QueryInterfaceSettings(WinUsbHandle handle, uint8_t alternateSetting,
-                                                   InterfaceDescriptor* descriptor) {
-  OpenDevice* device = DeviceOf(handle);
-  if (device == nullptr || descriptor == nullptr) return false;
-  for (const AltSetting& setting : device->altSettings) {
-    if (setting.descriptor.bAlternateSetting == alternateSetting) {
-      *descriptor = setting.descriptor;
-      return true;
-    }
-  }
-  return false;
-}
-
-bool LibusbPlatform::WinUsb_QueryPipe(WinUsbHandle handle, uint8_t alternateSetting,
-                                      uint8_t pipeIndex, PipeInformation* pipe) {
-  OpenDevice* device = DeviceOf(handle);
-  if (device == nullptr || pipe == nullptr) return false;
-  for (const AltSetting& setting : device->altSettings) {
-    if (setting.descriptor.bAlternateSetting == alternateSetting) {
-      if (pipeIndex >= setting.pipes.size()) return false;
-      *pipe = setting.pipes[pipeIndex];
-      return true;
-    }
-  }
-  return false;
-}
-
 bool LibusbPlatform::MayInitialize(OpenFile& file) {
   return !static_cast<OpenDevice&>(file).gone;
 }
@@ -132,7 +94,7 @@ bool LibusbPlatform::MayInitialize(OpenFile& file) {
 // Only a pipe the device has takes a time-out.
 bool LibusbPlatform::MayTakePipePolicy(OpenFile& file, uint8_t pipeId) {
   const auto& device = static_cast<OpenDevice&>(file);
-  return !device.gone && PipeOf(device, pipeId) != nullptr;
+  return !device.gone && device.Pipe(pipeId) != nullptr;
 }
 
 bool LibusbPlatform::WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
@@ -142,7 +104,7 @@ bool LibusbPlatform::WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const
       (buffer == nullptr && length > 0) || length > INT_MAX || (pipeId & LIBUSB_ENDPOINT_IN) != 0) {
     return false;
   }
-  const PipeInformation* pipe = PipeOf(*device, pipeId);
+  const PipeInformation* pipe = device->Pipe(pipeId);
   if (pipe == nullptr) return false;
   int done = 0;
   // libusb takes one pointer for both directions; it only reads an OUT buffer.
@@ -160,7 +122,7 @@ bool LibusbPlatform::WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_
       length > INT_MAX || (pipeId & LIBUSB_ENDPOINT_IN) == 0) {
     return false;
   }
-  const PipeInformation* pipe = PipeOf(*device, pipeId);
+  const PipeInformation* pipe = device->Pipe(pipeId);
   if (pipe == nullptr) return false;
   // No time-out set means none, as with WinUSB; libusb reads 0 the same way.
   const uint32_t ms = device->PipeTimeout(pipeId);

@@ -63,10 +63,6 @@ class LibusbPlatform : public UsbBackend {
 
   bool WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t index, uint16_t languageId,
                             uint8_t* buffer, uint32_t length, uint32_t* transferred) override;
-  bool WinUsb_QueryInterfaceSettings(WinUsbHandle handle, uint8_t alternateSetting,
-                                     InterfaceDescriptor* descriptor) override;
-  bool WinUsb_QueryPipe(WinUsbHandle handle, uint8_t alternateSetting, uint8_t pipeIndex,
-                        PipeInformation* pipe) override;
   bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
                         uint32_t length, uint32_t* transferred) override;
   bool WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_t* buffer, uint32_t length,
@@ -110,10 +106,6 @@ class LibusbPlatform : public UsbBackend {
   struct Located {
     Attachment attachment;
     std::string sysPath;
-  };
-  struct AltSetting {
-    InterfaceDescriptor descriptor;
-    std::vector<PipeInformation> pipes;
   };
   struct HandleCloser {
     void operator()(libusb_device_handle* handle) const;
@@ -162,7 +154,6 @@ class LibusbPlatform : public UsbBackend {
     bool gone = false;  // unplugged: every later transfer fails at once
     std::array<uint8_t, kDeviceDescriptorLength> deviceDescriptor{};
     std::optional<std::vector<uint8_t>> serialDescriptor;  // from sysfs
-    std::vector<AltSetting> altSettings;
   };
 
   bool EnsureContext();
@@ -175,7 +166,6 @@ class LibusbPlatform : public UsbBackend {
                  uint16_t value, uint16_t index, uint16_t length, std::vector<uint8_t>* data);
   bool Succeeded(int libusbResult, OpenDevice* device = nullptr);
   OpenDevice* DeviceOf(WinUsbHandle handle) { return FileOfWinUsb<OpenDevice>(handle); }
-  const PipeInformation* PipeOf(const OpenDevice& device, uint8_t pipeId) const;
   // The steps of CreateFileA.
   bool IsHeldHere(const std::string& path) const;
   bool OpenListed(const Located& listed, OpenDevice* open);

@@ -177,7 +177,9 @@ std::unique_ptr<UsbBackend::OpenFile> VirtualBus::Open(const std::string& path) 
     // A device that someone holds open cannot be opened again.
     if (!d->plugged || d->config.createFileFails || d->open) return nullptr;
     d->open = true;
-    return std::make_unique<Opened>(id);
+    auto open = std::make_unique<Opened>(id);
+    open->altSettings = {OneSetting(d->config.pipes)};
+    return open;
   }
   return nullptr;
 }
@@ -189,6 +191,11 @@ void VirtualBus::Closing(OpenFile& file) {
 bool VirtualBus::MayInitialize(OpenFile& file) {
   const Device* d = DeviceOf(file);
   return d != nullptr && d->plugged && !d->config.initializeFails;
+}
+
+bool VirtualBus::Describes(OpenFile& file) {
+  const Device* d = DeviceOf(file);
+  return d != nullptr && d->plugged;
 }
 
 bool VirtualBus::MayTakePipePolicy(OpenFile& file, uint8_t) {
@@ -220,25 +227,9 @@ bool VirtualBus::WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t
 
 bool VirtualBus::WinUsb_QueryInterfaceSettings(WinUsbHandle handle, uint8_t alternateSetting,
                                                InterfaceDescriptor* descriptor) {
-  Device* d = DeviceOfWinUsb(handle);
-  if (d == nullptr || descriptor == nullptr || alternateSetting != 0 ||
-      d->config.interfaceSettingsFails) {
-    return false;
-  }
-  *descriptor = InterfaceDescriptor{};
-  descriptor->bNumEndpoints = static_cast<uint8_t>(d->config.pipes.size());
-  return true;
-}
-
-bool VirtualBus::WinUsb_QueryPipe(WinUsbHandle handle, uint8_t alternateSetting,
-                                  uint8_t pipeIndex, PipeInformation* pipe) {
-  Device* d = DeviceOfWinUsb(handle);
-  if (d == nullptr || pipe == nullptr || alternateSetting != 0 ||
-      pipeIndex >= d->config.pipes.size()) {
-    return false;
-  }
-  *pipe = d->config.pipes[pipeIndex];
-  return true;
+  const Device* d = DeviceOfWinUsb(handle);
+  if (d == nullptr || d->config.interfaceSettingsFails) return false;
+  return UsbBackend::WinUsb_QueryInterfaceSettings(handle, alternateSetting, descriptor);
 }
 
 bool VirtualBus::WinUsb_SetPipePolicy(WinUsbHandle handle, uint8_t pipeId, uint32_t policyType,

@@ -108,8 +108,6 @@ class VirtualBus : public UsbBackend {
                             uint8_t* buffer, uint32_t length, uint32_t* transferred) override;
   bool WinUsb_QueryInterfaceSettings(WinUsbHandle handle, uint8_t alternateSetting,
                                      InterfaceDescriptor* descriptor) override;
-  bool WinUsb_QueryPipe(WinUsbHandle handle, uint8_t alternateSetting, uint8_t pipeIndex,
-                        PipeInformation* pipe) override;
   bool WinUsb_SetPipePolicy(WinUsbHandle handle, uint8_t pipeId, uint32_t policyType,
                             uint32_t valueLength, const void* value) override;
   bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
@@ -123,6 +121,7 @@ class VirtualBus : public UsbBackend {
   std::unique_ptr<OpenFile> Open(const std::string& path) override;
   void Closing(OpenFile& file) override;
   bool MayInitialize(OpenFile& file) override;
+  bool Describes(OpenFile& file) override;
   bool MayTakePipePolicy(OpenFile& file, uint8_t pipeId) override;
 
  private:
