@@ -2,11 +2,6 @@
 
 namespace kp {
 
-bool NullPlatform::WinUsb_GetDescriptor(WinUsbHandle, uint8_t, uint8_t, uint16_t, uint8_t*,
-                                        uint32_t, uint32_t*) {
-  return false;
-}
-
 bool NullPlatform::WinUsb_WritePipe(WinUsbHandle, uint8_t, const uint8_t*, uint32_t, uint32_t*) {
   return false;
 }

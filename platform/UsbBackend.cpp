@@ -95,6 +95,21 @@ bool UsbBackend::WinUsb_Initialize(FileHandle file, WinUsbHandle* handle) {
 
 bool UsbBackend::WinUsb_Free(WinUsbHandle handle) { return winUsb_.erase(handle) == 1; }
 
+bool UsbBackend::WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t index,
+                                      uint16_t languageId, uint8_t* buffer, uint32_t length,
+                                      uint32_t* transferred) {
+  OpenFile* open = FileOfWinUsb(handle);
+  if (open == nullptr || buffer == nullptr || transferred == nullptr) return false;
+  if (type == kUsbDeviceDescriptorType && index == 0) {
+    return CopyDescriptor(open->deviceDescriptor, buffer, length, transferred);
+  }
+  if (type == kUsbStringDescriptorType && index != 0 && index == open->deviceDescriptor[16] &&
+      open->serialDescriptor) {
+    return CopyDescriptor(*open->serialDescriptor, buffer, length, transferred);
+  }
+  return ReadDescriptor(*open, type, index, languageId, buffer, length, transferred);
+}
+
 bool UsbBackend::WinUsb_QueryInterfaceSettings(WinUsbHandle handle, uint8_t alternateSetting,
                                                InterfaceDescriptor* descriptor) {
   OpenFile* open = FileOfWinUsb(handle);

@@ -6,8 +6,10 @@
 // on Windows: it answers nothing after the close, and is still to be freed.
 #pragma once
 
+#include "platform/Descriptors.h"
 #include "platform/UsbPlatform.h"
 
+#include <array>
 #include <map>
 #include <memory>
 #include <optional>
@@ -36,6 +38,10 @@ class UsbBackend : public UsbPlatform {
   bool CloseHandle(FileHandle file) override;
   bool WinUsb_Initialize(FileHandle file, WinUsbHandle* handle) override;
   bool WinUsb_Free(WinUsbHandle handle) override;
+  // The device descriptor, and the serial-number string in any language, from what the
+  // device gave at the open; any other descriptor from ReadDescriptor.
+  bool WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t index, uint16_t languageId,
+                            uint8_t* buffer, uint32_t length, uint32_t* transferred) override;
   // From the interface settings the device described when it was opened.
   bool WinUsb_QueryInterfaceSettings(WinUsbHandle handle, uint8_t alternateSetting,
                                      InterfaceDescriptor* descriptor) override;
@@ -62,6 +68,8 @@ class UsbBackend : public UsbPlatform {
     const PipeInformation* Pipe(uint8_t pipeId) const;
     std::map<uint8_t, uint32_t> pipeTimeouts;
     std::vector<AltSetting> altSettings;  // as the device described them at the open
+    std::array<uint8_t, kDeviceDescriptorLength> deviceDescriptor{};
+    std::optional<std::vector<uint8_t>> serialDescriptor;  // none: the device has no serial
   };
 
   // The paths of the present devices of a class, in list order; nothing when no list can be
@@ -72,6 +80,12 @@ class UsbBackend : public UsbPlatform {
   // Called as a file handle goes, before the open device is destroyed.
   virtual void Closing(OpenFile& /*file*/) {}
   virtual bool MayInitialize(OpenFile& /*file*/) { return true; }
+  // A descriptor the device did not give at the open; none by default.
+  virtual bool ReadDescriptor(OpenFile& /*file*/, uint8_t /*type*/, uint8_t /*index*/,
+                              uint16_t /*languageId*/, uint8_t* /*buffer*/, uint32_t /*length*/,
+                              uint32_t* /*transferred*/) {
+    return false;
+  }
   // Whether the device answers for its interface settings and pipes now.
   virtual bool Describes(OpenFile& /*file*/) { return true; }
   virtual bool MayTakePipePolicy(OpenFile& /*file*/, uint8_t /*pipeId*/) { return true; }

@@ -47,26 +47,13 @@ std::unique_ptr<UsbBackend::OpenFile> SimClientPlatform::Open(const std::string&
   // Nobody there, no hello, a malformed one, or "busy": another client holds the device.
   if (c->channel == nullptr || c->hello.status != simsock::kReady) return nullptr;
   c->altSettings = {OneSetting(c->hello.pipes)};
+  c->deviceDescriptor = c->hello.deviceDescriptor;
+  if (!c->hello.serialDescriptor.empty()) c->serialDescriptor = c->hello.serialDescriptor;
   return c;
 }
 
 bool SimClientPlatform::MayTakePipePolicy(OpenFile& file, uint8_t) {
   return !static_cast<Connection&>(file).broken;
-}
-
-bool SimClientPlatform::WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t index,
-                                             uint16_t, uint8_t* buffer, uint32_t length,
-                                             uint32_t* transferred) {
-  Connection* c = ConnectionOf(handle);
-  if (c == nullptr || buffer == nullptr || transferred == nullptr) return false;
-  if (type == kUsbDeviceDescriptorType && index == 0) {
-    return CopyDescriptor(c->hello.deviceDescriptor, buffer, length, transferred);
-  }
-  if (type == kUsbStringDescriptorType && index != 0 &&
-      index == c->hello.deviceDescriptor[16] && !c->hello.serialDescriptor.empty()) {
-    return CopyDescriptor(c->hello.serialDescriptor, buffer, length, transferred);
-  }
-  return false;
 }
 
 bool SimClientPlatform::WinUsb_WritePipe(WinUsbHandle handle, uint8_t, const uint8_t* buffer,

@@ -37,8 +37,6 @@ class SimClientPlatform : public UsbBackend {
 
   const std::string& Directory() const { return directory_; }
 
-  bool WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t index, uint16_t languageId,
-                            uint8_t* buffer, uint32_t length, uint32_t* transferred) override;
   bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
                         uint32_t length, uint32_t* transferred) override;
   bool WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_t* buffer, uint32_t length,

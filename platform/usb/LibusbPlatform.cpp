@@ -63,26 +63,18 @@ bool LibusbPlatform::Succeeded(int libusbResult, OpenDevice* device) {
   return false;
 }
 
-bool LibusbPlatform::WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t index,
-                                          uint16_t languageId, uint8_t* buffer, uint32_t length,
-                                          uint32_t* transferred) {
-  OpenDevice* device = DeviceOf(handle);
-  if (device == nullptr || buffer == nullptr || transferred == nullptr) return false;
-  std::span<const uint8_t> known;
-  if (type == kUsbDeviceDescriptorType && index == 0) {
-    known = device->deviceDescriptor;
-  } else if (type == kUsbStringDescriptorType && index != 0 &&
-             index == device->deviceDescriptor[16] && device->serialDescriptor) {
-    known = *device->serialDescriptor;  // the serial number reads the same in every language
-  }
-  if (!known.empty()) return CopyDescriptor(known, buffer, length, transferred);
-  if (device->gone) return false;
+bool LibusbPlatform::ReadDescriptor(OpenFile& file, uint8_t type, uint8_t index,
+                                    uint16_t languageId, uint8_t* buffer, uint32_t length,
+                                    uint32_t* transferred) {
+  auto& device = static_cast<OpenDevice&>(file);
+  if (device.gone) return false;
   const uint16_t wIndex = type == kUsbStringDescriptorType ? languageId : 0;
-  const int n = libusb_control_transfer(device->handle.get(), kStandardIn, LIBUSB_REQUEST_GET_DESCRIPTOR,
+  const int n = libusb_control_transfer(device.handle.get(), kStandardIn,
+                                        LIBUSB_REQUEST_GET_DESCRIPTOR,
                                         static_cast<uint16_t>((type << 8) | index), wIndex, buffer,
                                         static_cast<uint16_t>(std::min<uint32_t>(length, UINT16_MAX)),
                                         kControlTimeoutMs);
-  if (!Succeeded(n, device)) return false;
+  if (!Succeeded(n, &device)) return false;
   *transferred = static_cast<uint32_t>(n);
   return true;
 }

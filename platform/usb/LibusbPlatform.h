@@ -61,8 +61,6 @@ class LibusbPlatform : public UsbBackend {
   LibusbPlatform(const LibusbPlatform&) = delete;
   LibusbPlatform& operator=(const LibusbPlatform&) = delete;
 
-  bool WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t index, uint16_t languageId,
-                            uint8_t* buffer, uint32_t length, uint32_t* transferred) override;
   bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
                         uint32_t length, uint32_t* transferred) override;
   bool WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_t* buffer, uint32_t length,
@@ -82,6 +80,9 @@ class LibusbPlatform : public UsbBackend {
   std::optional<std::vector<std::string>> ListDevices(const Guid& interfaceClass) override;
   std::unique_ptr<OpenFile> Open(const std::string& path) override;
   bool MayInitialize(OpenFile& file) override;
+  // Costs a control transfer, bounded by kControlTimeoutMs.
+  bool ReadDescriptor(OpenFile& file, uint8_t type, uint8_t index, uint16_t languageId,
+                      uint8_t* buffer, uint32_t length, uint32_t* transferred) override;
   bool MayTakePipePolicy(OpenFile& file, uint8_t pipeId) override;
 
  private:
@@ -152,8 +153,6 @@ class LibusbPlatform : public UsbBackend {
     InterfaceClaim claim;
     std::string path;
     bool gone = false;  // unplugged: every later transfer fails at once
-    std::array<uint8_t, kDeviceDescriptorLength> deviceDescriptor{};
-    std::optional<std::vector<uint8_t>> serialDescriptor;  // from sysfs
   };
 
   bool EnsureContext();
