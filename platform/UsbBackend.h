@@ -1,9 +1,9 @@
 // What every backend that keeps handles of its own shares: device lists of paths, file and
-// WinUSB handle tables, the pipe time-outs set on an open device, and a Sleep in real time.
-// A backend says only what differs: which devices a list holds, how a path is opened, when
-// an open device refuses WinUSB or a pipe policy, and how descriptors and transfers are
-// answered. Handles are numbers never handed out twice. A WinUSB handle outlives its file, as
-// on Windows: it answers nothing after the close, and is still to be freed.
+// WinUSB handle tables, pipe time-outs, the descriptors and interface settings a device gave
+// at the open, and a Sleep in real time. A backend says only what differs: which devices a
+// list holds, how a path opens (filling in what the device gave), when an open device refuses,
+// and its transfers. Handles are numbers never handed out twice. A WinUSB handle outlives its
+// file, as on Windows: it answers nothing after the close, and is still to be freed.
 #pragma once
 
 #include "platform/Descriptors.h"
