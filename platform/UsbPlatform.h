@@ -1,8 +1,33 @@
 // The seam between the link and the operating system: the SetupAPI, kernel and WinUSB
 // operations the link uses, one virtual operation each, named after the Windows call it
-// stands for. Backends: VirtualBus (in-process devices, virtual clock), SimSocketPlatform
-// (kpr50-sim over sockets), LibusbPlatform (real devices on Linux), WinUsbPlatform (the real
-// Windows calls). Nothing above this seam includes a system header for USB, sockets or time.
+// stands for. Nothing above this seam includes a system header for USB, sockets or time.
+//
+// Backends, one folder per kind:
+//   platform/usb        LibusbPlatform: real programmers on Linux through libusb-1.0;
+//                       WinUsbPlatform: the real Windows calls, nothing added.
+//   platform/virtual    VirtualBus: in-process devices on a virtual clock, for the tests.
+//   platform/simclient  SimSocketPlatform (AF_UNIX) and SimTcpPlatform (TCP on 127.0.0.1):
+//                       kpr50-sim's virtual programmers.
+//   platform/system     MakeSystemPlatform: the programs' one choice of the above.
+// Beside the seam: UsbBackend, the handle tables every backend but WinUsbPlatform keeps;
+// CompositePlatform, several backends as one list; NullPlatform, a platform with no devices.
+//
+// Where there is no Windows, the operations mean:
+//   SetupDiGetClassDevsA: libusb lists the devices udev tags with the GUID, or whose
+//     Microsoft OS descriptors name it; the simulator client lists the device files of the
+//     GUID in its folder. A list is of device paths; enumerating it, asking a member's path
+//     and destroying it touch nothing else.
+//   CreateFileA / CloseHandle: libusb opens the device and claims interface 0, which makes
+//     the open exclusive, then gives both back; the simulator client connects and takes the
+//     server's hello (a busy one means another client holds the device), then disconnects.
+//   WinUsb_Initialize / WinUsb_Free: a handle the backend keeps; no device traffic.
+//   WinUsb_GetDescriptor, WinUsb_QueryInterfaceSettings, WinUsb_QueryPipe: libusb answers
+//     from the descriptors the kernel cached (the serial number from sysfs), and only a
+//     descriptor not there costs a control transfer; the simulator answers from the hello.
+//   WinUsb_SetPipePolicy: the transfer time-out is kept per pipe and bounds each read.
+//   WinUsb_WritePipe / WinUsb_ReadPipe: libusb runs one bulk (or interrupt) transfer; the
+//     simulator client sends or receives one whole message.
+//   Sleep: real time; VirtualBus advances its virtual clock instead.
 #pragma once
 
 #include <cstdint>

@@ -7,9 +7,8 @@
 #pragma once
 
 #include "simwire/SimSocketProtocol.h"
-#include "platform/UsbPlatform.h"
+#include "platform/UsbBackend.h"
 
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,7 +28,7 @@ class SimChannel {
                          int timeoutMs) = 0;
 };
 
-class SimClientPlatform : public UsbPlatform {
+class SimClientPlatform : public UsbBackend {
  public:
   explicit SimClientPlatform(std::string directory);
   ~SimClientPlatform() override;
@@ -38,32 +37,16 @@ class SimClientPlatform : public UsbPlatform {
 
   const std::string& Directory() const { return directory_; }
 
-  DevInfoHandle SetupDiGetClassDevsA(const Guid& interfaceClass) override;
-  bool SetupDiEnumDeviceInterfaces(DevInfoHandle list, const Guid& interfaceClass, uint32_t index,
-                                   DeviceInterfaceData* data) override;
-  bool SetupDiGetDeviceInterfaceDetailA(DevInfoHandle list, const DeviceInterfaceData& data,
-                                        char* path, uint32_t pathSize,
-                                        uint32_t* requiredSize) override;
-  bool SetupDiDestroyDeviceInfoList(DevInfoHandle list) override;
-  FileHandle CreateFileA(const char* path) override;
-  bool CloseHandle(FileHandle file) override;
-  bool WinUsb_Initialize(FileHandle file, WinUsbHandle* handle) override;
-  bool WinUsb_Free(WinUsbHandle handle) override;
-  bool WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t index, uint16_t languageId,
-                            uint8_t* buffer, uint32_t length, uint32_t* transferred) override;
-  bool WinUsb_QueryInterfaceSettings(WinUsbHandle handle, uint8_t alternateSetting,
-                                     InterfaceDescriptor* descriptor) override;
-  bool WinUsb_QueryPipe(WinUsbHandle handle, uint8_t alternateSetting, uint8_t pipeIndex,
-                        PipeInformation* pipe) override;
-  bool WinUsb_SetPipePolicy(WinUsbHandle handle, uint8_t pipeId, uint32_t policyType,
-                            uint32_t valueLength, const void* value) override;
   bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
                         uint32_t length, uint32_t* transferred) override;
   bool WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_t* buffer, uint32_t length,
                        uint32_t* transferred) override;
-  void Sleep(uint32_t milliseconds) override;
 
  protected:
+  std::optional<std::vector<std::string>> ListDevices(const Guid& interfaceClass) override;
+  std::unique_ptr<OpenFile> Open(const std::string& path) override;
+  bool MayTakePipePolicy(OpenFile& file, uint8_t pipeId) override;
+
   // Whether a file name in the folder is a device of the class.
   virtual bool IsDeviceFile(const std::string& fileName, const Guid& interfaceClass) const = 0;
   // Connects to the device behind `path` and takes its hello: the channel, or nullptr when
@@ -71,20 +54,15 @@ class SimClientPlatform : public UsbPlatform {
   virtual std::unique_ptr<SimChannel> Connect(const std::string& path, simsock::Hello* hello) = 0;
 
  private:
-  struct Connection {
+  struct Connection : OpenFile {
     std::unique_ptr<SimChannel> channel;
     simsock::Hello hello;
-    std::map<uint8_t, uint32_t> pipeTimeouts;
     bool broken = false;  // the server closed or failed: every later transfer fails
   };
 
-  Connection* ConnectionOf(WinUsbHandle handle);
+  Connection* ConnectionOf(WinUsbHandle handle) { return FileOfWinUsb<Connection>(handle); }
 
   std::string directory_;
-  std::map<DevInfoHandle, std::vector<std::string>> lists_;
-  std::map<FileHandle, Connection> files_;
-  std::map<WinUsbHandle, FileHandle> winUsb_;
-  intptr_t nextHandle_ = 0x100;
 };
 
 }  // namespace kp

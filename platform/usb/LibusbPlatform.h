@@ -21,13 +21,16 @@
 // libusb results become the seam's false / kInvalidHandle here and nowhere else.
 #pragma once
 
-#include "platform/UsbPlatform.h"
+#include "platform/Descriptors.h"
+#include "platform/UsbBackend.h"
 
+#include <array>
 #include <compare>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,49 +54,41 @@ inline constexpr uint8_t kClaimedInterface = 0;
 // valid UTF-8 or does not fit in one descriptor.
 std::optional<std::vector<uint8_t>> StringDescriptorFromUtf8(std::string_view utf8);
 
-class LibusbPlatform : public UsbPlatform {
+class LibusbPlatform : public UsbBackend {
  public:
   LibusbPlatform();
   ~LibusbPlatform() override;
   LibusbPlatform(const LibusbPlatform&) = delete;
   LibusbPlatform& operator=(const LibusbPlatform&) = delete;
 
-  DevInfoHandle SetupDiGetClassDevsA(const Guid& interfaceClass) override;
-  bool SetupDiEnumDeviceInterfaces(DevInfoHandle list, const Guid& interfaceClass, uint32_t index,
-                                   DeviceInterfaceData* data) override;
-  bool SetupDiGetDeviceInterfaceDetailA(DevInfoHandle list, const DeviceInterfaceData& data,
-                                        char* path, uint32_t pathSize,
-                                        uint32_t* requiredSize) override;
-  bool SetupDiDestroyDeviceInfoList(DevInfoHandle list) override;
-  FileHandle CreateFileA(const char* path) override;
-  bool CloseHandle(FileHandle file) override;
-  bool WinUsb_Initialize(FileHandle file, WinUsbHandle* handle) override;
-  bool WinUsb_Free(WinUsbHandle handle) override;
-  bool WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t index, uint16_t languageId,
-                            uint8_t* buffer, uint32_t length, uint32_t* transferred) override;
-  bool WinUsb_QueryInterfaceSettings(WinUsbHandle handle, uint8_t alternateSetting,
-                                     InterfaceDescriptor* descriptor) override;
-  bool WinUsb_QueryPipe(WinUsbHandle handle, uint8_t alternateSetting, uint8_t pipeIndex,
-                        PipeInformation* pipe) override;
-  bool WinUsb_SetPipePolicy(WinUsbHandle handle, uint8_t pipeId, uint32_t policyType,
-                            uint32_t valueLength, const void* value) override;
   bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
                         uint32_t length, uint32_t* transferred) override;
   bool WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_t* buffer, uint32_t length,
                        uint32_t* transferred) override;
-  void Sleep(uint32_t milliseconds) override;
   // Listed devices that the last open refused for lack of permission or because another
   // program holds them.
   std::vector<UnreachableDevice> UnreachableDevices() const override;
 
   // Devices this object holds open.
-  size_t OpenDeviceCount() const { return files_.size(); }
+  size_t OpenDeviceCount() const { return Files().size(); }
   // Microsoft OS descriptor probes run so far (each costs device traffic).
   uint32_t ProbeCount() const { return probes_; }
   // The raw libusb code of the last failure, 0 while there was none; for diagnostics only.
   int LastLibusbError() const { return lastError_; }
 
+ protected:
+  std::optional<std::vector<std::string>> ListDevices(const Guid& interfaceClass) override;
+  std::unique_ptr<OpenFile> Open(const std::string& path) override;
+  bool MayInitialize(OpenFile& file) override;
+  // Costs a control transfer, bounded by kControlTimeoutMs.
+  bool ReadDescriptor(OpenFile& file, uint8_t type, uint8_t index, uint16_t languageId,
+                      uint8_t* buffer, uint32_t length, uint32_t* transferred) override;
+  bool MayTakePipePolicy(OpenFile& file, uint8_t pipeId) override;
+
  private:
+  // bmRequestType of a standard request to the device, IN.
+  static constexpr uint8_t kStandardIn = 0x80;
+
   // One attachment of a device: the address changes whenever it is plugged in again.
   struct Attachment {
     uint8_t bus = 0;
@@ -112,10 +107,6 @@ class LibusbPlatform : public UsbPlatform {
   struct Located {
     Attachment attachment;
     std::string sysPath;
-  };
-  struct AltSetting {
-    InterfaceDescriptor descriptor;
-    std::vector<PipeInformation> pipes;
   };
   struct HandleCloser {
     void operator()(libusb_device_handle* handle) const;
@@ -139,15 +130,29 @@ class LibusbPlatform : public UsbPlatform {
     bool driverDetached_ = false;
     bool claimed_ = false;
   };
-  struct OpenDevice {
+  // The context's device list, freed when it goes; a device opened from it keeps a reference
+  // of its own.
+  class DeviceList {
+   public:
+    explicit DeviceList(libusb_context* context);
+    ~DeviceList();
+    DeviceList(const DeviceList&) = delete;
+    DeviceList& operator=(const DeviceList&) = delete;
+    // The device count, or a libusb error code.
+    int Result() const { return static_cast<int>(count_); }
+    std::span<libusb_device* const> Devices() const {
+      return {devices_, count_ > 0 ? static_cast<size_t>(count_) : 0};
+    }
+
+   private:
+    libusb_device** devices_ = nullptr;
+    intptr_t count_ = 0;
+  };
+  struct OpenDevice : OpenFile {
     DeviceHandle handle;   // before the claim: the claim is given back first
     InterfaceClaim claim;
     std::string path;
     bool gone = false;  // unplugged: every later transfer fails at once
-    uint8_t deviceDescriptor[18] = {};
-    std::optional<std::vector<uint8_t>> serialDescriptor;  // from sysfs
-    std::vector<AltSetting> altSettings;
-    std::map<uint8_t, uint32_t> pipeTimeouts;
   };
 
   bool EnsureContext();
@@ -159,8 +164,7 @@ class LibusbPlatform : public UsbPlatform {
   bool ControlIn(libusb_device_handle* handle, uint8_t requestType, uint8_t request,
                  uint16_t value, uint16_t index, uint16_t length, std::vector<uint8_t>* data);
   bool Succeeded(int libusbResult, OpenDevice* device = nullptr);
-  OpenDevice* DeviceOf(WinUsbHandle handle);
-  const PipeInformation* PipeOf(const OpenDevice& device, uint8_t pipeId) const;
+  OpenDevice* DeviceOf(WinUsbHandle handle) { return FileOfWinUsb<OpenDevice>(handle); }
   // The steps of CreateFileA.
   bool IsHeldHere(const std::string& path) const;
   bool OpenListed(const Located& listed, OpenDevice* open);
@@ -171,13 +175,9 @@ class LibusbPlatform : public UsbPlatform {
 
   libusb_context* context_ = nullptr;
   udev* udev_ = nullptr;
-  std::map<DevInfoHandle, std::vector<std::string>> lists_;
   std::map<std::string, Located> located_;  // listed devices that are still present
   std::map<Attachment, std::vector<Guid>> probed_;
-  std::map<FileHandle, OpenDevice> files_;
-  std::map<WinUsbHandle, FileHandle> winUsb_;
   std::map<std::string, UnreachableDevice> unreachable_;  // by path
-  intptr_t nextHandle_ = 0x100;
   uint32_t probes_ = 0;
   int lastError_ = 0;
 };

@@ -166,25 +166,85 @@ std::optional<MsOs20SetInfo> ParseBosForMsOs20(Bytes bos) {
   return best;
 }
 
-std::vector<Guid> ParseMsOs20DescriptorSet(Bytes set, uint8_t interfaceNumber) {
-  if (set.size() < kSetHeaderLength || Le16(set, 0) != kSetHeaderLength ||
-      Le16(set, 2) != kSetHeader || Le16(set, 8) != set.size()) {
-    return {};
-  }
-  std::vector<Guid> guids;
+namespace {
+
+// Where the walk through a 2.0 descriptor set stands: the subsets it is inside, and the
+// GUIDs found so far for the interface.
+struct SetWalk {
+  Bytes set;
+  uint8_t interfaceNumber = 0;
   bool inConfiguration = false;
   bool inFunction = false;
   size_t configurationEnd = 0;
   size_t functionEnd = 0;
   uint8_t configurationIndex = 0;
   uint8_t firstInterface = 0;
-  size_t at = kSetHeaderLength;
-  for (;;) {
-    // Subsets end exactly where their length says; nothing straddles their end.
+  std::vector<Guid> guids;
+
+  // Leaves the subsets that end at `at` (subsets end exactly where their length says;
+  // nothing straddles their end) and gives the end of what may follow.
+  size_t Limit(size_t at) {
     if (inFunction && at == functionEnd) inFunction = false;
     if (inConfiguration && at == configurationEnd) inConfiguration = false;
+    return inFunction ? functionEnd : inConfiguration ? configurationEnd : set.size();
+  }
+
+  // One descriptor `d` of `type` at `at`; false when the set is malformed.
+  bool Take(uint16_t type, size_t at, Bytes d) {
+    switch (type) {
+      case kSetHeader:
+        return false;
+      case kConfigurationSubset: {
+        const size_t total = Le16(d, 6);
+        if (inConfiguration || total < kSubsetHeaderLength || total > set.size() - at) {
+          return false;
+        }
+        inConfiguration = true;
+        configurationIndex = d[4];
+        configurationEnd = at + total;
+        return true;
+      }
+      case kFunctionSubset: {
+        const size_t total = Le16(d, 6);
+        if (!inConfiguration || inFunction || total < kSubsetHeaderLength ||
+            total > configurationEnd - at) {
+          return false;
+        }
+        inFunction = true;
+        firstInterface = d[4];
+        functionEnd = at + total;
+        return true;
+      }
+      case kRegistryProperty:
+        return TakeProperty(d);
+      default:  // features that do not name interfaces, and types newer than ours
+        return true;
+    }
+  }
+
+  bool TakeProperty(Bytes d) {
+    std::vector<Guid> found;
+    if (!ParseRegistryProperty20(d, &found)) return false;
+    const bool applies = (!inConfiguration || configurationIndex == 0) &&
+                         (!inFunction || firstInterface == interfaceNumber);
+    if (applies) guids.insert(guids.end(), found.begin(), found.end());
+    return true;
+  }
+};
+
+}  // namespace
+
+std::vector<Guid> ParseMsOs20DescriptorSet(Bytes set, uint8_t interfaceNumber) {
+  if (set.size() < kSetHeaderLength || Le16(set, 0) != kSetHeaderLength ||
+      Le16(set, 2) != kSetHeader || Le16(set, 8) != set.size()) {
+    return {};
+  }
+  SetWalk walk;
+  walk.set = set;
+  walk.interfaceNumber = interfaceNumber;
+  for (size_t at = kSetHeaderLength;;) {
+    const size_t limit = walk.Limit(at);
     if (at == set.size()) break;
-    const size_t limit = inFunction ? functionEnd : inConfiguration ? configurationEnd : set.size();
     if (limit - at < kDescriptorPrefix) return {};
     const size_t length = Le16(set, at);
     const uint16_t type = Le16(set, at + 2);
@@ -192,43 +252,10 @@ std::vector<Guid> ParseMsOs20DescriptorSet(Bytes set, uint8_t interfaceNumber) {
     if (type < kFixedLength.size() && kFixedLength[type] != 0 && length != kFixedLength[type]) {
       return {};
     }
-    const Bytes d = set.subspan(at, length);
-    switch (type) {
-      case kSetHeader:
-        return {};
-      case kConfigurationSubset: {
-        const size_t total = Le16(d, 6);
-        if (inConfiguration || total < kSubsetHeaderLength || total > set.size() - at) return {};
-        inConfiguration = true;
-        configurationIndex = d[4];
-        configurationEnd = at + total;
-        break;
-      }
-      case kFunctionSubset: {
-        const size_t total = Le16(d, 6);
-        if (!inConfiguration || inFunction || total < kSubsetHeaderLength ||
-            total > configurationEnd - at) {
-          return {};
-        }
-        inFunction = true;
-        firstInterface = d[4];
-        functionEnd = at + total;
-        break;
-      }
-      case kRegistryProperty: {
-        std::vector<Guid> found;
-        if (!ParseRegistryProperty20(d, &found)) return {};
-        const bool applies = (!inConfiguration || configurationIndex == 0) &&
-                             (!inFunction || firstInterface == interfaceNumber);
-        if (applies) guids.insert(guids.end(), found.begin(), found.end());
-        break;
-      }
-      default:  // features that do not name interfaces, and types newer than ours
-        break;
-    }
+    if (!walk.Take(type, at, set.subspan(at, length))) return {};
     at += length;
   }
-  return guids;
+  return walk.guids;
 }
 
 std::optional<uint8_t> ParseMsOs10StringDescriptor(Bytes d) {

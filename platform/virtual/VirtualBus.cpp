@@ -1,6 +1,7 @@
 #include "platform/virtual/VirtualBus.h"
 
 #include "platform/ByteOrder.h"
+#include "platform/Descriptors.h"
 #include "platform/DevicePath.h"
 
 #include <algorithm>
@@ -14,12 +15,16 @@ struct VirtualBus::Device {
   VirtualDeviceConfig config;
   Firmware firmware;
   bool plugged = true;
-  FileHandle openedBy = kInvalidHandle;
+  bool open = false;  // a file handle holds it
   std::deque<Queued> inQueue;
-  std::map<uint8_t, uint32_t> pipeTimeouts;
   std::map<uint64_t, Fault> faults;
   uint64_t transfers = 0;
   std::vector<TransferRecord> log;
+};
+
+struct VirtualBus::Opened : OpenFile {
+  explicit Opened(DeviceId device) : id(device) {}
+  DeviceId id;
 };
 
 VirtualBus::VirtualBus() = default;
@@ -94,19 +99,17 @@ void VirtualBus::ClearTransfers(DeviceId id) {
 
 bool VirtualBus::IsOpen(DeviceId id) const {
   const Device* d = Find(id);
-  return d != nullptr && d->openedBy != kInvalidHandle;
+  return d != nullptr && d->open;
 }
 
 uint32_t VirtualBus::PipeTimeout(DeviceId id, uint8_t pipeId) const {
-  const Device* d = Find(id);
-  if (d == nullptr) return 0;
-  auto it = d->pipeTimeouts.find(pipeId);
-  return it == d->pipeTimeouts.end() ? 0 : it->second;
+  for (const auto& [file, open] : Files()) {
+    if (static_cast<const Opened&>(*open).id == id) return open->PipeTimeout(pipeId);
+  }
+  return 0;
 }
 
-int VirtualBus::OpenHandles() const {
-  return static_cast<int>(lists_.size() + files_.size() + winUsb_.size());
-}
+int VirtualBus::OpenHandles() const { return static_cast<int>(HandleCount()); }
 
 std::string VirtualBus::PathOf(DeviceId id) {
   return "\\\\?\\virtual#kpr50#" + std::to_string(id);
@@ -122,12 +125,14 @@ const VirtualBus::Device* VirtualBus::Find(DeviceId id) const {
   return it == devices_.end() ? nullptr : it->second.get();
 }
 
+VirtualBus::Device* VirtualBus::DeviceOf(const OpenFile& file) {
+  return Find(static_cast<const Opened&>(file).id);
+}
+
 // The device behind a WinUSB handle, plugged or not.
 VirtualBus::Device* VirtualBus::DeviceBehind(WinUsbHandle handle) {
-  auto w = winUsb_.find(handle);
-  if (w == winUsb_.end()) return nullptr;
-  auto f = files_.find(w->second);
-  return f == files_.end() ? nullptr : Find(f->second);
+  const OpenFile* file = FileOfWinUsb(handle);
+  return file == nullptr ? nullptr : DeviceOf(*file);
 }
 
 VirtualBus::Device* VirtualBus::DeviceOfWinUsb(WinUsbHandle handle) {
@@ -160,77 +165,44 @@ void VirtualBus::Record(Device& d, bool out, bool ok, const uint8_t* bytes, uint
   d.log.push_back(std::move(r));
 }
 
-DevInfoHandle VirtualBus::SetupDiGetClassDevsA(const Guid& interfaceClass) {
-  std::vector<DeviceId> members;
+std::optional<std::vector<std::string>> VirtualBus::ListDevices(const Guid& interfaceClass) {
+  std::vector<std::string> paths;
   for (const auto& [id, d] : devices_) {
-    if (d->plugged && d->config.interfaceClass == interfaceClass) members.push_back(id);
+    if (d->plugged && d->config.interfaceClass == interfaceClass) paths.push_back(PathOf(id));
   }
-  const DevInfoHandle list = nextHandle_++;
-  lists_[list] = std::move(members);
-  return list;
+  return paths;
 }
 
-bool VirtualBus::SetupDiEnumDeviceInterfaces(DevInfoHandle list, const Guid& interfaceClass,
-                                             uint32_t index, DeviceInterfaceData* data) {
-  auto it = lists_.find(list);
-  if (it == lists_.end() || index >= it->second.size() || data == nullptr) return false;
-  data->interfaceClassGuid = interfaceClass;
-  data->flags = 1;  // SPINT_ACTIVE
-  data->reserved = static_cast<uintptr_t>(it->second[index]);
-  return true;
-}
-
-bool VirtualBus::SetupDiGetDeviceInterfaceDetailA(DevInfoHandle list,
-                                                  const DeviceInterfaceData& data, char* path,
-                                                  uint32_t pathSize, uint32_t* requiredSize) {
-  if (lists_.find(list) == lists_.end()) return false;
-  return CopyDevicePath(PathOf(static_cast<DeviceId>(data.reserved)), path, pathSize,
-                        requiredSize);
-}
-
-bool VirtualBus::SetupDiDestroyDeviceInfoList(DevInfoHandle list) {
-  return lists_.erase(list) == 1;
-}
-
-FileHandle VirtualBus::CreateFileA(const char* path) {
-  if (path == nullptr) return kInvalidHandle;
+std::unique_ptr<UsbBackend::OpenFile> VirtualBus::Open(const std::string& path) {
   for (auto& [id, d] : devices_) {
     if (PathOf(id) != path) continue;
     // A device that someone holds open cannot be opened again.
-    if (!d->plugged || d->config.createFileFails || d->openedBy != kInvalidHandle) {
-      return kInvalidHandle;
-    }
-    const FileHandle file = nextHandle_++;
-    files_[file] = id;
-    d->openedBy = file;
-    return file;
+    if (!d->plugged || d->config.createFileFails || d->open) return nullptr;
+    d->open = true;
+    auto open = std::make_unique<Opened>(id);
+    open->altSettings = {OneSetting(d->config.pipes)};
+    return open;
   }
-  return kInvalidHandle;
+  return nullptr;
 }
 
-bool VirtualBus::CloseHandle(FileHandle file) {
-  auto it = files_.find(file);
-  if (it == files_.end()) return false;
-  if (Device* d = Find(it->second); d != nullptr && d->openedBy == file) {
-    d->openedBy = kInvalidHandle;
-  }
-  files_.erase(it);
-  return true;
+void VirtualBus::Closing(OpenFile& file) {
+  if (Device* d = DeviceOf(file)) d->open = false;
 }
 
-bool VirtualBus::WinUsb_Initialize(FileHandle file, WinUsbHandle* handle) {
-  auto it = files_.find(file);
-  if (it == files_.end() || handle == nullptr) return false;
-  Device* d = Find(it->second);
-  if (d == nullptr || !d->plugged || d->config.initializeFails) return false;
-  const WinUsbHandle w = nextHandle_++;
-  winUsb_[w] = file;
-  *handle = w;
-  return true;
+bool VirtualBus::MayInitialize(OpenFile& file) {
+  const Device* d = DeviceOf(file);
+  return d != nullptr && d->plugged && !d->config.initializeFails;
 }
 
-bool VirtualBus::WinUsb_Free(WinUsbHandle handle) {
-  return winUsb_.erase(handle) == 1;
+bool VirtualBus::Describes(OpenFile& file) {
+  const Device* d = DeviceOf(file);
+  return d != nullptr && d->plugged;
+}
+
+bool VirtualBus::MayTakePipePolicy(OpenFile& file, uint8_t) {
+  const Device* d = DeviceOf(file);
+  return d != nullptr && d->plugged && !d->config.setPipePolicyFails;
 }
 
 bool VirtualBus::WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t index,
@@ -239,63 +211,33 @@ bool VirtualBus::WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t
   Device* d = DeviceOfWinUsb(handle);
   if (d == nullptr || buffer == nullptr || transferred == nullptr) return false;
   const VirtualDeviceConfig& c = d->config;
-  std::vector<uint8_t> desc;
   if (type == kUsbDeviceDescriptorType && index == 0) {
     if (c.deviceDescriptorFails) return false;
-    desc = {18, 1, 0x00, 0x02, 0, 0, 0, 64,
-            0, 0, 0, 0, 0x00, 0x01, 1, 2, c.iSerialNumber, 1};
-    PutLe16(&desc[8], c.vendorId);
-    PutLe16(&desc[10], c.productId);
-  } else if (type == kUsbStringDescriptorType && index != 0 && index == c.iSerialNumber &&
-             languageId == 0x0409) {
-    if (c.stringDescriptorFails) return false;
-    // A string descriptor holds at most 126 UTF-16 code units.
-    const size_t units = std::min<size_t>(c.serialNumber.size(), 126);
-    desc.push_back(static_cast<uint8_t>(2 + 2 * units));
-    desc.push_back(kUsbStringDescriptorType);
-    for (size_t i = 0; i < units; ++i) AppendLe16(desc, c.serialNumber[i]);
-  } else {
-    return false;  // the device stalls a request for a descriptor it does not have
+    DeviceDescriptorFields fields;
+    fields.idVendor = c.vendorId;
+    fields.idProduct = c.productId;
+    fields.iSerialNumber = c.iSerialNumber;
+    return CopyDescriptor(DeviceDescriptor(fields), buffer, length, transferred);
   }
-  const auto n = static_cast<uint32_t>(std::min<size_t>(desc.size(), length));
-  std::memcpy(buffer, desc.data(), n);
-  *transferred = n;
-  return true;
+  if (type == kUsbStringDescriptorType && index != 0 && index == c.iSerialNumber &&
+      languageId == 0x0409) {
+    if (c.stringDescriptorFails) return false;
+    return CopyDescriptor(StringDescriptor(c.serialNumber), buffer, length, transferred);
+  }
+  return false;  // the device stalls a request for a descriptor it does not have
 }
 
 bool VirtualBus::WinUsb_QueryInterfaceSettings(WinUsbHandle handle, uint8_t alternateSetting,
                                                InterfaceDescriptor* descriptor) {
-  Device* d = DeviceOfWinUsb(handle);
-  if (d == nullptr || descriptor == nullptr || alternateSetting != 0 ||
-      d->config.interfaceSettingsFails) {
-    return false;
-  }
-  *descriptor = InterfaceDescriptor{};
-  descriptor->bNumEndpoints = static_cast<uint8_t>(d->config.pipes.size());
-  return true;
-}
-
-bool VirtualBus::WinUsb_QueryPipe(WinUsbHandle handle, uint8_t alternateSetting,
-                                  uint8_t pipeIndex, PipeInformation* pipe) {
-  Device* d = DeviceOfWinUsb(handle);
-  if (d == nullptr || pipe == nullptr || alternateSetting != 0 ||
-      pipeIndex >= d->config.pipes.size()) {
-    return false;
-  }
-  *pipe = d->config.pipes[pipeIndex];
-  return true;
+  const Device* d = DeviceOfWinUsb(handle);
+  if (d == nullptr || d->config.interfaceSettingsFails) return false;
+  return UsbBackend::WinUsb_QueryInterfaceSettings(handle, alternateSetting, descriptor);
 }
 
 bool VirtualBus::WinUsb_SetPipePolicy(WinUsbHandle handle, uint8_t pipeId, uint32_t policyType,
                                       uint32_t valueLength, const void* value) {
   ++setPipePolicyCalls_;
-  Device* d = DeviceOfWinUsb(handle);
-  if (d == nullptr || d->config.setPipePolicyFails || value == nullptr) return false;
-  if (policyType != kPipeTransferTimeout || valueLength != 4) return false;
-  uint32_t ms = 0;
-  std::memcpy(&ms, value, 4);
-  d->pipeTimeouts[pipeId] = ms;
-  return true;
+  return UsbBackend::WinUsb_SetPipePolicy(handle, pipeId, policyType, valueLength, value);
 }
 
 bool VirtualBus::WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
@@ -334,7 +276,7 @@ bool VirtualBus::WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_t* b
     return false;
   }
   // Time-out 0 means none was set: a real pipe would wait for ever; here it fails at once.
-  const uint32_t timeout = d->pipeTimeouts.count(pipeId) ? d->pipeTimeouts[pipeId] : 0;
+  const uint32_t timeout = FileOfWinUsb(handle)->PipeTimeout(pipeId);
   if (d->inQueue.empty() || d->inQueue.front().readyAtMs > nowMs_ + timeout) {
     nowMs_ += timeout;
     Record(*d, false, false, nullptr, 0);

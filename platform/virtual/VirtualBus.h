@@ -4,7 +4,7 @@
 // clock by the pipe's time-out and fails at once; Sleep advances the clock.
 #pragma once
 
-#include "platform/UsbPlatform.h"
+#include "platform/UsbBackend.h"
 
 #include <cstdint>
 #include <functional>
@@ -60,7 +60,7 @@ struct TransferRecord {
   uint64_t atMs = 0;          // virtual time when the transfer ended
 };
 
-class VirtualBus : public UsbPlatform {
+class VirtualBus : public UsbBackend {
  public:
   using DeviceId = int;
 
@@ -90,6 +90,7 @@ class VirtualBus : public UsbPlatform {
   // looks at them turns it off: the copies cost more than the rest of a transfer.
   void KeepTransfers(bool keep) { keepTransfers_ = keep; }
   bool IsOpen(DeviceId id) const;          // a file handle holds it
+  // The time-out set on a pipe of the open device (0: none set, or not open).
   uint32_t PipeTimeout(DeviceId id, uint8_t pipeId) const;
   int SetPipePolicyCalls() const { return setPipePolicyCalls_; }
   int OpenHandles() const;                 // lists, files and WinUSB handles not yet released
@@ -103,23 +104,10 @@ class VirtualBus : public UsbPlatform {
   static std::string PathOf(DeviceId id);
 
   // UsbPlatform
-  DevInfoHandle SetupDiGetClassDevsA(const Guid& interfaceClass) override;
-  bool SetupDiEnumDeviceInterfaces(DevInfoHandle list, const Guid& interfaceClass, uint32_t index,
-                                   DeviceInterfaceData* data) override;
-  bool SetupDiGetDeviceInterfaceDetailA(DevInfoHandle list, const DeviceInterfaceData& data,
-                                        char* path, uint32_t pathSize,
-                                        uint32_t* requiredSize) override;
-  bool SetupDiDestroyDeviceInfoList(DevInfoHandle list) override;
-  FileHandle CreateFileA(const char* path) override;
-  bool CloseHandle(FileHandle file) override;
-  bool WinUsb_Initialize(FileHandle file, WinUsbHandle* handle) override;
-  bool WinUsb_Free(WinUsbHandle handle) override;
   bool WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t index, uint16_t languageId,
                             uint8_t* buffer, uint32_t length, uint32_t* transferred) override;
   bool WinUsb_QueryInterfaceSettings(WinUsbHandle handle, uint8_t alternateSetting,
                                      InterfaceDescriptor* descriptor) override;
-  bool WinUsb_QueryPipe(WinUsbHandle handle, uint8_t alternateSetting, uint8_t pipeIndex,
-                        PipeInformation* pipe) override;
   bool WinUsb_SetPipePolicy(WinUsbHandle handle, uint8_t pipeId, uint32_t policyType,
                             uint32_t valueLength, const void* value) override;
   bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
@@ -128,8 +116,17 @@ class VirtualBus : public UsbPlatform {
                        uint32_t* transferred) override;
   void Sleep(uint32_t milliseconds) override;
 
+ protected:
+  std::optional<std::vector<std::string>> ListDevices(const Guid& interfaceClass) override;
+  std::unique_ptr<OpenFile> Open(const std::string& path) override;
+  void Closing(OpenFile& file) override;
+  bool MayInitialize(OpenFile& file) override;
+  bool Describes(OpenFile& file) override;
+  bool MayTakePipePolicy(OpenFile& file, uint8_t pipeId) override;
+
  private:
   struct Device;
+  struct Opened;  // a file handle's device
   struct Queued {
     std::vector<uint8_t> bytes;
     uint64_t readyAtMs;
@@ -137,17 +134,14 @@ class VirtualBus : public UsbPlatform {
 
   Device* Find(DeviceId id);
   const Device* Find(DeviceId id) const;
+  Device* DeviceOf(const OpenFile& file);
   Device* DeviceBehind(WinUsbHandle handle);
   Device* DeviceOfWinUsb(WinUsbHandle handle);
   bool TakeFault(Device& d, Fault* fault);
   void Record(Device& d, bool out, bool ok, const uint8_t* bytes, uint32_t count);
 
   std::map<DeviceId, std::unique_ptr<Device>> devices_;
-  std::map<DevInfoHandle, std::vector<DeviceId>> lists_;
-  std::map<FileHandle, DeviceId> files_;
-  std::map<WinUsbHandle, FileHandle> winUsb_;
   DeviceId nextDevice_ = 1;
-  intptr_t nextHandle_ = 0x100;
   uint64_t nowMs_ = 0;
   uint64_t sleptMs_ = 0;
   int setPipePolicyCalls_ = 0;

@@ -2,6 +2,7 @@
 
 #include "link/WUsbBulkD.h"
 #include "platform/ByteOrder.h"
+#include "platform/Descriptors.h"
 #include "simwire/ErrorText.h"
 #include "simwire/SimSocketProtocol.h"
 #include "sim/firmware/VirtualKpR50.h"
@@ -175,19 +176,12 @@ void SimSocketServer::Report(ServerEvent event, const std::string& detail) {
 std::vector<uint8_t> SimSocketServer::ReadyHello() const {
   simsock::Hello hello;
   hello.status = simsock::kReady;
-  hello.deviceDescriptor = {18, kUsbDeviceDescriptorType, 0x00, 0x02,  // USB 2.0
-                            0, 0, 0, 64,                               // class in the interface
-                            0, 0, 0, 0,                                // vendor, product
-                            0x00, 0x01,                                // device release 1.00
-                            1, 2, kSerialIndex,                        // string indexes
-                            1};                                        // configurations
-  PutLe16(&hello.deviceDescriptor[8], kVendorId);
-  PutLe16(&hello.deviceDescriptor[10], kProductId);
-  // A string descriptor holds at most 126 UTF-16 code units.
-  const size_t units = std::min<size_t>(serial_.size(), 126);
-  hello.serialDescriptor.push_back(static_cast<uint8_t>(2 + 2 * units));
-  hello.serialDescriptor.push_back(kUsbStringDescriptorType);
-  for (size_t i = 0; i < units; ++i) AppendLe16(hello.serialDescriptor, serial_[i]);
+  DeviceDescriptorFields device;
+  device.idVendor = kVendorId;
+  device.idProduct = kProductId;
+  device.iSerialNumber = kSerialIndex;
+  hello.deviceDescriptor = DeviceDescriptor(device);
+  hello.serialDescriptor = StringDescriptor(serial_);
   hello.pipes = {{PipeType::Bulk, 0x81, 64, 0}, {PipeType::Bulk, 0x02, 64, 0}};
   return simsock::EncodeHello(hello);
 }

@@ -118,5 +118,39 @@ TEST(VirtualBus, OverlongTransferIsCutToTheBuffer) {
   EXPECT_EQ(n, 4u);
 }
 
+// As on Windows, closing the file does not free its WinUSB handle: the handle answers nothing
+// more, and stays a handle to free. A new open starts with no pipe time-out.
+TEST(VirtualBus, AWinUsbHandleOutlivesItsFileUntilFreed) {
+  VirtualBus bus;
+  const auto id = bus.Plug(Config());
+  Opened o = OpenFirst(bus);
+  SetTimeout(bus, o.usb, 10);
+  ASSERT_TRUE(bus.CloseHandle(o.file));
+  uint8_t bytes[18] = {};
+  uint32_t n = 0;
+  EXPECT_FALSE(bus.WinUsb_GetDescriptor(o.usb, kUsbDeviceDescriptorType, 0, 0, bytes, 18, &n));
+  EXPECT_FALSE(bus.WinUsb_WritePipe(o.usb, 0x02, bytes, 1, &n));
+  EXPECT_EQ(bus.OpenHandles(), 1);
+  EXPECT_TRUE(bus.WinUsb_Free(o.usb));
+  EXPECT_EQ(bus.OpenHandles(), 0);
+  Opened again = OpenFirst(bus);
+  ASSERT_NE(again.usb, kInvalidHandle);
+  EXPECT_EQ(bus.PipeTimeout(id, 0x81), 0u);
+}
+
+TEST(VirtualBus, AMemberBeyondTheListHasNoPath) {
+  VirtualBus bus;
+  bus.Plug(Config());
+  const DevInfoHandle list = bus.SetupDiGetClassDevsA(kClass);
+  DeviceInterfaceData data;
+  ASSERT_TRUE(bus.SetupDiEnumDeviceInterfaces(list, kClass, 0, &data));
+  EXPECT_FALSE(bus.SetupDiEnumDeviceInterfaces(list, kClass, 1, &data));
+  data.reserved = 1;
+  uint32_t size = 0;
+  EXPECT_FALSE(bus.SetupDiGetDeviceInterfaceDetailA(list, data, nullptr, 0, &size));
+  EXPECT_EQ(size, 0u);
+  EXPECT_TRUE(bus.SetupDiDestroyDeviceInfoList(list));
+}
+
 }  // namespace
 }  // namespace kp
