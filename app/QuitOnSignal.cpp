@@ -1,6 +1,6 @@
 #include "app/QuitOnSignal.h"
 
-#include "cli/QuitSignals.h"
+#include "cli/qt/QuitSignals.h"
 
 #include <QApplication>
 #include <QPointer>

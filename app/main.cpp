@@ -8,8 +8,8 @@
 #include "app/KoderApplication.h"
 #include "app/Login.h"
 #include "app/Wmain.h"
-#include "cli/CommandLine.h"
-#include "cli/Display.h"
+#include "cli/common/CommandLine.h"
+#include "cli/qt/Display.h"
 #if defined(__unix__)
 #include "app/QuitOnSignal.h"
 #endif

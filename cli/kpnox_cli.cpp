@@ -3,7 +3,7 @@
 #include "cli/CardList.h"
 #include "cli/CliOptions.h"
 #include "cli/CliRun.h"
-#include "cli/CommandLine.h"
+#include "cli/common/CommandLine.h"
 #include "cli/PasswordInput.h"
 #include "cli/Records.h"
 #include "cli/StopRequest.h"

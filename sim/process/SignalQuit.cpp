@@ -1,6 +1,6 @@
 #include "sim/process/SignalQuit.h"
 
-#include "cli/QuitSignals.h"
+#include "cli/qt/QuitSignals.h"
 
 #include <QCoreApplication>
 

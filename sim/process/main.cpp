@@ -8,8 +8,8 @@
 // end of input, SIGINT, SIGTERM, SIGHUP).
 //
 // The headless commands and the event lines are listed once, in the help text (--help).
-#include "cli/CommandLine.h"
-#include "cli/Display.h"
+#include "cli/common/CommandLine.h"
+#include "cli/qt/Display.h"
 #include "sim/window/ControlWindow.h"
 #include "sim/process/Headless.h"
 #include "sim/process/SignalQuit.h"

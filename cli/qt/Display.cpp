@@ -1,4 +1,4 @@
-#include "cli/Display.h"
+#include "cli/qt/Display.h"
 
 #include <QString>
 #include <QStringList>

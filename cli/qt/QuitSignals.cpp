@@ -1,4 +1,4 @@
-#include "cli/QuitSignals.h"
+#include "cli/qt/QuitSignals.h"
 
 #include <QObject>
 #include <QSocketNotifier>

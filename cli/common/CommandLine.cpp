@@ -1,4 +1,4 @@
-#include "cli/CommandLine.h"
+#include "cli/common/CommandLine.h"
 
 #include <cstdio>
 
