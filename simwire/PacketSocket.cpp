@@ -67,6 +67,24 @@ loopback::Io Send(SocketHandle socket, std::span<const uint8_t> message) {
   }
 }
 
+loopback::Io SendWithin(SocketHandle socket, std::span<const uint8_t> message, int timeoutMs) {
+  const loopback::Deadline deadline = loopback::DeadlineIn(timeoutMs);
+  for (;;) {
+    const ssize_t n = send(socket, message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) {
+      return static_cast<size_t>(n) == message.size() ? loopback::Io::Done
+                                                      : loopback::Io::Failed;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return loopback::LastFailure();
+    switch (loopback::WaitFor(socket, true, loopback::MillisecondsLeft(deadline))) {
+      case loopback::Wait::Ready: break;
+      case loopback::Wait::TimedOut: return loopback::Io::WouldBlock;
+      case loopback::Wait::Failed: return loopback::Io::Failed;
+    }
+  }
+}
+
 loopback::Io Receive(SocketHandle socket, uint8_t* buffer, size_t capacity, size_t* received,
                      bool* truncated) {
   *received = 0;

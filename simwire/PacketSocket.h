@@ -25,6 +25,9 @@ SocketHandle Bind(const std::string& path);
 
 // Sends `message` as one packet.
 loopback::Io Send(SocketHandle socket, std::span<const uint8_t> message);
+// The same, waiting at most `timeoutMs` for room, whatever the socket's blocking mode:
+// WouldBlock when the peer has read nothing for that long and its queue stayed full.
+loopback::Io SendWithin(SocketHandle socket, std::span<const uint8_t> message, int timeoutMs);
 // Receives one packet into `buffer`; a longer one loses its tail and sets *truncated. Closed
 // on the peer's end, and on an empty packet, which a packet socket cannot tell from it.
 loopback::Io Receive(SocketHandle socket, uint8_t* buffer, size_t capacity, size_t* received,

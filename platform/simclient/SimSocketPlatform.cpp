@@ -6,6 +6,10 @@ namespace kp {
 
 namespace {
 
+// A simulator that stopped reading fills its queue; a request then waits this long for room
+// and fails, as on TCP, instead of holding the program for good.
+constexpr int kSendLimitMs = 2000;
+
 class UnixChannel : public SimChannel {
  public:
   explicit UnixChannel(packet::SocketHandle fd) : fd_(fd) {}
@@ -14,7 +18,9 @@ class UnixChannel : public SimChannel {
   UnixChannel& operator=(const UnixChannel&) = delete;
 
   Result Send(const uint8_t* bytes, uint32_t length) override {
-    return packet::Send(fd_, {bytes, length}) == loopback::Io::Done ? Result::Done : Result::Gone;
+    return packet::SendWithin(fd_, {bytes, length}, kSendLimitMs) == loopback::Io::Done
+               ? Result::Done
+               : Result::Gone;
   }
 
   Result Receive(uint8_t* buffer, uint32_t capacity, uint32_t* received,

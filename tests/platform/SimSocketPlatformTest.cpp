@@ -211,6 +211,38 @@ TEST_F(SimSocketPlatformTest, TransfersAreWholeMessagesAndSilenceTimesOut) {
   p.CloseHandle(f);
 }
 
+// A simulator that greets its client and then reads nothing more: once its queue is full, a
+// request fails after a bounded wait instead of holding the program for good.
+TEST_F(SimSocketPlatformTest, AServerThatStopsReadingCannotHoldAWrite) {
+  const std::string path = SocketPath(0);
+  const int listener = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  std::strcpy(a.sun_path, path.c_str());
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  int client = -1;
+  std::thread greeter([&] {
+    client = ::accept(listener, nullptr, nullptr);
+    const auto hello = simsock::EncodeHello(ReadyHello(simsock::kReady));
+    ::send(client, hello.data(), hello.size(), MSG_NOSIGNAL);
+  });
+  SimSocketPlatform p(dir);
+  const FileHandle f = p.CreateFileA(path.c_str());
+  greeter.join();
+  WinUsbHandle w = kInvalidHandle;
+  ASSERT_TRUE(p.WinUsb_Initialize(f, &w));
+  std::vector<uint8_t> request(1032, 0x5A);
+  uint32_t n = 0;
+  int written = 0;
+  while (written < 100000 && p.WinUsb_WritePipe(w, 0x02, request.data(), 1032, &n)) ++written;
+  EXPECT_LT(written, 100000);  // the queue filled, and the write after it gave up
+  EXPECT_TRUE(p.WinUsb_Free(w));
+  EXPECT_TRUE(p.CloseHandle(f));
+  ::close(client);
+  ::close(listener);
+}
+
 TEST_F(SimSocketPlatformTest, VanishedServerMakesTransfersFail) {
   auto server = std::make_unique<TestServer>(SocketPath(0), Echo);
   SimSocketPlatform p(dir);
