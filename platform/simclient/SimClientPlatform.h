@@ -20,7 +20,10 @@ class SimChannel {
  public:
   virtual ~SimChannel() = default;
   enum class Result { Done, TimedOut, Gone };
-  // Sends one OUT transfer.
+  // How long one OUT transfer may wait for room: the simulator reads at once, so only a peer
+  // that stopped reading makes it wait, and the transfer then fails instead of hanging.
+  static constexpr int kSendLimitMs = 2000;
+  // Sends one OUT transfer, waiting at most kSendLimitMs; Gone when the time ran out.
   virtual Result Send(const uint8_t* bytes, uint32_t length) = 0;
   // Waits at most timeoutMs (negative: no limit) for one IN transfer; a longer message loses
   // its tail. *received holds the count on Done.

@@ -6,10 +6,6 @@ namespace kp {
 
 namespace {
 
-// A simulator that stopped reading fills its queue; a request then waits this long for room
-// and fails, as on TCP, instead of holding the program for good.
-constexpr int kSendLimitMs = 2000;
-
 class UnixChannel : public SimChannel {
  public:
   explicit UnixChannel(packet::SocketHandle fd) : fd_(fd) {}

@@ -10,10 +10,6 @@ namespace kp {
 
 namespace {
 
-// How long one OUT transfer may wait for room in the socket; the simulator reads at once, so
-// only a hung peer ever makes it wait.
-constexpr int kSendLimitMs = 2000;
-
 class TcpChannel : public SimChannel {
  public:
   explicit TcpChannel(loopback::SocketHandle socket) : stream_(socket) {}
