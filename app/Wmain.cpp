@@ -22,7 +22,6 @@
 #include <QScreen>
 
 #include <algorithm>
-#include <optional>
 #include <utility>
 
 int32_t lastShownStatus = kStartShownStatus;
@@ -93,7 +92,8 @@ TMainWin::TMainWin(kp::UsbPlatform& platform, QWidget* owner)
     : QWidget(owner),
       ui(new Ui::TMainWin),
       noxTimer(new QTimer(this)),
-      programmer(platform, &kp::kKpR50InterfaceGuid, kp::traceSink) {
+      session(platform, kp::traceSink),
+      programmer(session.Programmer()) {
   // The form file names its widget apart from the process-wide variable MainWin, which the
   // generated code would otherwise shadow; the window still carries the system's name.
   setObjectName(QStringLiteral("MainWin"));
@@ -117,10 +117,7 @@ TMainWin::TMainWin(kp::UsbPlatform& platform, QWidget* owner)
   noxTimer->start();
 }
 
-TMainWin::~TMainWin() {
-  programmer.Close();
-  delete ui;
-}
+TMainWin::~TMainWin() { delete ui; }
 
 // The status panel's texts at their widest: the largest numbers and the longest words; a UID
 // as every hex digit once (sixteen of them), a signature of the widest digit.
@@ -217,35 +214,26 @@ void TMainWin::NoxTimerTimer() {
   tickRunning = false;
 }
 
-int32_t TMainWin::PollProgrammer() {
-  try {
-    if (Connected()) {
-      programmer.ReadStatus(kp::kStatusTimeoutMs);
+int32_t TMainWin::PollProgrammer() { return PresentPoll(session.Poll()); }
+
+int32_t TMainWin::PresentPoll(kp::PollResult result) {
+  switch (result) {
+    case kp::PollResult::StatusRead:
       return 0;
-    }
-    if (!programmer.Link()) {
+    case kp::PollResult::NoProgrammer:
       twoProgrammersArmed = true;
       return 0;
-    }
-    // While `programmer` holds the first device, a second object can open only another one.
-    std::optional<kp::KpR50> second;
-    second.emplace(programmer.Platform(), &kp::kKpR50InterfaceGuid, &kp::defaultTrace);
-    if (second->Link()) {
+    case kp::PollResult::TwoProgrammers:
       if (twoProgrammersArmed) ShowError(kTwoProgrammersText);
       twoProgrammersArmed = false;
-      ForgetConnection(*second);
-      DropConnection();
       return 0;
-    }
-    twoProgrammersArmed = true;
-    // Every fresh connection starts logged out.
-    programmer.Logout();
-    programmer.ReadStatusAndSignature();
-    return 1;
-  } catch (...) {
-    DropConnection();
-    return -1;
+    case kp::PollResult::Linked:
+      twoProgrammersArmed = true;
+      return 1;
+    case kp::PollResult::Dropped:
+      break;
   }
+  return -1;
 }
 
 void TMainWin::RefreshIfChanged() {
@@ -328,22 +316,9 @@ void TMainWin::SetTimerEnabled(bool enabled) {
   }
 }
 
-void TMainWin::DropConnection() { ForgetConnection(programmer); }
+void TMainWin::DropConnection() { session.Drop(); }
 
-void TMainWin::DropIfLateReplyMayFollow() {
-  if (programmer.lateReplyMayFollow && programmer.isOpen) DropConnection();
-  programmer.lateReplyMayFollow = false;
-}
-
-void TMainWin::ForgetConnection(kp::KpR50& device) {
-  device.keySignature = 0;
-  device.Close();
-  device.programmerNumber = 0;
-  device.modelCode = 0;
-  device.firmwareVersion = 0;
-  device.statusWord = 0;
-  device.modelRecord = nullptr;
-}
+void TMainWin::DropIfLateReplyMayFollow() { session.EndAction(); }
 
 void TMainWin::AnimateProgress(QProgressBar* bar) {
   kp::UsbPlatform& platform = programmer.Platform();

@@ -5,6 +5,7 @@
 #include "app/NoProgrammerReason.h"
 #include "crypto/PasswordKey.h"
 #include "programmer/KpR50.h"
+#include "session/OperatorSession.h"
 
 #include <QString>
 #include <QTimer>
@@ -34,8 +35,7 @@ class TMainWin : public QWidget {
   void RefreshStatusPanel();
   void SuspendPolling();
   void ResumePolling();
-  // Drops the connection when an exchange since the flag was cleared was answered only by
-  // its resend.
+  // The end of an action: drops the connection when an answer to a resend may still come.
   void DropIfLateReplyMayFollow();
   void AnimateProgress(QProgressBar* bar);
   void UidToHex(const uint8_t* bytes, int count);  // into scratchText
@@ -43,7 +43,8 @@ class TMainWin : public QWidget {
   void ShowInfo(const char* text);
   void ShowNoConnection();
 
-  // The programmer object and the flags, visible to tests.
+  // The session, its programmer object and the flags, visible to tests.
+  kp::OperatorSession& Session() { return session; }
   kp::KpR50& Programmer() { return programmer; }
   QTimer* NoxTimer() const { return noxTimer; }
   bool ChangeMode() const { return changeMode; }
@@ -75,30 +76,32 @@ class TMainWin : public QWidget {
   // The button that ran a card action says the UID in its accessible name; an empty UID gives
   // the button back its caption as its name.
   void SayUid(QAbstractButton* pressed, const QString& uid);
-  bool Connected() const { return programmer.winUsbHandle != kp::kInvalidHandle; }
+  bool Connected() const { return session.Connected(); }
   // Enabling a running timer leaves it running, so the interval is not restarted.
   void SetTimerEnabled(bool enabled);
   void RefreshIfChanged();
   void DropConnection();
-  // Gives up a device: signature, handles, status words and model record are cleared.
-  static void ForgetConnection(kp::KpR50& device);
+  // What the window makes of a poll: 0 nothing new, 1 just linked, -1 dropped; a second
+  // programmer is told once until it goes.
+  int32_t PresentPoll(kp::PollResult result);
 
   // --- the steps of the operator actions (WmainActions.cpp) ---
   bool AskLoginKey(uint8_t key[kp::kKeySize]);
   bool AskPasswordChange(uint8_t oldKey[kp::kKeySize], uint8_t newKey[kp::kKeySize]);
+  // A guard's verdict: true when it passed, else its message shown.
+  bool Passes(kp::Guard guard);
   bool EnsureConnected();
-  bool CheckKeysAndPassword();
-  bool CheckNoForcedChange();
-  bool CheckConnectionMark();
   bool CheckCardReady();
   void DoLogin();
   void DoChangePassword();
+  // The message of a login or a change; true when it was done.
+  bool PresentPasswordOutcome(const kp::PasswordOutcome& outcome, const char* doneText);
   bool DoErase(uint8_t uid[kp::kUidSize]);
   bool DoProgram(int32_t department, int32_t index, uint8_t uid[kp::kUidSize]);
   bool DoRead(int32_t* department, int32_t* index, uint8_t uid[kp::kUidSize]);
-  // The common end of the three card wrappers: the result code, or the dropped connection.
-  template <typename CardOperation>
-  bool RunCardOperation(CardOperation operation, uint8_t uid[kp::kUidSize]);
+  // The common end of the three card wrappers: the refusal's or the lost link's message, or
+  // the card's UID.
+  bool PresentCardOutcome(const kp::CardOutcome& outcome, uint8_t uid[kp::kUidSize]);
   // The key of a password typed in a box; the 8-bit text lives only during the derivation.
   static void DeriveKeyOf(const QString& password, const char* identity,
                           uint8_t key[kp::kKeySize]);
@@ -109,7 +112,8 @@ class TMainWin : public QWidget {
   Ui::TMainWin* ui;
   QTimer* noxTimer;
   std::string scratchText;
-  kp::KpR50 programmer;
+  kp::OperatorSession session;
+  kp::KpR50& programmer;  // the session's
   NoProgrammerReason noProgrammerReason;
   const char* userIdentity = kp::kUserIdentity;
   bool changeMode = false;

@@ -24,36 +24,22 @@ namespace {
 
 using kp::WipeOnExit;
 
-// Messages of the actions, shared with kpnox-cli; *no connection* is ShowNoConnection's.
+// Messages of the actions, shared with kpnox-cli; *no connection* is ShowNoConnection's and
+// the guards' are the session's.
 using kp::kCardErasedText;
-using kp::kChangeRefusedText;
-using kp::kForcedChangeText;
 using kp::kLoggedInText;
-using kp::kLoginRefusedText;
-using kp::kNewPasswordRefusedText;
-using kp::kNoKeysText;
-using kp::kNoUserPasswordText;
-using kp::kNotLoggedInText;
-using kp::kOldPasswordRefusedText;
 using kp::kPasswordChangedText;
-constexpr const char* kReconnectedText =
-    "W trakcie obsługi okna dialogowego programator KP-R50 był rozłączany.\n\n"
-    "Operacja zostaje przerwana gdyż rozłączenie/podłączenie tego samego\n"
-    "lub innego programatora oznacza, że wcześniej podjęte przez program\n"
-    "decyzje mogą być niespójne z aktualnym stanem programatora.\n\n"
-    "Powtórz całą operację od początku.";
 
 // Polling off for the whole action; the panel refreshed and polling back on however the
 // action ends. The wait cursor shows from the click to the end, except while a dialog or a
 // message box waits for the operator.
-// An action in which the programmer answered only a resend ends with the connection
-// dropped: the first request's reply may still arrive and would pass for the answer to the
-// next request of that command, so the tool links afresh (and logs in again) first.
+// The session decides, before anything is shown, whether a late answer may still come; the
+// frame's end is the last word for exchanges made outside its operations.
 class ActionFrame {
  public:
   explicit ActionFrame(TMainWin& window) : window_(window) {
     window_.SuspendPolling();
-    window_.Programmer().lateReplyMayFollow = false;
+    window_.Session().BeginAction();
   }
   ~ActionFrame() {
     window_.DropIfLateReplyMayFollow();
@@ -221,183 +207,107 @@ void TMainWin::DerivePasswordKey(const char* identity, const char* password,
 
 // --- guards ---
 
-bool TMainWin::EnsureConnected() {
-  // With an open programmer the first poll re-reads the status word; if that fails, the
-  // second one links again.
-  PollProgrammer();
-  if (!Connected()) PollProgrammer();
-  if (!Connected()) {
+bool TMainWin::Passes(kp::Guard guard) {
+  if (guard == kp::Guard::Passed) return true;
+  if (guard == kp::Guard::NoConnection) {
     ShowNoConnection();
-    return false;
+  } else {
+    ShowError(kp::GuardText(guard));
   }
-  return true;
-}
-
-bool TMainWin::CheckKeysAndPassword() {
-  if (!kp::KeysLoaded(programmer.statusWord)) {
-    ShowError(kNoKeysText);
-    return false;
-  }
-  if ((programmer.statusWord & kp::kStatusNoUserPassword) != 0) {
-    ShowError(kNoUserPasswordText);
-    return false;
-  }
-  return true;
-}
-
-bool TMainWin::CheckNoForcedChange() {
-  if ((programmer.statusWord & kp::kStatusAdminPassword) != 0) {
-    ShowError(kForcedChangeText);
-    return false;
-  }
-  return true;
-}
-
-bool TMainWin::CheckConnectionMark() {
-  // Link and Close clear the mark: still set, the connection lasted through the dialog.
-  if (programmer.connectionMark) return true;
-  ShowError(kReconnectedText);
   return false;
 }
 
+bool TMainWin::EnsureConnected() {
+  return Passes(session.EnsureConnected([this](kp::PollResult r) { PresentPoll(r); }));
+}
+
 bool TMainWin::CheckCardReady() {
-  if (!EnsureConnected() || !CheckKeysAndPassword()) return false;
-  if ((programmer.statusWord & kp::kStatusLoggedIn) == 0) {
-    ShowError(kNotLoggedInText);
-    return false;
-  }
-  return CheckNoForcedChange();
+  return Passes(session.CheckCardReady([this](kp::PollResult r) { PresentPoll(r); }));
 }
 
 // --- flows ---
 
-namespace {
-
-// How the exchanges of a password flow ended; told only once its keys are wiped.
-enum class FlowEnd { Done, Refused, LinkFailed };
-
-// Replies are matched by their code alone, so the late answer to an earlier login that timed
-// out can pass for this one's. The status word read right after tells: a login the programmer
-// did not take is no login, and the tool cannot say where it stands.
-bool LoggedInNow(const kp::KpR50& programmer) {
-  return (programmer.statusWord & kp::kStatusLoggedIn) != 0;
+bool TMainWin::PresentPasswordOutcome(const kp::PasswordOutcome& outcome,
+                                      const char* doneText) {
+  switch (outcome.end) {
+    case kp::PasswordOutcome::End::Done:
+      ShowInfo(doneText);
+      return true;
+    case kp::PasswordOutcome::End::Refused:
+      ShowError(outcome.refusal);
+      return false;
+    case kp::PasswordOutcome::End::LinkFailed:
+      break;
+  }
+  ShowNoConnection();
+  return false;
 }
-
-// A login or a change refused only after its request went out twice: the first may have been
-// carried out (a login uses up its challenge, a change replaces the key the second one
-// names), so the refusal says nothing about the password.
-FlowEnd Refusal(const kp::KpR50& programmer) {
-  return programmer.answeredAfterResend ? FlowEnd::LinkFailed : FlowEnd::Refused;
-}
-
-}  // namespace
 
 void TMainWin::DoLogin() {
-  if (!EnsureConnected() || !CheckKeysAndPassword()) return;
-  programmer.connectionMark = true;
-  FlowEnd end = FlowEnd::Refused;
+  if (!EnsureConnected() || !Passes(session.CheckKeysAndPassword())) return;
+  session.MarkConnection();
+  kp::PasswordOutcome outcome;
   {
     uint8_t key[kp::kKeySize] = {};
     const WipeOnExit wipeKey(key, sizeof key);
     if (!AskLoginKey(key)) return;
-    if (!EnsureConnected() || !CheckConnectionMark()) return;
-    try {
-      if (programmer.Authenticate(userIdentity, key)) {
-        programmer.ReadStatus(kp::kStatusTimeoutMs);
-        end = LoggedInNow(programmer) ? FlowEnd::Done : FlowEnd::LinkFailed;
-      } else {
-        end = Refusal(programmer);
-      }
-    } catch (...) {
-      end = FlowEnd::LinkFailed;
-    }
+    if (!EnsureConnected() || !Passes(session.CheckConnectionMark())) return;
+    outcome = session.Login(key);
   }
-  if (end == FlowEnd::LinkFailed) {
-    DropConnection();
-    ShowNoConnection();
-  } else if (end == FlowEnd::Refused) {
-    ShowError(kLoginRefusedText);
-  } else {
-    ShowInfo(kLoggedInText);
-    // The administrator's password must give way to the user's before anything else.
-    if ((programmer.statusWord & kp::kStatusAdminPassword) != 0) DoChangePassword();
-  }
+  if (!PresentPasswordOutcome(outcome, kLoggedInText)) return;
+  // The administrator's password must give way to the user's before anything else.
+  if (session.CheckNoForcedChange() != kp::Guard::Passed) DoChangePassword();
 }
 
 void TMainWin::DoChangePassword() {
-  if (!EnsureConnected() || !CheckKeysAndPassword()) return;
-  programmer.connectionMark = true;
-  FlowEnd end = FlowEnd::Refused;
-  const char* refusal = nullptr;
+  if (!EnsureConnected() || !Passes(session.CheckKeysAndPassword())) return;
+  session.MarkConnection();
+  kp::PasswordOutcome outcome;
   {
     uint8_t oldKey[kp::kKeySize] = {};
     uint8_t newKey[kp::kKeySize] = {};
     const WipeOnExit wipeOld(oldKey, sizeof oldKey);
     const WipeOnExit wipeNew(newKey, sizeof newKey);
     if (!AskPasswordChange(oldKey, newKey)) return;
-    if (!EnsureConnected() || !CheckConnectionMark()) return;
-    try {
-      programmer.Logout();
-      if (!programmer.Authenticate(userIdentity, oldKey)) {
-        refusal = kOldPasswordRefusedText;
-      } else if (!programmer.SendPasswordChange(userIdentity, oldKey, newKey)) {
-        refusal = kChangeRefusedText;
-      } else if (!programmer.Authenticate(userIdentity, newKey)) {
-        refusal = kNewPasswordRefusedText;
-      } else {
-        programmer.ReadStatus(kp::kStatusTimeoutMs);
-        end = LoggedInNow(programmer) ? FlowEnd::Done : FlowEnd::LinkFailed;
-      }
-      if (refusal != nullptr) end = Refusal(programmer);
-    } catch (...) {
-      end = FlowEnd::LinkFailed;
-    }
+    if (!EnsureConnected() || !Passes(session.CheckConnectionMark())) return;
+    outcome = session.ChangePassword(oldKey, newKey);
   }
-  if (end == FlowEnd::LinkFailed) {
-    DropConnection();
-    ShowNoConnection();
-  } else if (end == FlowEnd::Refused) {
-    ShowError(refusal);
-  } else {
-    ShowInfo(kPasswordChangedText);
-  }
+  PresentPasswordOutcome(outcome, kPasswordChangedText);
 }
 
 // --- card wrappers ---
 
-template <typename CardOperation>
-bool TMainWin::RunCardOperation(CardOperation operation, uint8_t uid[kp::kUidSize]) {
-  int32_t result = kp::kCardOk;
-  bool linkFailed = false;
-  try {
-    result = operation();
-  } catch (...) {
-    linkFailed = true;
+bool TMainWin::PresentCardOutcome(const kp::CardOutcome& outcome, uint8_t uid[kp::kUidSize]) {
+  switch (outcome.end) {
+    case kp::CardOutcome::End::Done:
+      std::memcpy(uid, programmer.cardInfo.uid, kp::kUidSize);
+      return true;
+    case kp::CardOutcome::End::Refused:
+      ShowError(kp::CardResultText(outcome.result));
+      return false;
+    case kp::CardOutcome::End::Uncertain:  // the card may hold anything: the link is lost
+    case kp::CardOutcome::End::LinkFailed:
+      break;
   }
-  if (linkFailed) {
-    DropConnection();
-    ShowNoConnection();
-    return false;
-  }
-  if (result != kp::kCardOk) {
-    ShowError(kp::CardResultText(result));
-    return false;
-  }
-  std::memcpy(uid, programmer.cardInfo.uid, kp::kUidSize);
-  return true;
+  ShowNoConnection();
+  return false;
 }
 
 bool TMainWin::DoErase(uint8_t uid[kp::kUidSize]) {
   if (!CheckCardReady()) return false;
-  return RunCardOperation([this] { return programmer.EraseCard(); }, uid);
+  return PresentCardOutcome(session.Erase(), uid);
 }
 
 bool TMainWin::DoProgram(int32_t department, int32_t index, uint8_t uid[kp::kUidSize]) {
   if (!CheckCardReady()) return false;
-  return RunCardOperation([&] { return programmer.ProgramCard(department, index); }, uid);
+  return PresentCardOutcome(session.Program(department, index), uid);
 }
 
 bool TMainWin::DoRead(int32_t* department, int32_t* index, uint8_t uid[kp::kUidSize]) {
   if (!CheckCardReady()) return false;
-  return RunCardOperation([&] { return programmer.ReadCard(department, index); }, uid);
+  const kp::CardOutcome outcome = session.Read();
+  if (!PresentCardOutcome(outcome, uid)) return false;
+  *department = outcome.department;
+  *index = outcome.index;
+  return true;
 }

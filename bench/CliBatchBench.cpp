@@ -57,8 +57,10 @@ void BM_CliBatch100Cards(benchmark::State& state) {
     std::ostringstream out;
     std::ostringstream err;
     const std::atomic<bool> stop{false};
+    RecordWriter records(out, false);
     CliContext context{desk.bus,
                        out,
+                       records,
                        err,
                        [](const char*) { return std::optional<std::u16string>(u"haslo123"); },
                        false,

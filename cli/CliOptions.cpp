@@ -24,7 +24,8 @@ constexpr std::array<CommandName, 7> kCommands = {{
 }};
 
 // The options that take a value, each with the commands it belongs to.
-enum class ValueOption { Department, Index, FirstIndex, Count, List };
+enum class ValueOption { Department, Index, FirstIndex, Count, List, Output, Resume, kCount };
+
 
 ParsedCli Fail(std::string error) { return {std::nullopt, std::move(error)}; }
 
@@ -33,6 +34,12 @@ bool Takes(CliCommand command, std::initializer_list<CliCommand> commands) {
     if (c == command) return true;
   }
   return false;
+}
+
+// The commands that write a record for each card.
+bool WritesRecords(CliCommand command) {
+  return Takes(command, {CliCommand::Program, CliCommand::Read, CliCommand::Erase,
+                         CliCommand::Batch});
 }
 
 }  // namespace
@@ -48,7 +55,7 @@ namespace {
 // What the options so far have set, and which of the value options were given.
 struct OptionScan {
   CliOptions options;
-  bool seen[5] = {};
+  bool seen[static_cast<int>(ValueOption::kCount)] = {};
   bool Seen(ValueOption which) const { return seen[static_cast<int>(which)]; }
 };
 
@@ -70,10 +77,19 @@ std::optional<ParsedCli> ParseFirst(const std::vector<std::string>& args, CliOpt
     return ParsedCli{options, {}};
   }
   for (const CommandName& c : kCommands) {
-    if (first == c.name) {
-      options.command = c.command;
-      return std::nullopt;
+    if (first != c.name) continue;
+    options.command = c.command;
+    // `kpnox-cli batch --help`: that command's usage.
+    for (size_t i = 1; i < args.size(); ++i) {
+      if (args[i] != "--help" && args[i] != "-h") continue;
+      if (args.size() > 2) {
+        return Fail("--help bez innych argumentów / --help takes nothing else");
+      }
+      options.command = CliCommand::Help;
+      options.helpFor = c.command;
+      return ParsedCli{options, {}};
     }
+    return std::nullopt;
   }
   return Fail("nieznane polecenie / unknown command: " + first);
 }
@@ -93,6 +109,14 @@ std::optional<bool*> FlagOf(const std::string& name, CliOptions& options, bool* 
     *allowed = command == CliCommand::Read;
     return &options.wait;
   }
+  if (name == "--quiet") {
+    *allowed = WritesRecords(command);
+    return &options.quiet;
+  }
+  if (name == "--allow-duplicates") {
+    *allowed = command == CliCommand::Batch;
+    return &options.allowDuplicates;
+  }
   return std::nullopt;
 }
 
@@ -104,14 +128,20 @@ std::optional<ValueOption> ValueOptionOf(const std::string& name, CliCommand com
   if (name == "--first-index" && command == CliCommand::Batch) return ValueOption::FirstIndex;
   if (name == "--count" && command == CliCommand::Batch) return ValueOption::Count;
   if (name == "--list" && command == CliCommand::Batch) return ValueOption::List;
+  if (name == "--output" && WritesRecords(command)) return ValueOption::Output;
+  if (name == "--resume" && command == CliCommand::Batch) return ValueOption::Resume;
   return std::nullopt;
 }
 
 std::optional<ParsedCli> StoreValue(ValueOption which, const std::string& name,
                                     const std::string& value, CliOptions& options) {
-  if (which == ValueOption::List) {
+  if (which == ValueOption::List || which == ValueOption::Output ||
+      which == ValueOption::Resume) {
     if (value.empty()) return Fail("brak wartości / missing value: " + name);
-    options.listPath = value;
+    std::string& path = which == ValueOption::List     ? options.listPath
+                        : which == ValueOption::Output ? options.outputPath
+                                                       : options.resumePath;
+    path = value;
     return std::nullopt;
   }
   std::optional<int32_t> number = ParseCardNumber(value);
@@ -129,7 +159,7 @@ std::optional<ParsedCli> StoreValue(ValueOption which, const std::string& name,
     case ValueOption::Index: options.index = *number; break;
     case ValueOption::FirstIndex: options.firstIndex = *number; break;
     case ValueOption::Count: options.count = *number; break;
-    case ValueOption::List: break;
+    default: break;  // the paths, above
   }
   return std::nullopt;
 }
@@ -180,6 +210,10 @@ std::optional<ParsedCli> CheckTogether(const OptionScan& scan) {
   if (range && int64_t{scan.options.firstIndex} + scan.options.count - 1 > kMaxCardNumber) {
     return Fail("indeksy poza 0..99999 / indexes beyond 0..99999");
   }
+  // A range holds each index once.
+  if (range && scan.options.allowDuplicates) {
+    return Fail("--allow-duplicates tylko z --list / --allow-duplicates only with --list");
+  }
   return std::nullopt;
 }
 
@@ -194,6 +228,74 @@ ParsedCli ParseCliOptions(const std::vector<std::string>& args) {
   if (std::optional<ParsedCli> failed = CheckTogether(scan)) return *failed;
   return {scan.options, {}};
 }
+
+namespace {
+
+// The lines of one option in the usage.
+constexpr const char* kJsonHelp =
+    "  --json                      rekordy jako JSON Lines / records as JSON Lines\n";
+constexpr const char* kPasswordHelp =
+    "  --password-stdin            hasła jako wiersze wejścia (passwd: stare, nowe) /\n"
+    "                              passwords as lines of standard input (passwd: old, new)\n";
+constexpr const char* kOutputHelp =
+    "  --output PLIK/FILE          rekordy dopisywane do pliku, nie na wyjście /\n"
+    "                              records appended to FILE, not standard output\n";
+constexpr const char* kQuietHelp =
+    "  --quiet                     bez wierszy postępu / no progress lines\n";
+constexpr const char* kResumeHelp =
+    "  --resume REKORDY/RECORDS    pomija wiersze z rekordem ok z poprzedniego przebiegu /\n"
+    "                              skips the rows that have an ok record in RECORDS\n";
+constexpr const char* kDuplicatesHelp =
+    "  --allow-duplicates          lista może powtarzać wiersz / the list may repeat a row\n";
+constexpr const char* kHelpHelp =
+    "  -h, --help                  ta pomoc / this help\n";
+
+struct CommandHelp {
+  CliCommand command;
+  const char* synopsis;  // after "kpnox-cli "
+  const char* what;      // Polish, then English
+  const char* options[6];  // their lines, in order; the rest null
+};
+
+const CommandHelp kCommandHelp[] = {
+    {CliCommand::Status, "status [--json]",
+     "Programator i karta w polu: numer, firmware, klucze, hasło, zalogowanie, karta i UID.\n"
+     "The programmer and the card in the field: number, firmware, keys, password, login,\n"
+     "the card and its UID.\n",
+     {"  --json                      jako obiekt JSON / as a JSON object\n"}},
+    {CliCommand::Login, "login [--password-stdin]",
+     "Sprawdza hasło użytkownika. / Checks the user password.\n", {kPasswordHelp}},
+    {CliCommand::Passwd, "passwd [--password-stdin]",
+     "Zmienia hasło użytkownika (8..20 znaków; z terminala nowe dwa razy).\n"
+     "Changes the user password (8..20 characters; at a terminal the new one twice).\n",
+     {kPasswordHelp}},
+    {CliCommand::Program,
+     "program --department D --index I [--output PLIK/FILE] [--json] [--quiet]\n"
+     "                  [--password-stdin]",
+     "Programuje pustą kartę w polu numerami D i I (0..99999), jeden rekord.\n"
+     "Programs the blank card in the field with D and I (0..99999); one record.\n",
+     {kOutputHelp, kJsonHelp, kQuietHelp, kPasswordHelp}},
+    {CliCommand::Read, "read [--wait] [--output PLIK/FILE] [--json] [--quiet] [--password-stdin]",
+     "Czyta kartę w polu, jeden rekord; z --wait karta po karcie do Ctrl+C.\n"
+     "Reads the card in the field, one record; with --wait card after card until Ctrl+C.\n",
+     {"  --wait                      kolejne karty / card after card\n", kOutputHelp, kJsonHelp,
+      kQuietHelp, kPasswordHelp}},
+    {CliCommand::Erase, "erase [--output PLIK/FILE] [--json] [--quiet] [--password-stdin]",
+     "Kasuje kartę w polu, jeden rekord. / Erases the card in the field; one record.\n",
+     {kOutputHelp, kJsonHelp, kQuietHelp, kPasswordHelp}},
+    {CliCommand::Batch,
+     "batch --list PLIK/FILE [--allow-duplicates] [OPCJE / OPTIONS]\n"
+     "       kpnox-cli batch --department D --first-index I --count N [OPCJE / OPTIONS]",
+     "Programuje karty z listy (CSV: department,index w wierszu; przecinek lub średnik;\n"
+     "nagłówek department,index albo wydział,indeks) lub z zakresu indeksów;\n"
+     "rekord na kartę.\n"
+     "Programs cards from a list (CSV: department,index a line; comma or semicolon; an\n"
+     "optional header department,index) or from a range of indexes; a record per card.\n"
+     "Wiersz listy powtórzony to błąd / a row repeated in the list is an error.\n",
+     {kResumeHelp, kDuplicatesHelp, kOutputHelp, kJsonHelp, kQuietHelp, kPasswordHelp}},
+};
+
+}  // namespace
 
 std::string CliUsage() {
   return "Użycie / usage: kpnox-cli POLECENIE / COMMAND [OPCJE / OPTIONS]\n"
@@ -213,22 +315,37 @@ std::string CliUsage() {
          "  batch --department D --first-index I --count N\n"
          "                              programuje karty z listy / programs cards from a list\n"
          "  -h, --help                  ta pomoc / this help\n"
+         "  POLECENIE/COMMAND --help    pomoc polecenia / the command's help\n"
          "  --version                   wersja programu / the program's version\n"
-         "\n"
-         "  --json                      rekordy jako JSON Lines / records as JSON Lines\n"
-         "  --password-stdin            hasła jako wiersze wejścia (passwd: stare, nowe) /\n"
-         "                              passwords as lines of standard input (passwd: old, new)\n"
+         "\n" +
+         std::string(kJsonHelp) + kPasswordHelp + kOutputHelp + kQuietHelp + kResumeHelp +
+         kDuplicatesHelp +
          "\n"
          "Hasło nigdy z wiersza poleceń: z terminala bez echa albo ze standardowego wejścia.\n"
          "A password never comes from the command line: from the terminal without echo, or\n"
          "from standard input. D and I: 0..99999. The list: CSV, department,index per line\n"
-         "(comma or semicolon, optional header). Records on standard output:\n"
-         "department,index,uid,result,time.\n"
+         "(comma or semicolon, optional header). Records on standard output or in --output:\n"
+         "department,index,uid,result,time,line (line: the row's line in the list, 0 for none).\n"
          "\n"
          "Kody wyjścia / exit codes: 0 wykonane / done; 1 odmowa karty, wiersz niewykonany /\n"
          "card refused, a row not done; 2 użycie / usage; 3 brak programatora, błąd łącza /\n"
          "no programmer, link failed; 4 logowanie odrzucone / login refused; 5 wymagana zmiana\n"
-         "hasła / the password must be changed first.\n";
+         "hasła / the password must be changed first; 6 rekordu nie zapisano / a record could\n"
+         "not be written; 130 Ctrl+C; 143 SIGTERM.\n";
+}
+
+std::string CommandUsage(CliCommand command) {
+  for (const CommandHelp& help : kCommandHelp) {
+    if (help.command != command) continue;
+    std::string usage = std::string("Użycie / usage: kpnox-cli ") + help.synopsis + "\n\n" +
+                        help.what + "\n";
+    for (const char* option : help.options) {
+      if (option != nullptr) usage += option;
+    }
+    usage += kHelpHelp;
+    return usage;
+  }
+  return CliUsage();
 }
 
 }  // namespace kp

@@ -14,6 +14,7 @@ enum class CliCommand { Status, Login, Passwd, Program, Read, Erase, Batch, Help
 
 struct CliOptions {
   CliCommand command = CliCommand::Help;
+  CliCommand helpFor = CliCommand::Help;  // Help: the command whose usage is asked for (Help: all)
   bool json = false;           // records as JSON Lines instead of CSV
   bool passwordStdin = false;  // passwords as lines of standard input
   bool wait = false;           // read: card after card until stopped
@@ -22,6 +23,10 @@ struct CliOptions {
   int32_t firstIndex = 0;      // batch without --list
   int32_t count = 0;           // batch without --list
   std::string listPath;        // batch --list
+  std::string outputPath;      // records appended to this file instead of standard output
+  std::string resumePath;      // batch: the records of an earlier run, whose `ok` rows are skipped
+  bool allowDuplicates = false;  // batch: a list may hold a row more than once
+  bool quiet = false;            // no progress line per card
 };
 
 // The options, or the reason they make no sense ("nieznana opcja / unknown option: --x").
@@ -40,5 +45,8 @@ std::optional<int32_t> ParseCardNumber(std::string_view text);
 
 // kpnox-cli's usage, Polish and English.
 std::string CliUsage();
+
+// One command's usage (`kpnox-cli batch --help`); CliUsage for CliCommand::Help.
+std::string CommandUsage(CliCommand command);
 
 }  // namespace kp

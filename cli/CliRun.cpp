@@ -1,13 +1,12 @@
 #include "cli/CliRun.h"
 
-#include "cli/Records.h"
 #include "codepage/PasswordCodePage.h"
 #include "crypto/PasswordKey.h"
 #include "crypto/SecureWipe.h"
 #include "link/Tracecom.h"
 #include "platform/NumberText.h"
-#include "programmer/KpR50.h"
 #include "programmer/OperatorTexts.h"
+#include "session/OperatorSession.h"
 
 #include <cstring>
 
@@ -18,19 +17,29 @@ namespace {
 // The window's password rule, counted in UTF-16 code units like its boxes.
 constexpr auto kMaxLength = static_cast<size_t>(kPasswordMaxLength);
 constexpr auto kNewMinLength = static_cast<size_t>(kNewPasswordMinLength);
+// A programmer lost in a batch is linked again within this many polls, or the batch stops.
+constexpr int kRelinkPolls = 16;
+
+using CardEnd = CardOutcome::End;
+using PasswordEnd = PasswordOutcome::End;
 
 std::string UidHex(const uint8_t uid[kUidSize]) { return HexText({uid, kUidSize}); }
 
-// The link failed: the window's DropConnection.
+// The link failed and could not be had back: the command ends with kExitNoProgrammer.
 struct LinkFailed {};
+// A record could not be written: the command ends with kExitRecordLost.
+struct RecordLost {};
 
-class Session {
+class Command {
  public:
-  explicit Session(CliContext& context)
-      : c_(context), r50_(context.platform, &kKpR50InterfaceGuid, traceSink) {}
-  ~Session() { End(); }
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
+  explicit Command(CliContext& context)
+      : c_(context), s_(context.platform, traceSink), r50_(s_.Programmer()) {}
+  ~Command() {
+    s_.End();
+    SecureWipe(key_, sizeof key_);
+  }
+  Command(const Command&) = delete;
+  Command& operator=(const Command&) = delete;
 
   int Run(const CliOptions& options, const std::vector<CardRow>& rows);
 
@@ -38,119 +47,92 @@ class Session {
   // The window's link of a fresh programmer: the only one there, logged out, status and
   // signature read.
   int Open();
-  // Logs out and closes; after a failed link, a fresh link is tried for the logout, so that
-  // no one finds the programmer logged in.
-  void End();
-  void Drop() { r50_.Close(); }
-  // Runs `step`; a link failure becomes LinkFailed.
+  // Runs `step`; a link failure drops the connection and becomes LinkFailed.
   template <typename Step>
   auto Guarded(Step step) -> decltype(step()) {
     try {
       return step();
-    } catch (const LinkFailed&) {
-      throw;
     } catch (...) {
-      Drop();
+      s_.Drop();
       throw LinkFailed{};
     }
   }
-
-  int CheckKeysAndPassword();
-  int CheckCardReady();
+  // A guard's refusal told, as an exit code.
+  int Refused(Guard guard);
   // The password asked for, as a key; kExitDone when `key` holds it.
   int AskKey(const char* prompt, uint8_t key[kKeySize], std::u16string* typed = nullptr);
+  // Asks for the password and logs in; the key is kept for logging in again after a lost
+  // link (a batch), and wiped when the command ends.
   int LogIn();
+  // The guards of a card operation; a programmer linked again in between is logged in again.
+  int Ready();
   int LoginThenReady();
+  // Links the programmer again after a lost link and logs in; false when it cannot be had
+  // back within kRelinkPolls polls, or the login is no longer taken.
+  bool Relink();
 
   int Status(bool json);
   int Login();
   int Passwd();
   int SingleCard(const CliOptions& options);
-  int ReadWait(const CliOptions& options);
-  int Batch(const CliOptions& options, const std::vector<CardRow>& rows);
+  int ReadWait();
+  int Batch(const std::vector<CardRow>& rows);
 
   // Polls the field every kCardPollMs until a card is there; false when stopped first.
   bool AwaitCard();
   // Polls until the field holds no card or another one than `uid`; false when stopped first.
   bool AwaitLeave(const uint8_t uid[kUidSize]);
-  void Record(RecordWriter& records, std::optional<int32_t> department,
-              std::optional<int32_t> index, int32_t result);
+  // After an outcome the programmer did not answer for: the programmer linked again and the
+  // card read back, if it is still in the field. The record's result says what it holds.
+  CardRecord Resolve(const CardOutcome& outcome, const CardRow* row);
+  // The record of one outcome, with the row's numbers (for a read: the numbers read); a
+  // refusal's message is said on err.
+  CardRecord RecordOf(const CardOutcome& outcome, const CardRow* row);
+  // A read's record: the numbers only when they were read.
+  CardRecord ReadRecordOf(const CardOutcome& outcome);
+  void Write(const CardRecord& record, bool progress);
 
   CliContext& c_;
-  KpR50 r50_;
-  bool loggedIn_ = false;  // a login was accepted at some time
+  OperatorSession s_;
+  KpR50& r50_;
+  uint8_t key_[kKeySize] = {};
+  bool haveKey_ = false;
 };
 
-int Session::Open() {
-  if (!r50_.Link()) {
-    bool any = false;
-    for (const UnreachableDevice& device : c_.platform.UnreachableDevices()) {
-      c_.err << UnreachableReason(device) << '\n';
-      any = true;
+int Command::Open() {
+  switch (s_.Poll()) {
+    case PollResult::Linked:
+      return kExitDone;
+    case PollResult::TwoProgrammers:
+      c_.err << kTwoProgrammersText << '\n';
+      return kExitNoProgrammer;
+    case PollResult::NoProgrammer: {
+      bool any = false;
+      for (const UnreachableDevice& device : c_.platform.UnreachableDevices()) {
+        c_.err << UnreachableReason(device) << '\n';
+        any = true;
+      }
+      if (!any) c_.err << kNoProgrammerText << '\n';
+      return kExitNoProgrammer;
     }
-    if (!any) c_.err << kNoProgrammerText << '\n';
-    return kExitNoProgrammer;
+    case PollResult::StatusRead:
+    case PollResult::Dropped:
+      break;
   }
-  // While r50_ holds the first device, a second object can open only another one.
-  KpR50 second(c_.platform, &kKpR50InterfaceGuid, &defaultTrace);
-  if (second.Link()) {
-    second.Close();
-    Drop();
-    c_.err << kTwoProgrammersText << '\n';
-    return kExitNoProgrammer;
-  }
-  try {
-    Guarded([&] {
-      r50_.Logout();
-      r50_.ReadStatusAndSignature();
-    });
-  } catch (const LinkFailed&) {
-    c_.err << kNoConnectionText << '\n';
-    return kExitNoProgrammer;
-  }
-  return kExitDone;
+  c_.err << kNoConnectionText << '\n';
+  return kExitNoProgrammer;
 }
 
-void Session::End() {
-  if (!r50_.isOpen && loggedIn_) r50_.Link();
-  if (r50_.isOpen) {
-    try {
-      r50_.Logout();
-    } catch (...) {
-      // The programmer is gone; a fresh link logs it out anyway.
-    }
+int Command::Refused(Guard guard) {
+  c_.err << GuardText(guard) << '\n';
+  switch (guard) {
+    case Guard::NoConnection: return kExitNoProgrammer;
+    case Guard::ForcedChange: return kExitChangePassword;
+    default: return kExitNotDone;
   }
-  r50_.Close();
-  loggedIn_ = false;
 }
 
-int Session::CheckKeysAndPassword() {
-  if (!KeysLoaded(r50_.statusWord)) {
-    c_.err << kNoKeysText << '\n';
-    return kExitNotDone;
-  }
-  if ((r50_.statusWord & kStatusNoUserPassword) != 0) {
-    c_.err << kNoUserPasswordText << '\n';
-    return kExitNotDone;
-  }
-  return kExitDone;
-}
-
-int Session::CheckCardReady() {
-  Guarded([&] { r50_.ReadStatus(kStatusTimeoutMs); });
-  if (const int rc = CheckKeysAndPassword(); rc != kExitDone) return rc;
-  if ((r50_.statusWord & kStatusLoggedIn) == 0) {
-    c_.err << kNotLoggedInText << '\n';
-    return kExitNotDone;
-  }
-  if ((r50_.statusWord & kStatusAdminPassword) != 0) {
-    c_.err << kForcedChangeText << '\n';
-    return kExitChangePassword;
-  }
-  return kExitDone;
-}
-
-int Session::AskKey(const char* prompt, uint8_t key[kKeySize], std::u16string* typed) {
+int Command::AskKey(const char* prompt, uint8_t key[kKeySize], std::u16string* typed) {
   std::optional<std::u16string> password = c_.password(prompt);
   if (!password) {
     if (c_.stop) return kExitNotDone;
@@ -169,27 +151,48 @@ int Session::AskKey(const char* prompt, uint8_t key[kKeySize], std::u16string* t
   return kExitDone;
 }
 
-int Session::LogIn() {
-  if (const int rc = CheckKeysAndPassword(); rc != kExitDone) return rc;
-  uint8_t key[kKeySize] = {};
-  const WipeOnExit wipeKey(key, sizeof key);
-  if (const int rc = AskKey("Hasło / password: ", key); rc != kExitDone) return rc;
-  const bool accepted = Guarded([&] { return r50_.Authenticate(kUserIdentity, key); });
-  if (!accepted) {
-    c_.err << kLoginRefusedText << '\n';
+int Command::LogIn() {
+  if (const Guard g = s_.CheckKeysAndPassword(); g != Guard::Passed) return Refused(g);
+  if (const int rc = AskKey("Hasło / password: ", key_); rc != kExitDone) return rc;
+  haveKey_ = true;
+  const PasswordOutcome outcome = s_.Login(key_);
+  if (outcome.end == PasswordEnd::Refused) {
+    c_.err << outcome.refusal << '\n';
     return kExitLoginRefused;
   }
-  loggedIn_ = true;
-  Guarded([&] { r50_.ReadStatus(kStatusTimeoutMs); });
+  if (outcome.end == PasswordEnd::LinkFailed) throw LinkFailed{};
   return kExitDone;
 }
 
-int Session::LoginThenReady() {
-  if (const int rc = LogIn(); rc != kExitDone) return rc;
-  return CheckCardReady();
+bool Command::Relink() {
+  for (int poll = 0; poll < kRelinkPolls && !c_.stop; ++poll) {
+    if (s_.Connected() || s_.Poll() == PollResult::Linked) {
+      if ((r50_.statusWord & kStatusLoggedIn) != 0) return true;
+      if (!haveKey_ || s_.CheckKeysAndPassword() != Guard::Passed) return false;
+      const PasswordOutcome outcome = s_.Login(key_);
+      if (outcome.end == PasswordEnd::Done) return true;
+      if (outcome.end == PasswordEnd::Refused) return false;
+    }
+    c_.platform.Sleep(kCardPollMs);
+  }
+  return false;
 }
 
-int Session::Run(const CliOptions& options, const std::vector<CardRow>& rows) {
+int Command::Ready() {
+  Guard guard = s_.CheckCardReady();
+  if (guard == Guard::NoConnection || (guard == Guard::NotLoggedIn && haveKey_)) {
+    if (!Relink()) throw LinkFailed{};
+    guard = s_.CheckCardReady();
+  }
+  return guard == Guard::Passed ? kExitDone : Refused(guard);
+}
+
+int Command::LoginThenReady() {
+  if (const int rc = LogIn(); rc != kExitDone) return rc;
+  return Ready();
+}
+
+int Command::Run(const CliOptions& options, const std::vector<CardRow>& rows) {
   if (const int rc = Open(); rc != kExitDone) return rc;
   try {
     switch (options.command) {
@@ -203,9 +206,9 @@ int Session::Run(const CliOptions& options, const std::vector<CardRow>& rows) {
       case CliCommand::Erase:
         return SingleCard(options);
       case CliCommand::Read:
-        return options.wait ? ReadWait(options) : SingleCard(options);
+        return options.wait ? ReadWait() : SingleCard(options);
       case CliCommand::Batch:
-        return Batch(options, rows);
+        return Batch(rows);
       case CliCommand::Help:
       case CliCommand::Version:
         break;
@@ -214,10 +217,14 @@ int Session::Run(const CliOptions& options, const std::vector<CardRow>& rows) {
   } catch (const LinkFailed&) {
     c_.err << kNoConnectionText << '\n';
     return kExitNoProgrammer;
+  } catch (const RecordLost&) {
+    c_.err << "kpnox-cli: nie można zapisać rekordu / cannot write the record: "
+           << c_.records.Error() << '\n';
+    return kExitRecordLost;
   }
 }
 
-int Session::Status(bool json) {
+int Command::Status(bool json) {
   const bool card = Guarded([&] { return r50_.ReadCardInfo(); });
   const uint16_t status = r50_.statusWord;
   const bool keys = KeysLoaded(status);
@@ -253,19 +260,16 @@ int Session::Status(bool json) {
   return kExitDone;
 }
 
-int Session::Login() {
+int Command::Login() {
   if (const int rc = LogIn(); rc != kExitDone) return rc;
   c_.err << kLoggedInText << '\n';
   // The administrator's password must give way to the user's before anything else.
-  if ((r50_.statusWord & kStatusAdminPassword) != 0) {
-    c_.err << kForcedChangeText << '\n';
-    return kExitChangePassword;
-  }
+  if (s_.CheckNoForcedChange() != Guard::Passed) return Refused(Guard::ForcedChange);
   return kExitDone;
 }
 
-int Session::Passwd() {
-  if (const int rc = CheckKeysAndPassword(); rc != kExitDone) return rc;
+int Command::Passwd() {
+  if (const Guard g = s_.CheckKeysAndPassword(); g != Guard::Passed) return Refused(g);
   uint8_t oldKey[kKeySize] = {};
   uint8_t newKey[kKeySize] = {};
   uint8_t repeatedKey[kKeySize] = {};
@@ -281,12 +285,9 @@ int Session::Passwd() {
   if (rc == kExitDone && c_.confirmNewPassword) {
     rc = AskKey("Powtórz nowe hasło / repeat the new password: ", repeatedKey, &repeatedText);
   }
-  const bool lengthsOk =
-      oldText.size() >= kNewMinLength && newText.size() >= kNewMinLength;
+  const bool oldLengthOk = oldText.size() >= kNewMinLength;
   const bool repeated = !c_.confirmNewPassword || repeatedText == newText;
-  // As in the change dialog: a character the code page would turn into "?" or a look-alike
-  // would set a weaker password than the one typed.
-  const std::u32string lacking = UnrepresentableCharacters(newText);
+  const std::optional<std::string> refusal = OperatorSession::NewPasswordRefusal(newText);
   for (std::u16string* s : {&oldText, &newText, &repeatedText}) {
     SecureWipe(s->data(), s->size() * sizeof(char16_t));
   }
@@ -295,134 +296,189 @@ int Session::Passwd() {
     c_.err << "nowe hasła różnią się / the new passwords differ\n";
     return kExitUsage;
   }
-  if (!lengthsOk) {
+  if (!oldLengthOk) {
     c_.err << "hasła muszą mieć 8..20 znaków / passwords must have 8..20 characters\n";
     return kExitUsage;
   }
-  if (!lacking.empty()) {
-    c_.err << UnrepresentablePasswordText(lacking)
-           << "\n(the new password has characters the programmer cannot take)\n";
+  if (refusal) {
+    c_.err << *refusal << "\n(the new password cannot be set as typed)\n";
     return kExitUsage;
   }
-  const char* refusal = Guarded([&]() -> const char* {
-    r50_.Logout();
-    if (!r50_.Authenticate(kUserIdentity, oldKey)) return kOldPasswordRefusedText;
-    loggedIn_ = true;
-    if (!r50_.SendPasswordChange(kUserIdentity, oldKey, newKey)) return kChangeRefusedText;
-    if (!r50_.Authenticate(kUserIdentity, newKey)) return kNewPasswordRefusedText;
-    r50_.ReadStatus(kStatusTimeoutMs);
-    return nullptr;
-  });
-  if (refusal != nullptr) {
-    c_.err << refusal << '\n';
+  const PasswordOutcome outcome = s_.ChangePassword(oldKey, newKey);
+  if (outcome.end == PasswordEnd::LinkFailed) throw LinkFailed{};
+  if (outcome.end == PasswordEnd::Refused) {
+    c_.err << outcome.refusal << '\n';
     return kExitLoginRefused;
   }
   c_.err << kPasswordChangedText << '\n';
   return kExitDone;
 }
 
-void Session::Record(RecordWriter& records, std::optional<int32_t> department,
-                     std::optional<int32_t> index, int32_t result) {
+CardRecord Command::RecordOf(const CardOutcome& outcome, const CardRow* row) {
+  if (outcome.end == CardEnd::Uncertain) return Resolve(outcome, row);
   CardRecord record;
-  record.department = department;
-  record.index = index;
-  if (result != kCardNoCard) record.uid = UidHex(r50_.cardInfo.uid);
-  record.result = ResultWord(result);
-  record.time = c_.clock();
-  records.Write(record);
-  if (result != kCardOk) c_.err << CardResultText(result) << '\n';
-}
-
-int Session::SingleCard(const CliOptions& options) {
-  if (const int rc = LoginThenReady(); rc != kExitDone) return rc;
-  RecordWriter records(c_.out, options.json);
-  records.Begin();
-  int32_t department = options.department;
-  int32_t index = options.index;
-  int32_t result = kCardOk;
-  if (options.command == CliCommand::Program) {
-    result = Guarded([&] { return r50_.ProgramCard(department, index); });
-    Record(records, department, index, result);
-  } else if (options.command == CliCommand::Read) {
-    result = Guarded([&] { return r50_.ReadCard(&department, &index); });
-    if (result == kCardOk) {
-      Record(records, department, index, result);
-    } else {
-      Record(records, std::nullopt, std::nullopt, result);
-    }
-  } else {
-    result = Guarded([&] { return r50_.EraseCard(); });
-    Record(records, std::nullopt, std::nullopt, result);
-    if (result == kCardOk) c_.err << kCardErasedText << '\n';
+  if (row != nullptr) {
+    record.department = row->department;
+    record.index = row->index;
+    record.line = row->line;
   }
-  return result == kCardOk ? kExitDone : kExitNotDone;
+  if (outcome.card) record.uid = UidHex(outcome.card->uid);
+  record.result = ResultWord(outcome.result);
+  if (outcome.result != kCardOk) c_.err << CardResultText(outcome.result) << '\n';
+  return record;
 }
 
-bool Session::AwaitCard() {
+CardRecord Command::ReadRecordOf(const CardOutcome& outcome) {
+  const CardRow numbers{outcome.department, outcome.index, 0};
+  return RecordOf(outcome, outcome.end == CardEnd::Done ? &numbers : nullptr);
+}
+
+CardRecord Command::Resolve(const CardOutcome& outcome, const CardRow* row) {
+  CardRecord record;
+  if (row != nullptr) {
+    record.department = row->department;
+    record.index = row->index;
+    record.line = row->line;
+  }
+  record.result = kResultUnknown;
+  if (!outcome.card) return record;
+  record.uid = UidHex(outcome.card->uid);
+  c_.err << kNoConnectionText << '\n';
+  if (!Relink()) return record;
+  const CardOutcome back = s_.Read();
+  if (!back.card || std::memcmp(back.card->uid, outcome.card->uid, kUidSize) != 0) {
+    return record;  // the card has left: nobody can say what it holds
+  }
+  if (back.card->cardType != kCardTypeDesfire) return record;
+  if (back.card->contentState == 0) {
+    record.result = kResultBlank;
+  } else if (back.end != CardEnd::Done) {
+    // A card prepared but not written holds no file to read.
+    if (back.card->contentState == 1) record.result = kResultPrepared;
+  } else if (row == nullptr) {
+    // Erase: anything on the card means the erase did not happen.
+    record.result = ResultWord(kCardEraseFailed);
+  } else {
+    const bool holdsRow = back.department == row->department && back.index == row->index;
+    record.result = holdsRow ? ResultWord(kCardOk) : ResultWord(kCardHoldsData);
+  }
+  return record;
+}
+
+void Command::Write(const CardRecord& record, bool progress) {
+  CardRecord stamped = record;
+  stamped.time = c_.clock();
+  if (!c_.records.Write(stamped)) throw RecordLost{};
+  if (progress && !c_.quiet) {
+    c_.err << "wiersz / line " << record.line << ": " << (record.uid.empty() ? "-" : record.uid)
+           << ' ' << record.result << '\n';
+  }
+}
+
+int Command::SingleCard(const CliOptions& options) {
+  if (const int rc = LoginThenReady(); rc != kExitDone) return rc;
+  if (!c_.records.Begin()) throw RecordLost{};
+  CardOutcome outcome;
+  std::optional<CardRow> row;
+  if (options.command == CliCommand::Program) {
+    row = CardRow{options.department, options.index, 0};
+    outcome = s_.Program(options.department, options.index);
+  } else if (options.command == CliCommand::Read) {
+    outcome = s_.Read();
+    if (outcome.end == CardEnd::Done) row = CardRow{outcome.department, outcome.index, 0};
+  } else {
+    outcome = s_.Erase();
+  }
+  if (outcome.end == CardEnd::LinkFailed) throw LinkFailed{};
+  const CardRecord record = RecordOf(outcome, row ? &*row : nullptr);
+  Write(record, false);
+  const bool erased = options.command == CliCommand::Erase &&
+                      (outcome.end == CardEnd::Done || record.result == kResultBlank);
+  if (erased) c_.err << kCardErasedText << '\n';
+  if (record.result == ResultWord(kCardOk) || erased) return kExitDone;
+  return outcome.end == CardEnd::Uncertain && !s_.Connected() ? kExitNoProgrammer
+                                                               : kExitNotDone;
+}
+
+bool Command::AwaitCard() {
   while (!c_.stop) {
-    if (Guarded([&] { return r50_.ReadCardInfo(); })) return true;
+    bool card = false;
+    try {
+      card = Guarded([&] { return r50_.ReadCardInfo(); });
+    } catch (const LinkFailed&) {
+      if (!Relink()) throw;
+    }
+    if (card) return true;
     c_.platform.Sleep(kCardPollMs);
   }
   return false;
 }
 
-bool Session::AwaitLeave(const uint8_t uid[kUidSize]) {
+bool Command::AwaitLeave(const uint8_t uid[kUidSize]) {
   while (!c_.stop) {
-    const bool card = Guarded([&] { return r50_.ReadCardInfo(); });
+    bool card = true;
+    try {
+      card = Guarded([&] { return r50_.ReadCardInfo(); });
+    } catch (const LinkFailed&) {
+      if (!Relink()) throw;
+      continue;
+    }
     if (!card || std::memcmp(r50_.cardInfo.uid, uid, kUidSize) != 0) return true;
     c_.platform.Sleep(kCardPollMs);
   }
   return false;
 }
 
-int Session::ReadWait(const CliOptions& options) {
+int Command::ReadWait() {
   if (const int rc = LoginThenReady(); rc != kExitDone) return rc;
-  RecordWriter records(c_.out, options.json);
-  records.Begin();
+  if (!c_.records.Begin()) throw RecordLost{};
   bool refused = false;
   while (AwaitCard()) {
-    if (const int rc = CheckCardReady(); rc != kExitDone) return rc;
-    int32_t department = 0;
-    int32_t index = 0;
-    const int32_t result = Guarded([&] { return r50_.ReadCard(&department, &index); });
-    if (result == kCardNoCard) continue;  // gone between the two questions
-    if (result == kCardOk) {
-      Record(records, department, index, result);
-    } else {
-      Record(records, std::nullopt, std::nullopt, result);
-      refused = true;
+    if (const int rc = Ready(); rc != kExitDone) return rc;
+    const CardOutcome outcome = s_.Read();
+    if (outcome.end == CardEnd::LinkFailed) {
+      if (!Relink()) throw LinkFailed{};
+      continue;
     }
-    uint8_t uid[kUidSize];
-    std::memcpy(uid, r50_.cardInfo.uid, kUidSize);
-    if (!AwaitLeave(uid)) break;
+    if (outcome.result == kCardNoCard) continue;  // gone between the two questions
+    Write(ReadRecordOf(outcome), false);
+    refused = refused || outcome.result != kCardOk;
+    if (outcome.card && !AwaitLeave(outcome.card->uid)) break;
   }
   return refused ? kExitNotDone : kExitDone;
 }
 
-int Session::Batch(const CliOptions& options, const std::vector<CardRow>& rows) {
+int Command::Batch(const std::vector<CardRow>& rows) {
   if (const int rc = LoginThenReady(); rc != kExitDone) return rc;
-  RecordWriter records(c_.out, options.json);
-  records.Begin();
+  if (!c_.records.Begin()) throw RecordLost{};
   size_t done = 0;
   int rc = kExitDone;
   try {
-    for (size_t row = 0; row < rows.size() && !c_.stop; ++row) {
+    for (size_t at = 0; at < rows.size() && !c_.stop && rc == kExitDone; ++at) {
+      const CardRow& row = rows[at];
       while (AwaitCard()) {
-        rc = CheckCardReady();
+        rc = Ready();
         if (rc != kExitDone) break;
-        const CardRow& card = rows[row];
-        const int32_t result =
-            Guarded([&] { return r50_.ProgramCard(card.department, card.index); });
-        if (result == kCardNoCard) continue;  // gone between the two questions
-        Record(records, card.department, card.index, result);
-        if (result == kCardOk) ++done;
+        const CardOutcome outcome = s_.Program(row.department, row.index);
+        if (outcome.end == CardEnd::LinkFailed) {
+          // Nothing reached the card: the same card is asked for again.
+          if (!Relink()) throw LinkFailed{};
+          continue;
+        }
+        if (outcome.end != CardEnd::Uncertain && outcome.result == kCardNoCard) {
+          continue;  // gone between the two questions
+        }
+        const CardRecord record = RecordOf(outcome, &row);
+        Write(record, true);
+        const bool ok = record.result == ResultWord(kCardOk);
+        if (ok) ++done;
+        // A card nobody could read may hold the row: the row goes on no other card.
+        const bool rowClosed = ok || record.result == kResultUnknown;
+        if (record.result == kResultUnknown && !s_.Connected()) throw LinkFailed{};
         // The next row takes another card; the last one needs none.
-        if (result == kCardOk && row + 1 == rows.size()) break;
-        uint8_t uid[kUidSize];
-        std::memcpy(uid, r50_.cardInfo.uid, kUidSize);
-        if (!AwaitLeave(uid) || result == kCardOk) break;
+        if (rowClosed && at + 1 == rows.size()) break;
+        if (!outcome.card || !AwaitLeave(outcome.card->uid) || rowClosed) break;
       }
-      if (rc != kExitDone) break;
     }
   } catch (const LinkFailed&) {
     c_.err << kNoConnectionText << '\n';
@@ -439,15 +495,15 @@ int Session::Batch(const CliOptions& options, const std::vector<CardRow>& rows) 
 std::vector<CardRow> RangeRows(const CliOptions& options) {
   std::vector<CardRow> rows;
   for (int32_t i = 0; i < options.count; ++i) {
-    rows.push_back({options.department, options.firstIndex + i, 0});
+    rows.push_back({options.department, options.firstIndex + i, i + 1});
   }
   return rows;
 }
 
 int RunCliCommand(const CliOptions& options, const std::vector<CardRow>& rows,
                   CliContext& context) {
-  Session session(context);
-  return session.Run(options, rows);
+  Command command(context);
+  return command.Run(options, rows);
 }
 
 }  // namespace kp

@@ -6,6 +6,7 @@
 
 #include "cli/CliOptions.h"
 #include "cli/CardList.h"
+#include "cli/Records.h"
 #include "platform/UsbPlatform.h"
 
 #include <atomic>
@@ -25,6 +26,7 @@ enum ExitCode : int {
   kExitNoProgrammer = 3,  // none there, held by another program, or the link failed
   kExitLoginRefused = 4,
   kExitChangePassword = 5,
+  kExitRecordLost = 6,  // a record could not be written: the command stopped before the next card
 };
 
 // How often the field is asked for a card while one is awaited.
@@ -36,12 +38,14 @@ using PasswordSource = std::function<std::optional<std::u16string>(const char* p
 
 struct CliContext {
   UsbPlatform& platform;
-  std::ostream& out;
-  std::ostream& err;
+  std::ostream& out;            // status
+  RecordWriter& records;        // every card's record (opened, not yet begun)
+  std::ostream& err;            // messages for people
   PasswordSource password;
   bool confirmNewPassword;  // passwd asks for the new password twice (a terminal)
   const std::atomic<bool>& stop;
   std::function<std::string()> clock;  // record time stamps
+  bool quiet = false;  // no progress line per card on `err`
 };
 
 // status, login, passwd, program, read, erase; batch from `rows` (the list already read and

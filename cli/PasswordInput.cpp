@@ -43,6 +43,19 @@ std::optional<std::u16string> ReadStdinPassword() {
 
 #ifdef _WIN32
 
+// Text on the console itself, as UTF-16: the prompt's Polish letters come out right whatever
+// the console's code page, and it goes to the person typing even when standard error does not.
+void ToConsole(const char* text) {
+  const HANDLE out = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+  if (out == INVALID_HANDLE_VALUE) return;
+  if (const std::optional<std::u16string> wide = Utf8ToUtf16(text)) {
+    DWORD written = 0;
+    WriteConsoleW(out, wide->data(), static_cast<DWORD>(wide->size()), &written, nullptr);
+  }
+  CloseHandle(out);
+}
+
 std::optional<std::u16string> ReadTerminalPassword(const char* prompt, std::string* error) {
   HANDLE in = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                           OPEN_EXISTING, 0, nullptr);
@@ -54,8 +67,7 @@ std::optional<std::u16string> ReadTerminalPassword(const char* prompt, std::stri
         "with --password-stdin";
     return std::nullopt;
   }
-  std::fputs(prompt, stderr);
-  std::fflush(stderr);
+  ToConsole(prompt);
   SetConsoleMode(in, (mode & ~ENABLE_ECHO_INPUT) | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT);
   wchar_t line[kLineCapacity];
   const WipeOnExit wipe(line, sizeof line);
@@ -63,7 +75,7 @@ std::optional<std::u16string> ReadTerminalPassword(const char* prompt, std::stri
   const BOOL ok = ReadConsoleW(in, line, kLineCapacity, &read, nullptr);
   SetConsoleMode(in, mode);
   CloseHandle(in);
-  std::fputs("\n", stderr);
+  ToConsole("\n");
   if (!ok || read == 0) return std::nullopt;
   size_t length = read;
   // Ctrl+C leaves the line without its end: nothing was entered.

@@ -12,7 +12,19 @@ namespace {
 
 std::atomic<bool> stopRequested{false};
 std::atomic<bool> commandEnded{false};
+std::atomic<int> stopExitCode{0};  // of the first request
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
+
+constexpr int kExitInterrupted = 130;  // 128 + SIGINT, as a shell reports it
+constexpr int kExitTerminated = 143;   // 128 + SIGTERM
+constexpr int kExitHangUp = 129;       // 128 + SIGHUP
+
+void NoteRequest(int exitCode) {
+  int none = 0;
+  stopExitCode.compare_exchange_strong(none, exitCode);
+  stopRequested = true;
+}
 
 #ifdef _WIN32
 // Windows gives a closing console's handler about five seconds.
@@ -20,14 +32,20 @@ constexpr int kCloseWaitSteps = 90;
 constexpr DWORD kCloseWaitStepMs = 50;
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
-  stopRequested = true;
-  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+  const bool closing =
+      event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+  NoteRequest(closing ? kExitTerminated : kExitInterrupted);
+  if (closing) {
     for (int i = 0; i < kCloseWaitSteps && !commandEnded; ++i) Sleep(kCloseWaitStepMs);
   }
   return TRUE;
 }
 #else
-void OnSignal(int) { stopRequested = true; }
+void OnSignal(int signal) {
+  NoteRequest(signal == SIGINT   ? kExitInterrupted
+              : signal == SIGHUP ? kExitHangUp
+                                 : kExitTerminated);
+}
 #endif
 
 }  // namespace
@@ -46,6 +64,8 @@ const std::atomic<bool>& InstallStopHandlers() {
 #endif
   return stopRequested;
 }
+
+int StopExitCode() { return stopExitCode; }
 
 void StopHandled() { commandEnded = true; }
 

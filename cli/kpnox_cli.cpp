@@ -9,12 +9,15 @@
 #include "cli/StopRequest.h"
 #include "platform/system/SystemPlatform.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
-#include <sstream>
+#include <memory>
+#include <optional>
+#include <streambuf>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -22,11 +25,93 @@
 #include <windows.h>
 // After windows.h, which it builds on.
 #include <shellapi.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
 #endif
 
 namespace {
 
 #ifdef _WIN32
+
+// A standard stream that is not there (the program was started without it) is opened on NUL,
+// so that no file the program opens later takes its place.
+void OpenOnNull(std::FILE* stream, int fd, const char* mode, DWORD which) {
+  const HANDLE handle = GetStdHandle(which);
+  if (handle != nullptr && handle != INVALID_HANDLE_VALUE) return;
+  if (std::freopen("NUL", mode, stream) == nullptr) return;
+  if (_fileno(stream) != fd) _dup2(_fileno(stream), fd);
+  SetStdHandle(which, reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
+}
+
+void OpenMissingStandardStreams() {
+  OpenOnNull(stdin, 0, "rb", STD_INPUT_HANDLE);
+  OpenOnNull(stdout, 1, "wb", STD_OUTPUT_HANDLE);
+  OpenOnNull(stderr, 2, "wb", STD_ERROR_HANDLE);
+}
+
+// Text for a console, written as UTF-16: the console shows the Polish letters whatever its
+// code page, where UTF-8 bytes written one by one come out as "HasA?o". A sequence cut by the
+// end of the buffer waits for its last bytes.
+class ConsoleBuffer : public std::streambuf {
+ public:
+  explicit ConsoleBuffer(HANDLE console) : console_(console) {
+    setp(bytes_, bytes_ + sizeof bytes_);
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (Drain() != 0) return traits_type::eof();
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    *pptr() = traits_type::to_char_type(c);
+    pbump(1);
+    return c;
+  }
+  int sync() override { return Drain(); }
+
+ private:
+  int Drain() {
+    const int size = static_cast<int>(pptr() - pbase());
+    // Where the last sequence starts, and whether all its bytes are here.
+    int whole = size;
+    for (int back = 1; back <= 3 && back <= size; ++back) {
+      const auto byte = static_cast<unsigned char>(bytes_[size - back]);
+      if ((byte & 0xC0) == 0x80) continue;  // a continuation byte
+      const int length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+      if (length > back) whole = size - back;
+      break;
+    }
+    if (whole > 0) {
+      wchar_t wide[sizeof bytes_];
+      const int count = MultiByteToWideChar(CP_UTF8, 0, bytes_, whole, wide, sizeof bytes_);
+      DWORD written = 0;
+      const DWORD length = count > 0 ? static_cast<DWORD>(count) : 0;
+      if (length > 0 && !WriteConsoleW(console_, wide, length, &written, nullptr)) return -1;
+    }
+    const int tail = size - whole;
+    std::memmove(bytes_, bytes_ + whole, static_cast<size_t>(tail));
+    setp(bytes_, bytes_ + sizeof bytes_);
+    pbump(tail);
+    return 0;
+  }
+
+  HANDLE console_;
+  char bytes_[1024];
+};
+
+// std::cout and std::cerr write through a ConsoleBuffer where they are a console; a pipe or
+// a file keeps the UTF-8 bytes. The buffers live as long as the streams, which are flushed
+// after every static of this file is gone: they are never freed.
+void WriteConsolesWide() {
+  DWORD mode = 0;
+  if (const HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE); GetConsoleMode(handle, &mode)) {
+    std::cout.rdbuf(new ConsoleBuffer(handle));
+  }
+  if (const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE); GetConsoleMode(handle, &mode)) {
+    std::cerr.rdbuf(new ConsoleBuffer(handle));
+  }
+}
+
 std::string Utf8Of(const wchar_t* wide) {
   const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
   std::string text(size > 0 ? static_cast<size_t>(size) : 1, '\0');
@@ -52,51 +137,101 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 #endif
 }
 
-std::optional<std::string> ReadFile(const std::string& path) {
-  // The path is UTF-8 on every system; a path of char8_t says so to Windows too.
+#ifndef _WIN32
+// A standard stream closed at the start (`<&-`) is opened on /dev/null: else the first file
+// or socket the program opens would take its number, to be read as a password or written to
+// as records.
+void OpenMissingStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      dup2(opened, fd);
+      close(opened);
+    }
+  }
+}
+#endif
+
+// The whole file at `path` (UTF-8), or false with the system's reason in `error`.
+bool ReadWholeFile(const std::string& path, std::string* text, std::string* error) {
+#ifdef _WIN32
+  // A path of char8_t says UTF-8 to Windows too.
   const std::filesystem::path name(std::u8string(path.begin(), path.end()));
-  std::ifstream file(name, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::ostringstream content;
-  content << file.rdbuf();
-  if (file.bad()) return std::nullopt;
-  return content.str();
+  std::FILE* file = _wfopen(name.c_str(), L"rb");
+#else
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+#endif
+  if (file == nullptr) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  char buffer[1 << 16];
+  size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text->append(buffer, n);
+  const int reason = errno;
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) *error = std::strerror(reason);
+  return !failed;
+}
+
+bool ReadOrSay(const std::string& path, std::string* text) {
+  std::string error;
+  if (ReadWholeFile(path, text, &error)) return true;
+  std::cerr << "kpnox-cli: nie można czytać / cannot read: " << path << ": " << error << '\n';
+  return false;
 }
 
 // --help and --version: what they print and the exit code; nullopt for the other commands.
 std::optional<int> RunInfoCommand(const kp::CliOptions& options) {
   if (options.command == kp::CliCommand::Help) {
-    std::cout << kp::CliUsage();
+    std::cout << kp::CommandUsage(options.helpFor);
     return kp::kExitDone;
   }
   if (options.command == kp::CliCommand::Version) {
-    std::cout << "kpnox-cli (KpNOX Koder) " << kp::ProgramVersion() << '\n';
+    std::cout << "kpnox-cli (KpNOX Koder) " << kp::ProgramVersion() << '\n'
+              << "Licencja / licence: " << kp::ProgramLicence() << '\n';
     return kp::kExitDone;
   }
   return std::nullopt;
 }
 
-// The rows of a batch, from its range or its list; false when the list cannot be used (the
-// reasons are on standard error).
+// Nothing of a list is programmed while it has bad lines: each is named, with its file.
+bool ListUsable(const std::vector<std::string>& errors, const std::string& file) {
+  for (const std::string& error : errors) std::cerr << file << ": " << error << '\n';
+  if (errors.empty()) return true;
+  std::cerr << "kpnox-cli: nic nie zaprogramowano / nothing was programmed\n";
+  return false;
+}
+
+// The rows of a batch, from its range or its list, less those done by an earlier run (with
+// --resume); false when they cannot be had (the reasons are on standard error).
 bool BatchRows(const kp::CliOptions& options, std::vector<kp::CardRow>& rows) {
   if (options.listPath.empty()) {
-    rows = kp::RangeRows(options);
-    return true;
+    rows = kp::RangeRows(options);  // row k on line k, as a list of the range would have it
+  } else {
+    std::string text;
+    if (!ReadOrSay(options.listPath, &text)) return false;
+    kp::CardList list = kp::ParseCardList(text);
+    if (!ListUsable(list.errors, options.listPath)) return false;
+    if (!options.allowDuplicates &&
+        !ListUsable(kp::RepeatedRows(list.rows), options.listPath)) {
+      return false;
+    }
+    rows = std::move(list.rows);
   }
-  const std::optional<std::string> text = ReadFile(options.listPath);
-  if (!text) {
-    std::cerr << "kpnox-cli: nie można czytać / cannot read: " << options.listPath << '\n';
-    return false;
-  }
-  kp::CardList list = kp::ParseCardList(*text);
-  for (const std::string& error : list.errors) {
-    std::cerr << options.listPath << ": " << error << '\n';
-  }
-  if (!list.errors.empty()) {
-    std::cerr << "kpnox-cli: nic nie zaprogramowano / nothing was programmed\n";
-    return false;
-  }
-  rows = std::move(list.rows);
+  if (options.resumePath.empty()) return true;
+  std::string text;
+  if (!ReadOrSay(options.resumePath, &text)) return false;
+  std::string error;
+  const std::optional<std::vector<kp::CardRecord>> records = kp::ParseRecords(text, &error);
+  if (!records) return ListUsable({error}, options.resumePath);
+  kp::RowsLeft left = kp::RowsNotDone(rows, *records);
+  if (!ListUsable(left.errors, options.resumePath)) return false;
+  std::cerr << "kpnox-cli: pominięte wiersze z rekordem ok / rows skipped, with an ok record: "
+            << left.skipped << '\n';
+  rows = std::move(left.rows);
   return true;
 }
 
@@ -117,10 +252,14 @@ kp::PasswordSource PasswordSourceFor(const kp::CliOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  OpenMissingStandardStreams();
 #ifdef _WIN32
-  // Polish messages on the console; records with LF line ends, as on Linux.
-  SetConsoleOutputCP(CP_UTF8);
+  // Records with LF line ends, as on Linux.
   _setmode(_fileno(stdout), _O_BINARY);
+  WriteConsolesWide();
+#else
+  // A reader gone from the pipe is a failed write of a record, reported and stopped on.
+  std::signal(SIGPIPE, SIG_IGN);
 #endif
   const std::vector<std::string> args = Arguments(argc, argv);
   const kp::ParsedCli parsed = kp::ParseCliOptions(args);
@@ -134,13 +273,36 @@ int main(int argc, char** argv) {
   if (options.command == kp::CliCommand::Batch && !BatchRows(options, rows)) {
     return kp::kExitUsage;
   }
+  if (options.command == kp::CliCommand::Batch && rows.empty()) {
+    std::cerr << "kpnox-cli: nic do zrobienia / nothing left to do\n";
+    return kp::kExitDone;
+  }
+  // Where the records go is settled before the programmer is touched.
+  kp::RecordWriter records(std::cout, options.json);
+  if (!options.outputPath.empty() && !records.OpenFile(options.outputPath)) {
+    std::cerr << "kpnox-cli: nie można zapisać / cannot write: " << options.outputPath << ": "
+              << records.Error() << '\n';
+    return kp::kExitUsage;
+  }
 
   const std::atomic<bool>& stop = kp::InstallStopHandlers();
   const kp::PasswordSource password = PasswordSourceFor(options);
   const std::unique_ptr<kp::UsbPlatform> platform = kp::MakeSystemPlatform();
-  kp::CliContext context{*platform, std::cout,       std::cerr, password, !options.passwordStdin,
-                         stop,      kp::UtcTimestamp};
+  kp::CliContext context{.platform = *platform,
+                         .out = std::cout,
+                         .records = records,
+                         .err = std::cerr,
+                         .password = password,
+                         .confirmNewPassword = !options.passwordStdin,
+                         .stop = stop,
+                         .clock = kp::UtcTimestamp,
+                         .quiet = options.quiet};
   const int exitCode = kp::RunCliCommand(options, rows, context);
   kp::StopHandled();
+  // A stopped command says how it was stopped, as a shell would; a record that could not be
+  // written says so even then, since a card may be without its record.
+  if (const int stopCode = kp::StopExitCode(); stopCode != 0 && exitCode != kp::kExitRecordLost) {
+    return stopCode;
+  }
   return exitCode;
 }

@@ -74,6 +74,9 @@ int32_t KpWUsbBulkD::ReceiveReply(uint8_t replyCode, uint32_t expected, uint8_t*
     if (k == 0) return 0;
     if (frame[wire::kFrameCommandAt] != replyCode) {
       // A good frame of another command, such as a late reply: discarded like the rest.
+      if (lateReplyMayFollow && frame[wire::kFrameCommandAt] == (lateReplyCommand | kReplyBit)) {
+        lateReplyMayFollow = false;
+      }
       if (++discarded >= kMaxDiscardedTransfers) return 0;
       continue;
     }
@@ -88,6 +91,7 @@ int32_t KpWUsbBulkD::ReceiveReply(uint8_t replyCode, uint32_t expected, uint8_t*
 
 int32_t KpWUsbBulkD::Exchange(uint8_t command, uint32_t length, const uint8_t* payload,
                               uint32_t expected, uint8_t* destination, uint32_t timeoutMs) {
+  lastCommand = command;
   SetPipeTimeout(timeoutMs);
   const uint8_t replyCode = command | kReplyBit;
   answeredAfterResend = false;
@@ -99,7 +103,11 @@ int32_t KpWUsbBulkD::Exchange(uint8_t command, uint32_t length, const uint8_t* p
     const int32_t r = ReceiveReply(replyCode, expected, destination);
     if (r != 0) {
       answeredAfterResend = attempt > 0;
-      if (answeredAfterResend) lateReplyMayFollow = true;
+      if (answeredAfterResend) {
+        lateReplyMayFollow = true;
+        lateReplyCommand = command;
+        lateReplyTimeoutMs = timeoutMs;
+      }
       return r;
     }
   }

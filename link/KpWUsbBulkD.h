@@ -83,6 +83,14 @@ class KpWUsbBulkD : public WUsbBulkD {
   // the other request's reply may still be on its way and could later pass for the answer
   // to a repeat of the same command.
   bool lateReplyMayFollow = false;
+  // The command and time-out of the latest exchange that set lateReplyMayFollow. A good frame
+  // with its reply code thrown away while another reply is awaited is that late reply: the
+  // flag is then cleared, since nothing more of it can come.
+  uint8_t lateReplyCommand = 0;
+  uint32_t lateReplyTimeoutMs = 0;
+  // The command of the exchange in progress, or of the last one: after a failure it tells
+  // whether the request that may have taken effect was one that changes a card.
+  uint8_t lastCommand = 0;
   const uint8_t* modelRecord = nullptr;  // 8 bytes
   uint32_t modelCheckResult = 0;
 

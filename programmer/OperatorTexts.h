@@ -36,6 +36,14 @@ inline constexpr const char* kNewPasswordRefusedText =
 inline constexpr const char* kPasswordChangedText =
     "Hasło użytkownika zostało zmienione.\n\n      Użytkownik zalogowany.";
 inline constexpr const char* kCardErasedText = "Karta skasowana.";
+// The programmer was re-linked while a dialog was open: what was decided before it may no
+// longer hold.
+inline constexpr const char* kReconnectedText =
+    "W trakcie obsługi okna dialogowego programator KP-R50 był rozłączany.\n\n"
+    "Operacja zostaje przerwana gdyż rozłączenie/podłączenie tego samego\n"
+    "lub innego programatora oznacza, że wcześniej podjęte przez program\n"
+    "decyzje mogą być niespójne z aktualnym stanem programatora.\n\n"
+    "Powtórz całą operację od początku.";
 
 // A new password the programmer would not receive exactly as typed: a character outside the
 // code page would go as "?" or a look-alike, and the password set would be weaker than the

@@ -14,6 +14,8 @@ CliRequest ParseCli(const std::vector<std::string>& args) {
 
 const char* ProgramVersion() { return KP_VERSION; }
 
+const char* ProgramLicence() { return "MIT"; }
+
 std::string KoderUsage() {
   return "Użycie / usage: kpnox-koder [--help | --version]\n"
          "\n"

@@ -15,6 +15,9 @@ CliRequest ParseCli(const std::vector<std::string>& args);
 // The project's version, "1.0.0".
 const char* ProgramVersion();
 
+// The licence the programs come under, as its short name: "MIT".
+const char* ProgramLicence();
+
 // kpnox-koder's usage, Polish and English.
 std::string KoderUsage();
 

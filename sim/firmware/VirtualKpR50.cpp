@@ -85,31 +85,34 @@ std::vector<InTransfer> VirtualKpR50::HandleRequest(std::span<const uint8_t> req
   const auto frame = DecodeFrame(request);
   if (!frame) return {};
   std::optional<FirmwareFault> firing;
-  if (FaultBefore(frame->command, &firing)) return {};
+  if (FaultBefore(frame->command, frame->payload.size(), &firing)) return {};
   const Reply reply = Dispatch(frame->command, frame->payload);
-  if (!firing) return Shape(reply);
-  switch (firing->kind) {
-    case FaultKind::DropAfter:
-      Vanish();
-      return {};
-    case FaultKind::Delay: {
-      std::vector<InTransfer> out = Shape(reply);
-      for (InTransfer& delayed : out) delayed.delayMs = firing->delayMs;
-      return out;
-    }
-    default: return Shape(reply);
+  if (firing && firing->kind == FaultKind::DropAfter) {
+    Vanish();
+    return {};
   }
+  return Shape(reply, firing);
 }
 
-bool VirtualKpR50::FaultBefore(uint8_t command, std::optional<FirmwareFault>* firing) {
+bool VirtualKpR50::FaultBefore(uint8_t command, size_t payloadSize,
+                               std::optional<FirmwareFault>* firing) {
   if (stalledCommand_) {
     if (*stalledCommand_ == command) return true;
     stalledCommand_.reset();
   }
-  if (!fault_ || fault_->command != command || ++faultSeen_ < fault_->nth) return false;
-  *firing = fault_;
-  fired_ = fault_;
-  fault_.reset();
+  // A refused request (unknown command, wrong size) is no request of its command.
+  if (!PayloadFits(command, payloadSize).value_or(false)) return false;
+  std::optional<size_t> due;
+  for (size_t i = 0; i < faults_.size(); ++i) {
+    ArmedFaultState& armed = faults_[i];
+    if (armed.fault.command != command) continue;
+    if (armed.seen < armed.fault.nth) ++armed.seen;
+    if (!due && armed.seen >= armed.fault.nth) due = i;
+  }
+  if (!due) return false;
+  *firing = faults_[*due].fault;
+  fired_ = *firing;
+  faults_.erase(faults_.begin() + static_cast<std::ptrdiff_t>(*due));
   switch ((*firing)->kind) {
     case FaultKind::DropBefore:
       Vanish();
@@ -130,15 +133,32 @@ bool VirtualKpR50::FaultBefore(uint8_t command, std::optional<FirmwareFault>* fi
 }
 
 void VirtualKpR50::ArmFault(const FirmwareFault& fault) {
-  fault_ = fault;
-  if (fault_->nth == 0) fault_->nth = 1;
-  faultSeen_ = 0;
+  faults_.clear();
+  AddFault(fault);
+}
+
+bool VirtualKpR50::AddFault(const FirmwareFault& fault) {
+  if (faults_.size() >= kMaxArmedFaults) return false;
+  ArmedFaultState armed{fault, 0};
+  if (armed.fault.nth == 0) armed.fault.nth = 1;
+  faults_.push_back(armed);
+  return true;
 }
 
 void VirtualKpR50::DisarmFault() {
-  fault_.reset();
-  faultSeen_ = 0;
+  faults_.clear();
   stalledCommand_.reset();
+}
+
+std::vector<FirmwareFault> VirtualKpR50::ArmedFaults() const {
+  std::vector<FirmwareFault> out;
+  for (const ArmedFaultState& armed : faults_) out.push_back(armed.fault);
+  return out;
+}
+
+std::optional<FirmwareFault> VirtualKpR50::ArmedFault() const {
+  if (faults_.empty()) return std::nullopt;
+  return faults_.front().fault;
 }
 
 std::optional<FirmwareFault> VirtualKpR50::TakeFiredFault() {
@@ -167,18 +187,24 @@ VirtualKpR50::Reply VirtualKpR50::Dispatch(uint8_t command, std::span<const uint
   }
 }
 
-std::vector<InTransfer> VirtualKpR50::Shape(const Reply& reply) {
+std::vector<InTransfer> VirtualKpR50::Shape(const Reply& reply,
+                                            const std::optional<FirmwareFault>& firing) {
+  const auto firingIs = [&firing](FaultKind kind) { return firing && firing->kind == kind; };
+  const bool wrongLength = wrongLength_ || firingIs(FaultKind::WrongLength);
+  const bool garbage = garbage_ || firingIs(FaultKind::Garbage);
+  const bool twice = twice_ || firingIs(FaultKind::AnswerTwice);
+  const uint64_t delayMs = firingIs(FaultKind::Delay) ? firing->delayMs : delayMs_;
   std::vector<uint8_t> payload = reply.payload;
-  if (wrongLength_) payload.push_back(0);
+  if (wrongLength) payload.push_back(0);
   std::vector<uint8_t> frame = EncodeFrame(static_cast<uint8_t>(reply.command | kReplyBit), payload);
-  if (garbage_) {
+  if (garbage) {
     for (auto& b : frame) b = static_cast<uint8_t>(random_());
     // However unlikely, random bytes must not happen to form a good frame.
     if (DecodeFrame(frame)) frame.back() ^= 0xFF;
   }
   std::vector<InTransfer> out;
-  out.push_back({frame, delayMs_});
-  if (twice_) out.push_back({std::move(frame), delayMs_});
+  out.push_back({frame, delayMs});
+  if (twice) out.push_back({std::move(frame), delayMs});
   return out;
 }
 

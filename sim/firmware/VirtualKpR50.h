@@ -32,8 +32,10 @@
 //   AnswerLate, AnswerTwice, AnswerWrongLength (one extra payload byte 0, correctly framed)
 //   and SendGarbage (random bytes of the reply's size that never form a good frame) change
 //   only the replies; the command itself is carried out. VanishAtTransfer fires once.
-// - An armed fault waits for the n-th good request of its command (counted from the arming)
-//   and fires once, then it is disarmed:
+// - Up to kMaxArmedFaults faults are armed at once. Each waits for the n-th good request of
+//   its command (counted from its own arming) and fires once, then it is disarmed. Only one
+//   fires per request: when several are due, the one armed first; the others fire at their
+//   command's next request. Requests a stall swallows are not counted. The kinds:
 //   DropBefore  the device vanishes with the request; the command is not carried out.
 //   DropAfter   the command is carried out, then the device vanishes; the reply is lost.
 //   CardLeave   the card leaves the field just before the command reaches the firmware, so
@@ -42,7 +44,10 @@
 //               command naming the old UID finds another card.
 //   Stall       the request goes unanswered and is not carried out, and so does every next
 //               request of the same command (the link's resend); any other command ends it.
-//   Delay       the command is carried out; its reply leaves delayMs late.
+//   Delay       the command is carried out; its reply leaves delayMs late (a resend is
+//               answered on its own schedule, the late reply still leaves at its time).
+//   AnswerTwice, WrongLength, Garbage  the command is carried out; its reply is shaped as
+//               the test knobs of the same names shape every reply.
 //
 // Not thread-safe: one caller at a time.
 #pragma once
@@ -52,6 +57,7 @@
 #include "platform/virtual/VirtualBus.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -111,7 +117,17 @@ enum class KeyState { None, Target, Temporary };
 enum class PasswordState { None, SetByAdministrator, SetByUser };
 enum class CardKind { None, DesfireEmpty, DesfirePrepared, DesfireWithFile, Foreign };
 
-enum class FaultKind { DropBefore, DropAfter, CardLeave, CardSwap, Stall, Delay };
+enum class FaultKind {
+  DropBefore,
+  DropAfter,
+  CardLeave,
+  CardSwap,
+  Stall,
+  Delay,
+  AnswerTwice,
+  WrongLength,
+  Garbage,
+};
 
 // A failure waiting for one command (see the firmware's notes above).
 struct FirmwareFault {
@@ -121,6 +137,9 @@ struct FirmwareFault {
   uint64_t delayMs = 0;   // Delay only
   bool operator==(const FirmwareFault&) const = default;
 };
+
+// How many faults one programmer holds armed at once.
+inline constexpr size_t kMaxArmedFaults = 4;
 
 class VirtualKpR50 {
  public:
@@ -197,10 +216,16 @@ class VirtualKpR50 {
   // What vanishing means for a transport other than the VirtualBus.
   void SetVanishHandler(std::function<void()> handler) { onVanish_ = std::move(handler); }
   bool Vanished() const { return vanished_; }
-  // Arms a fault; it replaces the one armed before and counts requests from now on.
+  // Arms a fault; it replaces all armed before and counts requests from now on.
   void ArmFault(const FirmwareFault& fault);
+  // Arms one more beside those armed; false, arming nothing, when kMaxArmedFaults are.
+  bool AddFault(const FirmwareFault& fault);
+  // Disarms them all and ends a fault's stall.
   void DisarmFault();
-  std::optional<FirmwareFault> ArmedFault() const { return fault_; }
+  // The armed faults, first armed first.
+  std::vector<FirmwareFault> ArmedFaults() const;
+  // The first armed, if any.
+  std::optional<FirmwareFault> ArmedFault() const;
   // The fault that fired at the latest request, handed out once, for whoever reports it.
   std::optional<FirmwareFault> TakeFiredFault();
 
@@ -225,12 +250,18 @@ class VirtualKpR50 {
   // The refusal common to the card commands, or kStatusOk when the named card may be worked on.
   uint8_t CheckCardAccess(std::optional<uint8_t> selector,
                           std::optional<std::span<const uint8_t>> uid) const;
-  std::vector<InTransfer> Shape(const Reply& reply);
+  // The reply's IN transfers under the test knobs, and under the fault that fired, if any.
+  std::vector<InTransfer> Shape(const Reply& reply, const std::optional<FirmwareFault>& firing);
   void Vanish();
   void PlaceCard(const uint8_t uid[sim::kUidSize], CardKind kind);
   void WipeSecrets();
-  // The request's fate under the armed fault; true when it is swallowed unanswered.
-  bool FaultBefore(uint8_t command, std::optional<FirmwareFault>* firing);
+  // The request's fate under the armed faults; true when it is swallowed unanswered.
+  bool FaultBefore(uint8_t command, size_t payloadSize, std::optional<FirmwareFault>* firing);
+
+  struct ArmedFaultState {
+    FirmwareFault fault;
+    uint32_t seen = 0;  // requests of its command since it was armed
+  };
 
   std::mt19937_64 random_;
   uint16_t programmerNumber_ = 1;
@@ -257,8 +288,7 @@ class VirtualKpR50 {
   std::optional<uint64_t> vanishAt_;
   bool vanished_ = false;
   std::function<void()> onVanish_;
-  std::optional<FirmwareFault> fault_;
-  uint32_t faultSeen_ = 0;
+  std::vector<ArmedFaultState> faults_;
   std::optional<FirmwareFault> fired_;
   std::optional<uint8_t> stalledCommand_;
   VirtualBus* bus_ = nullptr;

@@ -68,6 +68,8 @@ constexpr FaultName kFaultNames[] = {
     {FaultKind::DropBefore, "drop-before"}, {FaultKind::DropAfter, "drop-after"},
     {FaultKind::CardLeave, "card-leave"},   {FaultKind::CardSwap, "card-swap"},
     {FaultKind::Stall, "stall"},            {FaultKind::Delay, "delay"},
+    {FaultKind::AnswerTwice, "twice"},      {FaultKind::WrongLength, "wrong-length"},
+    {FaultKind::Garbage, "garbage"},
 };
 
 uint8_t CardByte(const Summary& s) {

@@ -55,7 +55,7 @@ std::optional<uint8_t> CommandOf(const std::string& word);
 std::string CommandText(uint8_t command);
 
 // Fault kinds as the headless commands name them: drop-before, drop-after, card-leave,
-// card-swap, stall, delay.
+// card-swap, stall, delay, twice, wrong-length, garbage.
 const char* FaultKindName(FaultKind kind);
 std::optional<FaultKind> FaultKindOf(const std::string& word);
 // "drop-after write-file 2" or "delay 3000 read-file 1": kind, [ms,] command, occurrence.

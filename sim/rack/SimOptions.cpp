@@ -184,7 +184,7 @@ Headless commands, one per line; n is the programmer's number, 1 when left out:
   resume [n]             it answers again
   delay MS [n]           every answer leaves MS milliseconds after its request (0: at once)
   fault KIND COMMAND[:N] [n]     one failure at the N-th request of COMMAND from now (N 1
-                         when left out), once; a new fault replaces the one armed. KIND:
+                         when left out), once; it replaces all faults armed. KIND:
                          drop-before  the link is lost, the command is not carried out
                          drop-after   the command is carried out, the link is lost, no reply
                          card-leave   the card leaves just before the command, which finds
@@ -192,13 +192,21 @@ Headless commands, one per line; n is the programmer's number, 1 when left out:
                          card-swap    the same, and a new blank card takes its place
                          stall        no answer to the command nor to its resend; it is
                                       not carried out
+                         twice        the command is carried out, its answer comes twice
+                         wrong-length the command is carried out, its answer is a good
+                                      frame with one extra payload byte 0
+                         garbage      the command is carried out, its answer is bytes that
+                                      form no frame
   fault delay MS COMMAND[:N] [n] the command is carried out, its answer leaves MS late
-  fault clear [n]        disarm the fault (and end a stall it began)
+  fault also KIND ...    the same, armed beside those armed (at most 4); each counts from
+                         its own arming, and of two due at one request the first armed
+                         fires, the other at the command's next request
+  fault clear [n]        disarm all faults (and end a stall one began)
                          COMMAND: a name of the cmd lines (prepare-card ...), a short
                          name (info, prepare, write, read, erase, change) or 0xHH
   add                    add a programmer (defaults as at start-up) under the next free number
   remove n               unplug and remove programmer n
-  state [n]              print the programmer's state lines and its fault line
+  state [n]              print the programmer's state lines and its fault lines
   quit                   unplug everything and end (so does the end of the input)
 Lines that are empty or start with # are ignored. PASS: 1 to 20 characters, no
 spaces, in UTF-8; Polish and the other letters of Windows-1250 are taken, and the key
@@ -230,7 +238,8 @@ Events, one line each on standard output, flushed at once:
   card n programmed UID dep D idx I
   stalled n [MS] | resumed n     answers stopped (for MS milliseconds), answers again
   delay n MS                     answers now leave MS milliseconds late
-  fault n armed KIND [MS] COMMAND N   a fault waits for the N-th COMMAND
+  fault n armed KIND [MS] COMMAND N   a fault waits for the N-th COMMAND (state: one
+                                      line for each armed fault)
   fault n fired KIND [MS] COMMAND N   it fired at that request (before its cmd line)
   fault n cleared | fault n none      disarmed; none armed (state)
   error TEXT                     a command or option that could not be done

@@ -11,6 +11,10 @@ namespace {
 constexpr const char* kPasswordRule =
     "password: 1 to 20 characters of Windows-1250 (Polish letters too), no control characters";
 
+std::string ArmedLine(int index, const FirmwareFault& fault) {
+  return "fault " + std::to_string(index) + " armed " + sim::FaultText(fault);
+}
+
 uint64_t SeedOf(uint64_t rackSeed, int index) {
   return rackSeed ^ (0x9E3779B97F4A7C15ull * static_cast<uint64_t>(index));
 }
@@ -236,7 +240,20 @@ bool SimRack::ArmFault(int index, const FirmwareFault& fault) {
   SimProgrammer* p = Need(index);
   if (p == nullptr) return false;
   p->firmware.ArmFault(fault);
-  Emit(FaultLine(index));
+  Emit(ArmedLine(index, *p->firmware.ArmedFault()));
+  Changed(index);
+  return true;
+}
+
+bool SimRack::AddFault(int index, const FirmwareFault& fault) {
+  SimProgrammer* p = Need(index);
+  if (p == nullptr) return false;
+  if (!p->firmware.AddFault(fault)) {
+    Error("fault " + std::to_string(index) + ": at most " + std::to_string(kMaxArmedFaults) +
+          " armed");
+    return false;
+  }
+  Emit(ArmedLine(index, p->firmware.ArmedFaults().back()));
   Changed(index);
   return true;
 }
@@ -250,11 +267,14 @@ bool SimRack::ClearFault(int index) {
   return true;
 }
 
-std::string SimRack::FaultLine(int index) {
+std::vector<std::string> SimRack::FaultLines(int index) {
   SimProgrammer* p = Find(index);
-  const std::string head = "fault " + std::to_string(index);
-  if (p == nullptr || !p->firmware.ArmedFault()) return head + " none";
-  return head + " armed " + sim::FaultText(*p->firmware.ArmedFault());
+  const std::vector<FirmwareFault> armed =
+      p != nullptr ? p->firmware.ArmedFaults() : std::vector<FirmwareFault>();
+  if (armed.empty()) return {"fault " + std::to_string(index) + " none"};
+  std::vector<std::string> lines;
+  for (const FirmwareFault& fault : armed) lines.push_back(ArmedLine(index, fault));
+  return lines;
 }
 
 SimRack::Snapshot SimRack::Take(const SimProgrammer& p) const {

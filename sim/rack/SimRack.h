@@ -98,12 +98,16 @@ class SimRack {
   // Every answer leaves `ms` milliseconds after its request (0: at once).
   bool SetDelay(int index, int ms);
   void UnplugAll();
-  // Arms a one-shot fault (see VirtualKpR50): "fault n armed ..." now, "fault n fired ..."
-  // when the chosen request comes. ClearFault disarms it and ends a fault's stall.
+  // Arms a one-shot fault (see VirtualKpR50) in place of all armed: "fault n armed ..." now,
+  // "fault n fired ..." when the chosen request comes. AddFault arms one more beside them
+  // (false, after an error line, when kMaxArmedFaults are). ClearFault disarms them all and
+  // ends a fault's stall.
   bool ArmFault(int index, const FirmwareFault& fault);
+  bool AddFault(int index, const FirmwareFault& fault);
   bool ClearFault(int index);
-  // "fault n armed KIND [MS] COMMAND N" or "fault n none", for the state command.
-  std::string FaultLine(int index);
+  // "fault n armed KIND [MS] COMMAND N" for each armed fault, first armed first, or the one
+  // line "fault n none", for the state command.
+  std::vector<std::string> FaultLines(int index);
 
   // The state lines of one programmer, as they come out on a change.
   std::vector<std::string> StateLines(int index);

@@ -40,15 +40,18 @@ std::optional<std::pair<uint8_t, uint32_t>> AimOf(const std::string& word) {
   return std::make_pair(*command, static_cast<uint32_t>(*nth));
 }
 
-// fault clear [n] | fault delay MS COMMAND[:N] [n] | fault KIND COMMAND[:N] [n]
-ScriptOutcome RunFaultLine(SimRack& rack, const std::vector<std::string>& words,
+// fault clear [n] | fault [also] delay MS COMMAND[:N] [n] | fault [also] KIND COMMAND[:N] [n]
+// Without "also" the fault replaces all armed; with it, it is armed beside them.
+ScriptOutcome RunFaultLine(SimRack& rack, std::vector<std::string> words,
                            const std::string& line) {
   int n = 1;
-  const std::string kind = words.size() > 1 ? words[1] : std::string();
-  if (kind == "clear" && Split(words, 1, &n)) {
+  if (words.size() > 1 && words[1] == "clear" && Split(words, 1, &n)) {
     rack.ClearFault(n);
     return ScriptOutcome::Continue;
   }
+  const bool also = words.size() > 1 && words[1] == "also";
+  if (also) words.erase(words.begin() + 1);
+  const std::string kind = words.size() > 1 ? words[1] : std::string();
   const auto faultKind = sim::FaultKindOf(kind);
   if (!faultKind) return Fail(rack, line);
   FirmwareFault fault;
@@ -65,7 +68,11 @@ ScriptOutcome RunFaultLine(SimRack& rack, const std::vector<std::string>& words,
   if (!aim) return Fail(rack, line);
   fault.command = aim->first;
   fault.nth = aim->second;
-  rack.ArmFault(n, fault);
+  if (also) {
+    rack.AddFault(n, fault);
+  } else {
+    rack.ArmFault(n, fault);
+  }
   return ScriptOutcome::Continue;
 }
 
@@ -86,7 +93,7 @@ std::optional<ScriptOutcome> RunRackLine(SimRack& rack, const std::vector<std::s
   } else if (verb == "state" && Split(words, 0, &n)) {
     if (rack.Find(n) == nullptr) return Fail(rack, line);
     for (const std::string& state : rack.StateLines(n)) rack.Echo(state);
-    rack.Echo(rack.FaultLine(n));
+    for (const std::string& fault : rack.FaultLines(n)) rack.Echo(fault);
   } else {
     return std::nullopt;
   }

@@ -12,6 +12,9 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QStringList>
+
+#include <iterator>
 
 namespace kp {
 
@@ -247,7 +250,9 @@ void ProgrammerPanel::AddFaultRows(QGridLayout* grid) {
   faultKindCombo_ = new QComboBox;
   faultKindCombo_->setObjectName("FaultKindCombo");
   for (const char* text : {"zerwanie przed rozkazem", "zerwanie po rozkazie", "karta odchodzi",
-                           "karta zamieniona na pustą", "brak odpowiedzi", "opóźnienie"}) {
+                           "karta zamieniona na pustą", "brak odpowiedzi", "opóźnienie",
+                           "podwójna odpowiedź", "odpowiedź o złej długości",
+                           "odpowiedź nieczytelna"}) {
     faultKindCombo_->addItem(QString::fromUtf8(text));
   }
   faultCommandCombo_ = new QComboBox;
@@ -301,12 +306,14 @@ void ProgrammerPanel::ApplyPassword() {
 }
 
 void ProgrammerPanel::ArmFault() {
-  static constexpr FaultKind kRows[] = {FaultKind::DropBefore, FaultKind::DropAfter,
-                                        FaultKind::CardLeave,  FaultKind::CardSwap,
-                                        FaultKind::Stall,      FaultKind::Delay};
+  static constexpr FaultKind kRows[] = {FaultKind::DropBefore,  FaultKind::DropAfter,
+                                        FaultKind::CardLeave,   FaultKind::CardSwap,
+                                        FaultKind::Stall,       FaultKind::Delay,
+                                        FaultKind::AnswerTwice, FaultKind::WrongLength,
+                                        FaultKind::Garbage};
   const int row = faultKindCombo_->currentIndex();
   FirmwareFault fault;
-  fault.kind = kRows[row < 0 || row > 5 ? 0 : row];
+  fault.kind = kRows[row < 0 || row >= static_cast<int>(std::size(kRows)) ? 0 : row];
   fault.command = static_cast<uint8_t>(faultCommandCombo_->currentData().toUInt());
   fault.nth = static_cast<uint32_t>(faultNthSpin_->value());
   fault.delayMs = fault.kind == FaultKind::Delay ? static_cast<uint64_t>(faultMsSpin_->value())
@@ -360,10 +367,14 @@ void ProgrammerPanel::Refresh() {
     const QSignalBlocker block(stalledChkBx_);
     stalledChkBx_->setChecked(fw.Silent());
   }
-  const auto fault = fw.ArmedFault();
-  faultLbl_->setText(fault ? QStringLiteral("czeka: %1").arg(QString::fromStdString(
-                                 sim::FaultText(*fault)))
-                           : QStringLiteral("brak awarii w oczekiwaniu"));
+  // A script may have armed several beside one another: all of them, first armed first.
+  QStringList armed;
+  for (const FirmwareFault& fault : fw.ArmedFaults()) {
+    armed << QString::fromStdString(sim::FaultText(fault));
+  }
+  faultLbl_->setText(!armed.isEmpty()
+                         ? QStringLiteral("czeka: %1").arg(armed.join(QStringLiteral("; ")))
+                         : QStringLiteral("brak awarii w oczekiwaniu"));
   if (delaySpin_->value() != static_cast<int>(fw.LateMs())) {
     const QSignalBlocker block(delaySpin_);
     delaySpin_->setValue(static_cast<int>(fw.LateMs()));

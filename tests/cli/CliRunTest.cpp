@@ -58,7 +58,8 @@ class Bench {
     if (!parsed.options) return -1;
     std::vector<CardRow> rows =
         list.empty() ? RangeRows(*parsed.options) : ParseCardList(list).rows;
-    CliContext context{bus,  out,  err,  [this](const char*) -> std::optional<std::u16string> {
+    RecordWriter records(out, parsed.options->json);
+    CliContext context{bus,  out,  records, err,  [this](const char*) -> std::optional<std::u16string> {
                          if (passwords.empty()) return std::nullopt;
                          std::u16string next = passwords.front();
                          passwords.pop_front();
@@ -169,7 +170,7 @@ TEST_F(CliRunTest, RecordsOfTheSingleCommands) {
   EXPECT_EQ(Command({"program", "--department", "99999", "--index", "7"}), kExitDone);
   EXPECT_EQ(Command({"read", "--json"}), kExitDone);
   EXPECT_EQ(Command({"status"}), kExitDone);
-  EXPECT_EQ(out.str(), std::string("department,index,uid,result,time\n") +
+  EXPECT_EQ(out.str(), std::string("department,index,uid,result,time,line\n") +
                            "99999,7," + kHexA + ",ok,T\n" +
                            "{\"department\":99999,\"index\":7,\"uid\":\"" + kHexA +
                            "\",\"result\":\"ok\",\"time\":\"T\"}\n"
@@ -189,7 +190,7 @@ TEST_F(CliRunTest, BatchWaitsForEachBlankCardAndRecordsEveryCardItMeets) {
            [this] { fw.PlaceForeignCard(kCardC); }, Idle(), Remove(),         // C is foreign
            Idle(), Place(kCardC)};                               // row 2 on a blank C
   EXPECT_EQ(Command({"batch", "--list", "-"}, "department;index\n12;1\n12;2\n"), kExitDone);
-  EXPECT_EQ(out.str(), std::string("department,index,uid,result,time\n") +
+  EXPECT_EQ(out.str(), std::string("department,index,uid,result,time,line\n") +
                            "12,1," + kHexA + ",ok,T\n" +
                            "12,2," + kHexB + ",holds-data,T\n" +
                            "12,2," + kHexC + ",other-type,T\n" +
@@ -212,7 +213,7 @@ TEST_F(CliRunTest, StopEndsAfterTheCardInHandWithASummary) {
   field = {Place(kCardA), Idle(), Remove(), Idle(), [this] { stop = true; }};
   EXPECT_EQ(Command({"batch", "--department", "5", "--first-index", "10", "--count", "3"}),
             kExitNotDone);
-  EXPECT_EQ(out.str(), std::string("department,index,uid,result,time\n5,10,") + kHexA + ",ok,T\n");
+  EXPECT_EQ(out.str(), std::string("department,index,uid,result,time,line\n5,10,") + kHexA + ",ok,T\n");
   EXPECT_NE(err.str().find("stopped: zaprogramowano 1 z 3 kart / programmed 1 of 3 cards"),
             std::string::npos)
       << err.str();
@@ -226,7 +227,7 @@ TEST_F(CliRunTest, ReadWaitReadsCardAfterCardUntilStopped) {
            },
            Idle(), [this] { stop = true; }};
   EXPECT_EQ(Command({"read", "--wait"}), kExitNotDone);  // B is empty
-  EXPECT_EQ(out.str(), std::string("department,index,uid,result,time\n") + "1,2," + kHexA +
+  EXPECT_EQ(out.str(), std::string("department,index,uid,result,time,line\n") + "1,2," + kHexA +
                            ",ok,T\n,," + kHexB + ",empty,T\n3,4," + kHexC + ",ok,T\n");
   ExpectLoggedOutAndClosed();
 }
@@ -296,7 +297,8 @@ TEST(CliRun, AProgrammerHeldByAnotherProgramIsNamedAndExitsThree) {
   std::ostringstream out;
   std::ostringstream err;
   const std::atomic<bool> stop{false};
-  CliContext context{bus, out, err, [](const char*) { return std::optional<std::u16string>(); },
+  RecordWriter records(out, false);
+  CliContext context{bus, out, records, err, [](const char*) { return std::optional<std::u16string>(); },
                      false, stop, [] { return std::string("T"); }};
   CliOptions status;
   status.command = CliCommand::Status;

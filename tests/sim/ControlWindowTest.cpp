@@ -203,13 +203,20 @@ class ControlWindowTest : public QObject {
     QVERIFY(Firmware().ArmedFault() ==
             std::optional<FirmwareFault>({FaultKind::Delay, sim::kCmdWriteFile, 2, 1500}));
     QCOMPARE(In<QLabel>(1, "FaultLbl")->text(), QStringLiteral("czeka: delay 1500 write-file 2"));
+    kind->setCurrentIndex(8);  // garbage for an answer, the last of the reply-shaping kinds
+    QVERIFY(!ms->isEnabled());
+    arm->click();
+    RunScriptLine(*rack_, "fault also twice status");  // a script arms beside it
+    QCOMPARE(In<QLabel>(1, "FaultLbl")->text(),
+             QStringLiteral("czeka: garbage write-file 2; twice status 1"));
     kind->setCurrentIndex(3);  // the card swapped at the next card info
     QVERIFY(!ms->isEnabled());
     command->setCurrentIndex(command->findText(QStringLiteral("card-info")));
     nth->setValue(1);
     arm->click();
-    QVERIFY(Firmware().ArmedFault() ==
-            std::optional<FirmwareFault>({FaultKind::CardSwap, sim::kCmdCardInfo, 1, 0}));
+    // The panel arms one in place of all armed.
+    const FirmwareFault swap{FaultKind::CardSwap, sim::kCmdCardInfo, 1, 0};
+    QVERIFY(Firmware().ArmedFaults() == std::vector<FirmwareFault>{swap});
 
     const auto before = Firmware().CardUid();
     RunScriptLine(*rack_, "plug");

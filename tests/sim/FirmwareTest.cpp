@@ -508,8 +508,9 @@ TEST(Card, RemovedCardIsGone) {
 // --- Faults aimed at one request ----------------------------------------------------------
 
 // The tool's programming run, card info, prepare, write, then a card info and one more write
-// (a resend's place), with a fault armed before it. Replies: 'd' data, '-' none, or the
-// status byte's digit.
+// (a resend's place), with a fault armed before it. Replies, one letter per IN transfer:
+// 'd' data, '-' none, 'g' no good frame, the status byte's digit, or 'w' for a status byte
+// with one byte 0 after it (no command answers with two bytes).
 struct FaultCase {
   const char* name;
   FirmwareFault fault;
@@ -535,25 +536,32 @@ TEST_P(Faults, FireOnceAtTheChosenRequest) {
                                            {sim::kCmdWriteFile, kWrite}};
   std::string replies;
   bool fired = false;
-  for (const auto& [command, payload] : run) {
+  for (size_t step = 0; step < std::size(run); ++step) {
+    const auto& [command, payload] = run[step];
     const std::vector<InTransfer> out = fw.HandleRequest(Request(command, payload));
     if (const auto f = fw.TakeFiredFault()) {
       EXPECT_FALSE(fired) << "a second firing";
       EXPECT_EQ(*f, c.fault);
       fired = true;
     }
-    if (out.empty()) {
-      replies += '-';
-      continue;
+    if (out.empty()) replies += '-';
+    ASSERT_LE(out.size(), c.fault.kind == FaultKind::AnswerTwice ? 2u : 1u);
+    for (const InTransfer& transfer : out) {
+      EXPECT_EQ(transfer.bytes, out[0].bytes);  // a second copy is the same reply
+      EXPECT_EQ(transfer.delayMs,
+                c.fault.kind == FaultKind::Delay && step == 2 ? c.fault.delayMs : 0u);
+      const auto frame = kp::DecodeFrame(transfer.bytes);
+      if (!frame) {
+        // Garbage is aimed at a status reply here: as many bytes as its frame.
+        EXPECT_EQ(transfer.bytes.size(), Request(command, {0}).size());
+        replies += 'g';
+        continue;
+      }
+      const auto& p = frame->payload;
+      replies += p.size() == 1                 ? static_cast<char>('0' + p[0])
+                 : p.size() == 2 && p[1] == 0 ? 'w'
+                                               : 'd';
     }
-    ASSERT_EQ(out.size(), 1u);
-    const auto frame = kp::DecodeFrame(out[0].bytes);
-    ASSERT_TRUE(frame.has_value());
-    EXPECT_EQ(out[0].delayMs, c.fault.kind == FaultKind::Delay && command == c.fault.command &&
-                                      replies.size() == 2
-                                  ? c.fault.delayMs
-                                  : 0u);
-    replies += frame->payload.size() == 1 ? static_cast<char>('0' + frame->payload[0]) : 'd';
   }
   EXPECT_TRUE(fired);
   EXPECT_FALSE(fw.ArmedFault().has_value());
@@ -594,6 +602,13 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"StalledPrepare", Aim(FaultKind::Stall, sim::kCmdPrepareCard), "d-7d7", false,
                   CardKind::DesfireEmpty, true, "RPRP"},
         FaultCase{"LateWrite", Aim(FaultKind::Delay, sim::kCmdWriteFile, 1, 3000), "d00d0",
+                  false, CardKind::DesfireWithFile, true, "RpPRP"},
+        // The reply-shaping faults: the command is carried out whatever its reply.
+        FaultCase{"WriteAnsweredTwice", Aim(FaultKind::AnswerTwice, sim::kCmdWriteFile),
+                  "d0" "00" "d0", false, CardKind::DesfireWithFile, true, "RpPRP"},
+        FaultCase{"PrepareAnsweredOneByteLong", Aim(FaultKind::WrongLength, sim::kCmdPrepareCard),
+                  "dw0d0", false, CardKind::DesfireWithFile, true, "RpPRP"},
+        FaultCase{"GarbageForTheResend", Aim(FaultKind::Garbage, sim::kCmdWriteFile, 2), "d00dg",
                   false, CardKind::DesfireWithFile, true, "RpPRP"}),
     [](const testing::TestParamInfo<FaultCase>& row) { return std::string(row.param.name); });
 
@@ -613,6 +628,43 @@ TEST(Faults, StallLastsThroughTheResendAndDisarmEndsIt) {
   EXPECT_FALSE(fw.Vanished());
   EXPECT_FALSE(AskRaw(fw, Request(sim::kCmdStatus)).has_value());
   EXPECT_TRUE(fw.Vanished());
+}
+
+// Faults armed side by side each count their own command's good requests from their own
+// arming; of two due at one request the first armed fires, the other at the next one.
+TEST(Faults, SeveralArmedFireOneAtATimeInArmingOrder) {
+  VirtualKpR50 fw;
+  ReadyWith(CardKind::DesfirePrepared)(fw);
+  const FirmwareFault late = Aim(FaultKind::Delay, sim::kCmdWriteFile, 1, 3000);
+  const FirmwareFault leave = Aim(FaultKind::CardLeave, sim::kCmdWriteFile);
+  const FirmwareFault garbage = Aim(FaultKind::Garbage, sim::kCmdCardInfo);
+  const FirmwareFault twice = Aim(FaultKind::AnswerTwice, sim::kCmdStatus);
+  fw.ArmFault(twice);
+  fw.ArmFault(late);  // replaces
+  EXPECT_TRUE(fw.AddFault(leave));
+  Ask(fw, sim::kCmdCardInfo);  // before the garbage fault's arming: not counted
+  EXPECT_TRUE(fw.AddFault(garbage));
+  EXPECT_TRUE(fw.AddFault(twice));
+  EXPECT_FALSE(fw.AddFault(late));  // four is the most
+  EXPECT_EQ(fw.ArmedFaults(), (std::vector<FirmwareFault>{late, leave, garbage, twice}));
+  EXPECT_EQ(fw.ArmedFault(), late);
+  // A refused write is no request of the command.
+  EXPECT_EQ(Ask(fw, sim::kCmdWriteFile, {1}), Bytes{sim::kStatusBadLength});
+  EXPECT_FALSE(fw.TakeFiredFault().has_value());
+
+  const auto write = fw.HandleRequest(Request(sim::kCmdWriteFile, kWrite));
+  ASSERT_EQ(write.size(), 1u);
+  EXPECT_EQ(write[0].delayMs, 3000u);
+  EXPECT_EQ(fw.TakeFiredFault(), late);
+  EXPECT_EQ(fw.Card(), CardKind::DesfireWithFile);  // the card-leave fault waits
+  ASSERT_TRUE(AskRaw(fw, Request(sim::kCmdCardInfo)).has_value());
+  EXPECT_EQ(fw.TakeFiredFault(), garbage);
+  EXPECT_EQ(Ask(fw, sim::kCmdWriteFile, kWrite), Bytes{sim::kStatusNoCard});  // the resend
+  EXPECT_EQ(fw.TakeFiredFault(), leave);
+  EXPECT_EQ(fw.ArmedFaults(), std::vector<FirmwareFault>{twice});
+  fw.DisarmFault();
+  EXPECT_TRUE(fw.ArmedFaults().empty());
+  EXPECT_FALSE(fw.ArmedFault().has_value());
 }
 
 // --- The generator ------------------------------------------------------------------------

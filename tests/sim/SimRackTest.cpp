@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -246,6 +247,8 @@ TEST_F(RackTest, LinesThatCannotBeDoneChangeNothing) {
       "fault",          "fault drop-before", "fault crash write", "fault stall bogus",
       "fault stall write:0", "fault stall write:x", "fault stall 0x7", "fault delay write",
       "fault delay -5 write", "fault stall write 2", "fault clear 2", "fault stall write 1 1",
+      "fault twice",    "fault also",     "fault also clear", "fault also also stall write",
+      "fault also bogus write", "fault also delay write", "fault also garbage write 2",
   };
   const Snapshot before = Snapshot::Of(Firmware());
   for (const std::string& line : lines) {
@@ -256,6 +259,7 @@ TEST_F(RackTest, LinesThatCannotBeDoneChangeNothing) {
     EXPECT_EQ(outcome_, ScriptOutcome::Continue);
   }
   EXPECT_TRUE(Snapshot::Of(Firmware()) == before);
+  EXPECT_TRUE(Firmware().ArmedFaults().empty());
   EXPECT_FALSE(rack_.Find(1)->server.Plugged());
 }
 
@@ -324,6 +328,12 @@ TEST_F(RackTest, FaultLinesArmOneFault) {
        "fault 1 armed delay 2500 read-file 1"},
       {"fault drop-before 0x4d", {FaultKind::DropBefore, sim::kCmdStatus, 1, 0},
        "fault 1 armed drop-before status 1"},
+      {"fault twice status", {FaultKind::AnswerTwice, sim::kCmdStatus, 1, 0},
+       "fault 1 armed twice status 1"},
+      {"fault wrong-length info:3", {FaultKind::WrongLength, sim::kCmdCardInfo, 3, 0},
+       "fault 1 armed wrong-length card-info 3"},
+      {"fault garbage change-password 1", {FaultKind::Garbage, sim::kCmdChangePassword, 1, 0},
+       "fault 1 armed garbage change-password 1"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
@@ -333,6 +343,25 @@ TEST_F(RackTest, FaultLinesArmOneFault) {
   }
   EXPECT_EQ(Run("fault clear"), Lines{"fault 1 cleared"});
   EXPECT_FALSE(Firmware().ArmedFault().has_value());
+  EXPECT_EQ(Run("state").back(), "fault 1 none");
+}
+
+// "fault also" arms one more beside those armed, up to four; a plain fault line replaces
+// them all, and the state command shows one line for each.
+TEST_F(RackTest, FaultAlsoArmsBesideTheOthers) {
+  Run("fault stall erase");
+  EXPECT_EQ(Run("fault delay 3000 write"), Lines{"fault 1 armed delay 3000 write-file 1"});
+  EXPECT_EQ(Run("fault also card-leave write:2 1"), Lines{"fault 1 armed card-leave write-file 2"});
+  Run("fault also twice status");
+  Run("fault also delay 5 info");
+  const Lines armed = {"fault 1 armed delay 3000 write-file 1",
+                       "fault 1 armed card-leave write-file 2", "fault 1 armed twice status 1",
+                       "fault 1 armed delay 5 card-info 1"};
+  const Lines state = Run("state");
+  EXPECT_EQ(Lines(state.begin() + 4, state.end()), armed);
+  EXPECT_EQ(Run("fault also garbage read"), Lines{"error fault 1: at most 4 armed"});
+  EXPECT_EQ(Run("state").size(), 8u);
+  EXPECT_EQ(Run("fault clear"), Lines{"fault 1 cleared"});
   EXPECT_EQ(Run("state").back(), "fault 1 none");
 }
 
@@ -398,6 +427,43 @@ TEST_F(RackTest, FiredFaultIsReportedBeforeItsRequest) {
                         "client 1 dropped unplugged",
                         "unplugged 1",
                     }));
+}
+
+// A late answer and a fault at the resend: the resend is answered on its own, and the late
+// answer of the first write still comes.
+TEST_F(RackTest, LateAnswerStillLeavesWhileTheResendIsAnswered) {
+  Run("plug");
+  Run("login yes");
+  Run("card empty");
+  Run("fault delay 300 write");
+  Run("fault also card-leave write:2");
+  const std::string uid = sim::UidText(Firmware().CardUid());
+  const auto cardUid = Firmware().CardUid();
+  const Bytes uidBytes(cardUid.begin(), cardUid.end());
+  RawClient client(rack_.Find(1)->server.SocketPath());
+  ASSERT_TRUE(client.ReceiveHello());
+  ASSERT_TRUE(client.Send(Request(sim::kCmdPrepareCard, Concat({{1}, uidBytes}))));
+  ASSERT_TRUE(client.Receive());
+  lines_.clear();
+  const Bytes write = Request(sim::kCmdWriteFile, Concat({{1}, uidBytes, Bytes(16, 0)}));
+  ASSERT_TRUE(client.Send(write));
+  ASSERT_TRUE(client.Send(write));
+  std::vector<uint8_t> statuses;
+  for (int i = 0; i < 2; ++i) {
+    const auto reply = client.Receive();
+    ASSERT_TRUE(reply);
+    const auto frame = kp::DecodeFrame(*reply);
+    ASSERT_TRUE(frame && frame->payload.size() == 1);
+    statuses.push_back(frame->payload[0]);
+  }
+  // Which comes first is a matter of time: only that both come is asserted.
+  std::sort(statuses.begin(), statuses.end());
+  EXPECT_EQ(statuses, (std::vector<uint8_t>{sim::kStatusOk, sim::kStatusNoCard}));
+  const std::string cmd = "cmd 1 P write-file card " + uid + " dep 0 idx 0 -> ";
+  EXPECT_EQ(Lines(lines_.begin(), lines_.begin() + 6),
+            (Lines{"fault 1 fired delay 300 write-file 1", cmd + "ok",
+                   "card 1 programmed " + uid + " dep 0 idx 0",
+                   "fault 1 fired card-leave write-file 2", cmd + "refused 05", "card 1 none"}));
 }
 
 TEST_F(RackTest, PasswordChangedByTheToolIsNoLongerShown) {
