@@ -171,9 +171,9 @@ TEST_F(CliRunTest, RecordsOfTheSingleCommands) {
   EXPECT_EQ(Command({"read", "--json"}), kExitDone);
   EXPECT_EQ(Command({"status"}), kExitDone);
   EXPECT_EQ(out.str(), std::string("department,index,uid,result,time,line\n") +
-                           "99999,7," + kHexA + ",ok,T\n" +
+                           "99999,7," + kHexA + ",ok,T,0\n" +
                            "{\"department\":99999,\"index\":7,\"uid\":\"" + kHexA +
-                           "\",\"result\":\"ok\",\"time\":\"T\"}\n"
+                           "\",\"result\":\"ok\",\"time\":\"T\",\"line\":null}\n"
                            "programmer: 1\nfirmware: 100\nkeys: target\nsignature: 00000ABC\n"
                            "password: user\nlogged-in: no\ncard: desfire-data\nuid: " +
                            kHexA + "\n");
@@ -191,13 +191,16 @@ TEST_F(CliRunTest, BatchWaitsForEachBlankCardAndRecordsEveryCardItMeets) {
            Idle(), Place(kCardC)};                               // row 2 on a blank C
   EXPECT_EQ(Command({"batch", "--list", "-"}, "department;index\n12;1\n12;2\n"), kExitDone);
   EXPECT_EQ(out.str(), std::string("department,index,uid,result,time,line\n") +
-                           "12,1," + kHexA + ",ok,T\n" +
-                           "12,2," + kHexB + ",holds-data,T\n" +
-                           "12,2," + kHexC + ",other-type,T\n" +
-                           "12,2," + kHexC + ",ok,T\n");
-  EXPECT_NE(err.str().find("Karta już zawiera jakieś dane.\n"
-                           "Karta innego typu (nie DesFire) w polu programatora.\n"
-                           "zaprogramowano 2 z 2 kart"),
+                           "12,1," + kHexA + ",ok,T,2\n" +
+                           "12,2," + kHexB + ",holds-data,T,3\n" +
+                           "12,2," + kHexC + ",other-type,T,3\n" +
+                           "12,2," + kHexC + ",ok,T,3\n");
+  // One progress line per card, after the refusal's message.
+  EXPECT_NE(err.str().find(std::string("Karta już zawiera jakieś dane.\nwiersz / line 3: ") +
+                           kHexB + " holds-data\n" +
+                           "Karta innego typu (nie DesFire) w polu programatora.\n" +
+                           "wiersz / line 3: " + kHexC + " other-type\nwiersz / line 3: " +
+                           kHexC + " ok\nzaprogramowano 2 z 2 kart"),
             std::string::npos)
       << err.str();
   EXPECT_EQ(fw.CardNumbers(), std::make_pair(12, 2));
@@ -213,7 +216,7 @@ TEST_F(CliRunTest, StopEndsAfterTheCardInHandWithASummary) {
   field = {Place(kCardA), Idle(), Remove(), Idle(), [this] { stop = true; }};
   EXPECT_EQ(Command({"batch", "--department", "5", "--first-index", "10", "--count", "3"}),
             kExitNotDone);
-  EXPECT_EQ(out.str(), std::string("department,index,uid,result,time,line\n5,10,") + kHexA + ",ok,T\n");
+  EXPECT_EQ(out.str(), std::string("department,index,uid,result,time,line\n5,10,") + kHexA + ",ok,T,1\n");
   EXPECT_NE(err.str().find("stopped: zaprogramowano 1 z 3 kart / programmed 1 of 3 cards"),
             std::string::npos)
       << err.str();
@@ -228,7 +231,7 @@ TEST_F(CliRunTest, ReadWaitReadsCardAfterCardUntilStopped) {
            Idle(), [this] { stop = true; }};
   EXPECT_EQ(Command({"read", "--wait"}), kExitNotDone);  // B is empty
   EXPECT_EQ(out.str(), std::string("department,index,uid,result,time,line\n") + "1,2," + kHexA +
-                           ",ok,T\n,," + kHexB + ",empty,T\n3,4," + kHexC + ",ok,T\n");
+                           ",ok,T,0\n,," + kHexB + ",empty,T,0\n3,4," + kHexC + ",ok,T,0\n");
   ExpectLoggedOutAndClosed();
 }
 

@@ -139,7 +139,7 @@ if [ ${#run[@]} -eq 0 ]; then
   kill -TERM "$cli_pid"
   rc=0
   wait "$cli_pid" || rc=$?
-  [ "$rc" -eq 1 ] || fail "a stopped batch exited with $rc"
+  [ "$rc" -eq 143 ] || fail "a stopped batch exited with $rc"
   grep -q 'Przerwano / stopped: zaprogramowano 1 z 3 kart' err2.txt || fail "no summary after SIGTERM"
   await 'client 1 disconnected' sim.out "$before"
   last=$(tail -n +"$before" sim.out | grep -E '^(cmd 1|client 1 disconnected)' |
