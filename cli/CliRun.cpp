@@ -1,103 +1,26 @@
-#include "cli/CliRun.h"
+// kpnox-cli's commands: the link, the login, the password change and the status, and the run
+// that picks the command; the card commands are CliCards.cpp's.
+#include "cli/CliCommand.h"
 
-#include "codepage/PasswordCodePage.h"
 #include "crypto/PasswordKey.h"
 #include "crypto/SecureWipe.h"
 #include "link/Tracecom.h"
 #include "platform/NumberText.h"
 #include "programmer/OperatorTexts.h"
-#include "session/OperatorSession.h"
-
-#include <cstring>
 
 namespace kp {
 
-namespace {
-
-// The window's password rule, counted in UTF-16 code units like its boxes.
-constexpr auto kMaxLength = static_cast<size_t>(kPasswordMaxLength);
-constexpr auto kNewMinLength = static_cast<size_t>(kNewPasswordMinLength);
-// A programmer lost in a batch is linked again within this many polls, or the batch stops.
-constexpr int kRelinkPolls = 16;
-
-using CardEnd = CardOutcome::End;
-using PasswordEnd = PasswordOutcome::End;
+namespace clirun {
 
 std::string UidHex(const uint8_t uid[kUidSize]) { return HexText({uid, kUidSize}); }
 
-// The link failed and could not be had back: the command ends with kExitNoProgrammer.
-struct LinkFailed {};
-// A record could not be written: the command ends with kExitRecordLost.
-struct RecordLost {};
+Command::Command(CliContext& context)
+    : c_(context), s_(context.platform, traceSink), r50_(s_.Programmer()) {}
 
-class Command {
- public:
-  explicit Command(CliContext& context)
-      : c_(context), s_(context.platform, traceSink), r50_(s_.Programmer()) {}
-  ~Command() {
-    s_.End();
-    SecureWipe(key_, sizeof key_);
-  }
-  Command(const Command&) = delete;
-  Command& operator=(const Command&) = delete;
-
-  int Run(const CliOptions& options, const std::vector<CardRow>& rows);
-
- private:
-  // The window's link of a fresh programmer: the only one there, logged out, status and
-  // signature read.
-  int Open();
-  // Runs `step`; a link failure drops the connection and becomes LinkFailed.
-  template <typename Step>
-  auto Guarded(Step step) -> decltype(step()) {
-    try {
-      return step();
-    } catch (...) {
-      s_.Drop();
-      throw LinkFailed{};
-    }
-  }
-  // A guard's refusal told, as an exit code.
-  int Refused(Guard guard);
-  // The password asked for, as a key; kExitDone when `key` holds it.
-  int AskKey(const char* prompt, uint8_t key[kKeySize], std::u16string* typed = nullptr);
-  // Asks for the password and logs in; the key is kept for logging in again after a lost
-  // link (a batch), and wiped when the command ends.
-  int LogIn();
-  // The guards of a card operation; a programmer linked again in between is logged in again.
-  int Ready();
-  int LoginThenReady();
-  // Links the programmer again after a lost link and logs in; false when it cannot be had
-  // back within kRelinkPolls polls, or the login is no longer taken.
-  bool Relink();
-
-  int Status(bool json);
-  int Login();
-  int Passwd();
-  int SingleCard(const CliOptions& options);
-  int ReadWait();
-  int Batch(const std::vector<CardRow>& rows);
-
-  // Polls the field every kCardPollMs until a card is there; false when stopped first.
-  bool AwaitCard();
-  // Polls until the field holds no card or another one than `uid`; false when stopped first.
-  bool AwaitLeave(const uint8_t uid[kUidSize]);
-  // After an outcome the programmer did not answer for: the programmer linked again and the
-  // card read back, if it is still in the field. The record's result says what it holds.
-  CardRecord Resolve(const CardOutcome& outcome, const CardRow* row);
-  // The record of one outcome, with the row's numbers (for a read: the numbers read); a
-  // refusal's message is said on err.
-  CardRecord RecordOf(const CardOutcome& outcome, const CardRow* row);
-  // A read's record: the numbers only when they were read.
-  CardRecord ReadRecordOf(const CardOutcome& outcome);
-  void Write(const CardRecord& record, bool progress);
-
-  CliContext& c_;
-  OperatorSession s_;
-  KpR50& r50_;
-  uint8_t key_[kKeySize] = {};
-  bool haveKey_ = false;
-};
+Command::~Command() {
+  s_.End();
+  SecureWipe(key_, sizeof key_);
+}
 
 int Command::Open() {
   switch (s_.Poll()) {
@@ -314,183 +237,7 @@ int Command::Passwd() {
   return kExitDone;
 }
 
-CardRecord Command::RecordOf(const CardOutcome& outcome, const CardRow* row) {
-  if (outcome.end == CardEnd::Uncertain) return Resolve(outcome, row);
-  CardRecord record;
-  if (row != nullptr) {
-    record.department = row->department;
-    record.index = row->index;
-    record.line = row->line;
-  }
-  if (outcome.card) record.uid = UidHex(outcome.card->uid);
-  record.result = ResultWord(outcome.result);
-  if (outcome.result != kCardOk) c_.err << CardResultText(outcome.result) << '\n';
-  return record;
-}
-
-CardRecord Command::ReadRecordOf(const CardOutcome& outcome) {
-  const CardRow numbers{outcome.department, outcome.index, 0};
-  return RecordOf(outcome, outcome.end == CardEnd::Done ? &numbers : nullptr);
-}
-
-CardRecord Command::Resolve(const CardOutcome& outcome, const CardRow* row) {
-  CardRecord record;
-  if (row != nullptr) {
-    record.department = row->department;
-    record.index = row->index;
-    record.line = row->line;
-  }
-  record.result = kResultUnknown;
-  if (!outcome.card) return record;
-  record.uid = UidHex(outcome.card->uid);
-  c_.err << kNoConnectionText << '\n';
-  if (!Relink()) return record;
-  const CardOutcome back = s_.Read();
-  if (!back.card || std::memcmp(back.card->uid, outcome.card->uid, kUidSize) != 0) {
-    return record;  // the card has left: nobody can say what it holds
-  }
-  if (back.card->cardType != kCardTypeDesfire) return record;
-  if (back.card->contentState == 0) {
-    record.result = kResultBlank;
-  } else if (back.end != CardEnd::Done) {
-    // A card prepared but not written holds no file to read.
-    if (back.card->contentState == 1) record.result = kResultPrepared;
-  } else if (row == nullptr) {
-    // Erase: anything on the card means the erase did not happen.
-    record.result = ResultWord(kCardEraseFailed);
-  } else {
-    const bool holdsRow = back.department == row->department && back.index == row->index;
-    record.result = holdsRow ? ResultWord(kCardOk) : ResultWord(kCardHoldsData);
-  }
-  return record;
-}
-
-void Command::Write(const CardRecord& record, bool progress) {
-  CardRecord stamped = record;
-  stamped.time = c_.clock();
-  if (!c_.records.Write(stamped)) throw RecordLost{};
-  if (progress && !c_.quiet) {
-    c_.err << "wiersz / line " << record.line << ": " << (record.uid.empty() ? "-" : record.uid)
-           << ' ' << record.result << '\n';
-  }
-}
-
-int Command::SingleCard(const CliOptions& options) {
-  if (const int rc = LoginThenReady(); rc != kExitDone) return rc;
-  if (!c_.records.Begin()) throw RecordLost{};
-  CardOutcome outcome;
-  std::optional<CardRow> row;
-  if (options.command == CliCommand::Program) {
-    row = CardRow{options.department, options.index, 0};
-    outcome = s_.Program(options.department, options.index);
-  } else if (options.command == CliCommand::Read) {
-    outcome = s_.Read();
-    if (outcome.end == CardEnd::Done) row = CardRow{outcome.department, outcome.index, 0};
-  } else {
-    outcome = s_.Erase();
-  }
-  if (outcome.end == CardEnd::LinkFailed) throw LinkFailed{};
-  const CardRecord record = RecordOf(outcome, row ? &*row : nullptr);
-  Write(record, false);
-  const bool erased = options.command == CliCommand::Erase &&
-                      (outcome.end == CardEnd::Done || record.result == kResultBlank);
-  if (erased) c_.err << kCardErasedText << '\n';
-  if (record.result == ResultWord(kCardOk) || erased) return kExitDone;
-  return outcome.end == CardEnd::Uncertain && !s_.Connected() ? kExitNoProgrammer
-                                                               : kExitNotDone;
-}
-
-bool Command::AwaitCard() {
-  while (!c_.stop) {
-    bool card = false;
-    try {
-      card = Guarded([&] { return r50_.ReadCardInfo(); });
-    } catch (const LinkFailed&) {
-      if (!Relink()) throw;
-    }
-    if (card) return true;
-    c_.platform.Sleep(kCardPollMs);
-  }
-  return false;
-}
-
-bool Command::AwaitLeave(const uint8_t uid[kUidSize]) {
-  while (!c_.stop) {
-    bool card = true;
-    try {
-      card = Guarded([&] { return r50_.ReadCardInfo(); });
-    } catch (const LinkFailed&) {
-      if (!Relink()) throw;
-      continue;
-    }
-    if (!card || std::memcmp(r50_.cardInfo.uid, uid, kUidSize) != 0) return true;
-    c_.platform.Sleep(kCardPollMs);
-  }
-  return false;
-}
-
-int Command::ReadWait() {
-  if (const int rc = LoginThenReady(); rc != kExitDone) return rc;
-  if (!c_.records.Begin()) throw RecordLost{};
-  bool refused = false;
-  while (AwaitCard()) {
-    if (const int rc = Ready(); rc != kExitDone) return rc;
-    const CardOutcome outcome = s_.Read();
-    if (outcome.end == CardEnd::LinkFailed) {
-      if (!Relink()) throw LinkFailed{};
-      continue;
-    }
-    if (outcome.result == kCardNoCard) continue;  // gone between the two questions
-    Write(ReadRecordOf(outcome), false);
-    refused = refused || outcome.result != kCardOk;
-    if (outcome.card && !AwaitLeave(outcome.card->uid)) break;
-  }
-  return refused ? kExitNotDone : kExitDone;
-}
-
-int Command::Batch(const std::vector<CardRow>& rows) {
-  if (const int rc = LoginThenReady(); rc != kExitDone) return rc;
-  if (!c_.records.Begin()) throw RecordLost{};
-  size_t done = 0;
-  int rc = kExitDone;
-  try {
-    for (size_t at = 0; at < rows.size() && !c_.stop && rc == kExitDone; ++at) {
-      const CardRow& row = rows[at];
-      while (AwaitCard()) {
-        rc = Ready();
-        if (rc != kExitDone) break;
-        const CardOutcome outcome = s_.Program(row.department, row.index);
-        if (outcome.end == CardEnd::LinkFailed) {
-          // Nothing reached the card: the same card is asked for again.
-          if (!Relink()) throw LinkFailed{};
-          continue;
-        }
-        if (outcome.end != CardEnd::Uncertain && outcome.result == kCardNoCard) {
-          continue;  // gone between the two questions
-        }
-        const CardRecord record = RecordOf(outcome, &row);
-        Write(record, true);
-        const bool ok = record.result == ResultWord(kCardOk);
-        if (ok) ++done;
-        // A card nobody could read may hold the row: the row goes on no other card.
-        const bool rowClosed = ok || record.result == kResultUnknown;
-        if (record.result == kResultUnknown && !s_.Connected()) throw LinkFailed{};
-        // The next row takes another card; the last one needs none.
-        if (rowClosed && at + 1 == rows.size()) break;
-        if (!outcome.card || !AwaitLeave(outcome.card->uid) || rowClosed) break;
-      }
-    }
-  } catch (const LinkFailed&) {
-    c_.err << kNoConnectionText << '\n';
-    rc = kExitNoProgrammer;
-  }
-  c_.err << (c_.stop ? "Przerwano / stopped: " : "") << "zaprogramowano " << done << " z "
-         << rows.size() << " kart / programmed " << done << " of " << rows.size() << " cards\n";
-  if (rc != kExitDone) return rc;
-  return done == rows.size() ? kExitDone : kExitNotDone;
-}
-
-}  // namespace
+}  // namespace clirun
 
 std::vector<CardRow> RangeRows(const CliOptions& options) {
   std::vector<CardRow> rows;
@@ -502,7 +249,7 @@ std::vector<CardRow> RangeRows(const CliOptions& options) {
 
 int RunCliCommand(const CliOptions& options, const std::vector<CardRow>& rows,
                   CliContext& context) {
-  Command command(context);
+  clirun::Command command(context);
   return command.Run(options, rows);
 }
 

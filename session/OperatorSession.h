@@ -135,6 +135,11 @@ class OperatorSession {
   // connection is still there.
   bool SettleOrDrop();
   PollResult Link();
+  // The status word read after an accepted login: Done only when it says logged in.
+  PasswordOutcome LoggedInAfter();
+  // The outcome of a login or a change once late answers are settled; a link failure drops
+  // the connection.
+  PasswordOutcome Decided(const PasswordOutcome& outcome);
   template <typename Operation>
   CardOutcome RunCardOperation(Operation operation);
 

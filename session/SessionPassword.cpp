@@ -33,20 +33,12 @@ PasswordOutcome OperatorSession::Login(const uint8_t key[kKeySize]) {
       outcome = Refusal(programmer_, kLoginRefusedText);
     } else {
       loggedIn_ = true;
-      // The late answer to an earlier login that timed out can pass for this one's: a login
-      // the programmer did not take is no login.
-      programmer_.ReadStatus(kStatusTimeoutMs);
-      outcome.end = LoggedInNow(programmer_) ? End::Done : End::LinkFailed;
+      outcome = LoggedInAfter();
     }
   } catch (...) {
     outcome = {End::LinkFailed, nullptr};
   }
-  // A login the session would drop right after is no login either.
-  if (outcome.end == End::LinkFailed || !SettleOrDrop()) {
-    Drop();
-    return {End::LinkFailed, nullptr};
-  }
-  return outcome;
+  return Decided(outcome);
 }
 
 PasswordOutcome OperatorSession::ChangePassword(const uint8_t oldKey[kKeySize],
@@ -56,22 +48,34 @@ PasswordOutcome OperatorSession::ChangePassword(const uint8_t oldKey[kKeySize],
     programmer_.Logout();
     if (!programmer_.Authenticate(kUserIdentity, oldKey)) {
       outcome = Refusal(programmer_, kOldPasswordRefusedText);
-    } else if (loggedIn_ = true; !programmer_.SendPasswordChange(kUserIdentity, oldKey, newKey)) {
-      outcome = Refusal(programmer_, kChangeRefusedText);
-    } else if (!programmer_.Authenticate(kUserIdentity, newKey)) {
-      outcome = Refusal(programmer_, kNewPasswordRefusedText);
     } else {
-      programmer_.ReadStatus(kStatusTimeoutMs);
-      outcome.end = LoggedInNow(programmer_) ? End::Done : End::LinkFailed;
+      loggedIn_ = true;
+      if (!programmer_.SendPasswordChange(kUserIdentity, oldKey, newKey)) {
+        outcome = Refusal(programmer_, kChangeRefusedText);
+      } else if (!programmer_.Authenticate(kUserIdentity, newKey)) {
+        outcome = Refusal(programmer_, kNewPasswordRefusedText);
+      } else {
+        outcome = LoggedInAfter();
+      }
     }
   } catch (...) {
     outcome = {End::LinkFailed, nullptr};
   }
-  if (outcome.end == End::LinkFailed || !SettleOrDrop()) {
-    Drop();
-    return {End::LinkFailed, nullptr};
-  }
-  return outcome;
+  return Decided(outcome);
+}
+
+// The late answer to an earlier login that timed out can pass for this one's: a login the
+// programmer did not take is no login.
+PasswordOutcome OperatorSession::LoggedInAfter() {
+  programmer_.ReadStatus(kStatusTimeoutMs);
+  return {LoggedInNow(programmer_) ? End::Done : End::LinkFailed, nullptr};
+}
+
+// A login the session would drop right after is no login either.
+PasswordOutcome OperatorSession::Decided(const PasswordOutcome& outcome) {
+  if (outcome.end != End::LinkFailed && SettleOrDrop()) return outcome;
+  Drop();
+  return {End::LinkFailed, nullptr};
 }
 
 std::optional<std::string> OperatorSession::NewPasswordRefusal(std::u16string_view newPassword) {

@@ -22,16 +22,7 @@ done
 sim=$(realpath "$1")
 cli=$(realpath "$2")
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kpcli-XXXXXX")
-export XDG_RUNTIME_DIR=$work
-sim_pid=""
-cleanup() {
-  exec 3>&- 2>/dev/null || true
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
+. "$(dirname "$(realpath "$0")")/scratch.sh"
 
 fail() {
   echo "cli-batch: $*" >&2
