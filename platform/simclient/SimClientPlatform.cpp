@@ -20,6 +20,15 @@ std::string Utf8Of(const std::filesystem::path& path) {
   return std::string(reinterpret_cast<const char*>(text.data()), text.size());
 }
 
+// "kpr50-sim 4711.1" for "<GUID>.4711.1.sock": the server's pid and the device's number.
+std::string PlaceOf(const std::string& path) {
+  const std::string name = Utf8Of(PathOf(path).filename());
+  const size_t first = name.find('.');
+  const size_t last = name.rfind('.');
+  if (first == std::string::npos || last <= first) return "kpr50-sim";
+  return "kpr50-sim " + name.substr(first + 1, last - first - 1);
+}
+
 }  // namespace
 
 SimClientPlatform::SimClientPlatform(std::string directory) : directory_(std::move(directory)) {}
@@ -29,6 +38,7 @@ SimClientPlatform::~SimClientPlatform() = default;
 std::optional<std::vector<std::string>> SimClientPlatform::ListDevices(
     const Guid& interfaceClass) {
   std::vector<std::string> paths;
+  held_.clear();
   std::error_code error;
   if (!directory_.empty()) {
     for (std::filesystem::directory_iterator it(PathOf(directory_), error), end;
@@ -45,11 +55,21 @@ std::unique_ptr<UsbBackend::OpenFile> SimClientPlatform::Open(const std::string&
   auto c = std::make_unique<Connection>();
   c->channel = Connect(path, &c->hello);
   // Nobody there, no hello, a malformed one, or "busy": another client holds the device.
+  if (c->channel != nullptr && c->hello.status == simsock::kBusy) {
+    held_[path] = {PlaceOf(path), Unreachable::HeldElsewhere};
+  }
   if (c->channel == nullptr || c->hello.status != simsock::kReady) return nullptr;
+  held_.erase(path);
   c->altSettings = {OneSetting(c->hello.pipes)};
   c->deviceDescriptor = c->hello.deviceDescriptor;
   if (!c->hello.serialDescriptor.empty()) c->serialDescriptor = c->hello.serialDescriptor;
   return c;
+}
+
+std::vector<UnreachableDevice> SimClientPlatform::UnreachableDevices() const {
+  std::vector<UnreachableDevice> devices;
+  for (const auto& [path, device] : held_) devices.push_back(device);
+  return devices;
 }
 
 bool SimClientPlatform::MayTakePipePolicy(OpenFile& file, uint8_t) {

@@ -9,6 +9,7 @@
 #include "simwire/SimSocketProtocol.h"
 #include "platform/UsbBackend.h"
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,6 +41,10 @@ class SimClientPlatform : public UsbBackend {
 
   const std::string& Directory() const { return directory_; }
 
+  // The devices whose server said busy at the last open since the last listing: another
+  // client (the window, say) holds them.
+  std::vector<UnreachableDevice> UnreachableDevices() const override;
+
   bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
                         uint32_t length, uint32_t* transferred) override;
   bool WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_t* buffer, uint32_t length,
@@ -66,6 +71,7 @@ class SimClientPlatform : public UsbBackend {
   Connection* ConnectionOf(WinUsbHandle handle) { return FileOfWinUsb<Connection>(handle); }
 
   std::string directory_;
+  std::map<std::string, UnreachableDevice> held_;  // by path
 };
 
 }  // namespace kp

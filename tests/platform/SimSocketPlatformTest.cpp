@@ -149,6 +149,12 @@ TEST_F(SimSocketPlatformTest, OpenIsExclusiveAndDescriptorsComeFromTheHello) {
   const FileHandle f = p.CreateFileA(SocketPath(0).c_str());
   ASSERT_NE(f, kInvalidHandle);
   EXPECT_EQ(q.CreateFileA(SocketPath(0).c_str()), kInvalidHandle);  // busy
+  // ... and said so, until the next listing.
+  ASSERT_EQ(q.UnreachableDevices().size(), 1u);
+  EXPECT_EQ(q.UnreachableDevices()[0], (UnreachableDevice{"kpr50-sim 4242.0", Unreachable::HeldElsewhere}));
+  EXPECT_TRUE(p.UnreachableDevices().empty());
+  List(q);
+  EXPECT_TRUE(q.UnreachableDevices().empty());
 
   WinUsbHandle w = kInvalidHandle;
   ASSERT_TRUE(p.WinUsb_Initialize(f, &w));
