@@ -144,7 +144,7 @@ class OperatorSession {
   CardOutcome RunCardOperation(Operation operation);
 
   KpR50 programmer_;
-  bool loggedIn_ = false;  // a login was accepted since the last End
+  bool loggedIn_ = false;  // a login was sent since the last End: End logs out
 };
 
 }  // namespace kp

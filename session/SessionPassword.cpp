@@ -28,11 +28,12 @@ PasswordOutcome Refusal(const KpR50& programmer, const char* text) {
 
 PasswordOutcome OperatorSession::Login(const uint8_t key[kKeySize]) {
   PasswordOutcome outcome;
+  // A login that reached the programmer may have been taken, whatever its answer said.
+  loggedIn_ = true;
   try {
     if (!programmer_.Authenticate(kUserIdentity, key)) {
       outcome = Refusal(programmer_, kLoginRefusedText);
     } else {
-      loggedIn_ = true;
       outcome = LoggedInAfter();
     }
   } catch (...) {
@@ -44,12 +45,12 @@ PasswordOutcome OperatorSession::Login(const uint8_t key[kKeySize]) {
 PasswordOutcome OperatorSession::ChangePassword(const uint8_t oldKey[kKeySize],
                                                 const uint8_t newKey[kKeySize]) {
   PasswordOutcome outcome;
+  loggedIn_ = true;
   try {
     programmer_.Logout();
     if (!programmer_.Authenticate(kUserIdentity, oldKey)) {
       outcome = Refusal(programmer_, kOldPasswordRefusedText);
     } else {
-      loggedIn_ = true;
       if (!programmer_.SendPasswordChange(kUserIdentity, oldKey, newKey)) {
         outcome = Refusal(programmer_, kChangeRefusedText);
       } else if (!programmer_.Authenticate(kUserIdentity, newKey)) {

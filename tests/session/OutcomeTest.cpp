@@ -19,9 +19,10 @@ const uint8_t kUid[8] = {0x04, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x00};
 // What happens to the first request of one command. Late: carried out, answered after 1.5
 // time-outs. Unanswered...: carried out, its answer overtaken by the resend's (here: never
 // sent), and the card leaves or is swapped before the resend. Lost: carried out, then the
-// device is gone; LostBeforeDone: gone before it.
+// device is gone; LostBeforeDone: gone before it. WrongLength: carried out, answered with one
+// byte too many.
 enum class Fault { Late, UnansweredThenLeave, UnansweredThenSwap, RefuseAtOnce, Lost,
-                   LostBeforeDone };
+                   LostBeforeDone, WrongLength };
 enum class Op { Program, Erase, Read };
 
 struct Row {
@@ -73,6 +74,16 @@ class Bench {
         case Fault::UnansweredThenSwap:
           fw.HandleRequest(out);
           return {};
+        case Fault::WrongLength: {
+          std::vector<InTransfer> answers = fw.HandleRequest(out);
+          for (InTransfer& t : answers) {
+            const auto reply = DecodeFrame(t.bytes);
+            std::vector<uint8_t> payload(reply->payload.begin(), reply->payload.end());
+            payload.push_back(0);
+            t.bytes = EncodeFrame(reply->command, payload);
+          }
+          return answers;
+        }
         default: {
           auto late = fw.HandleRequest(out);
           for (InTransfer& t : late) t.delayMs = timeoutMs + timeoutMs / 2;
@@ -162,6 +173,22 @@ TEST(SessionOutcome, ALoginOnASlowLinkHolds) {
   t.fw.SetLoggedIn(false);
   EXPECT_EQ(t.session.Poll(), PollResult::StatusRead);
   EXPECT_EQ(t.session.Programmer().statusWord & kStatusLoggedIn, 0);
+}
+
+// A login taken by the programmer but answered with a frame the link refuses: the command
+// says "no connection", and its end still logs the programmer out.
+TEST(SessionOutcome, ALoginWhoseAnswerWasRefusedIsLoggedOutAtTheEnd) {
+  Bench t;
+  ASSERT_EQ(t.session.Poll(), PollResult::Linked);
+  t.Inject(kCmdLogin, Fault::WrongLength, 0);
+  std::array<uint8_t, 16> key{};
+  DerivePasswordKey(kUserIdentity, "haslo123", key.data());
+  t.session.BeginAction();
+  EXPECT_EQ(static_cast<int>(t.session.Login(key.data()).end),
+            static_cast<int>(PasswordOutcome::End::LinkFailed));
+  ASSERT_TRUE(t.fw.LoggedIn());
+  t.session.End();
+  EXPECT_FALSE(t.fw.LoggedIn());
 }
 
 }  // namespace
