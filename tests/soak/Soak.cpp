@@ -8,123 +8,29 @@
 //      card's;  4. the index box moves on only after a success;  5. an action ends within twice
 //      the time-out budget of the requests it sent;  6. with the faults gone the next poll
 //      links within 1 s;  7. the resident memory at the end is within 5 % of that after the
-//      first 1,000 actions.
+//      first 1,000 actions;  8. a card refusal is shown only for what did not happen: no card
+//      holds the numbers of a refused programming, the card of a refused erase is not blank.
 // A violation prints the seed and the last 20 steps; the same seed draws the same schedule.
 //
-//   kp_soak [--seed N] [--minutes M] [--actions N] [--light] [--trace]
+//   kp_soak [--front window|cli] [--seed N] [--minutes M] [--actions N] [--light] [--trace]
 // --light keeps stalls and late answers to the cheap commands, for the short run of the tests.
+// --front cli runs kpnox-cli instead (SoakCli.cpp).
+#include "SoakCommon.h"
 #include "WindowOnSim.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <deque>
-#include <map>
-#include <mutex>
-#include <optional>
-#include <random>
-#include <string>
-#include <thread>
-#include <unistd.h>
-#include <vector>
 
+namespace kpsoak {
 namespace {
 
 using kptest::RuntimeFolder;
-using kptest::SimProcess;
 using kpe2e::WindowOnSim;
 using kptest::ModalCloser;
 using kptest::ModalRecord;
-
-// --- What the simulator says ---------------------------------------------------------------
-
-// The time-out the tool gives each command's exchange, by the simulator's command names.
-int TimeoutMs(const QString& name) {
-  static const std::map<QString, int> table = {
-      {QStringLiteral("status"), 20},          {QStringLiteral("key-signature"), 50},
-      {QStringLiteral("logout"), 50},          {QStringLiteral("challenge"), 50},
-      {QStringLiteral("card-info"), 2000},     {QStringLiteral("login"), 500},
-      {QStringLiteral("change-password"), 1000}, {QStringLiteral("prepare-card"), 2000},
-      {QStringLiteral("write-file"), 2000},    {QStringLiteral("read-file"), 2000},
-      {QStringLiteral("erase-card"), 1000},
-  };
-  const auto found = table.find(name);
-  return found == table.end() ? 0 : found->second;
-}
-
-struct SimState {
-  QString card = QStringLiteral("none");  // none, empty, prepared, programmed, foreign
-  QString uid;
-  int dep = 0;
-  int idx = 0;
-  bool loggedIn = false;
-  QString password;  // "admin PASS", "user PASS" or "user" when the tool chose it
-  QString Text() const {
-    QString text = card;
-    if (!uid.isEmpty()) text += u' ' + uid;
-    if (card == QLatin1String("programmed")) text += QStringLiteral(" %1/%2").arg(dep).arg(idx);
-    return text + (loggedIn ? QStringLiteral(", logged in") : QString());
-  }
-};
-
-// The state after everything the simulator printed so far, and what those lines tell of the
-// requests that came since the last look.
-struct Settled {
-  SimState state;
-  int64_t budgetMs = 0;  // the time-out budget of the requests seen
-  int requests = 0;
-  QStringList fired;     // faults that fired
-};
-
-// Asks for the state and reads up to its last line; nullopt when the simulator is gone. The
-// state command's block opens with the keys line (the soak never changes the keys) and its
-// other four lines follow at once.
-std::optional<Settled> Settle(SimProcess& sim) {
-  if (!sim.Send(QStringLiteral("state"))) return std::nullopt;
-  static const QRegularExpression interesting(
-      QStringLiteral("^(cmd \\d+ \\S+ (\\S+).*|fault 1 fired (.*)|client \\d+ connected|keys 1 .*)$"));
-  static const QRegularExpression card(
-      QStringLiteral("^card 1 (\\S+)(?: (\\S+))?(?: dep (-?\\d+) idx (-?\\d+))?$"));
-  static const QRegularExpression any(QStringLiteral("^"));
-  Settled out;
-  while (true) {
-    const auto line = sim.Await(interesting);
-    if (!line) return std::nullopt;
-    const QRegularExpressionMatch m = interesting.match(*line);
-    if (line->startsWith(QLatin1String("cmd "))) {
-      const QString name = m.captured(2);
-      ++out.requests;
-      // Each request may wait its time-out, and once more for the resend.
-      out.budgetMs += 2 * TimeoutMs(name);
-      if (name == QLatin1String("challenge")) out.budgetMs += 1100;  // the pause before a retry
-    } else if (line->startsWith(QLatin1String("fault 1 fired"))) {
-      out.fired << m.captured(3);
-    } else if (line->startsWith(QLatin1String("client "))) {
-      out.budgetMs += 50;  // a fresh link drains the IN pipe for one time-out
-    } else {
-      break;  // the state block
-    }
-  }
-  const auto password = sim.Await(any);
-  const auto login = sim.Await(any);
-  const auto cardLine = sim.Await(any);
-  const auto fault = sim.Await(any);
-  if (!password || !login || !cardLine || !fault) return std::nullopt;
-  out.state.password = password->section(u' ', 2, -1);
-  out.state.loggedIn = *login == QLatin1String("login 1 yes");
-  const QRegularExpressionMatch c = card.match(*cardLine);
-  out.state.card = c.captured(1);
-  out.state.uid = c.captured(2);
-  out.state.dep = c.captured(3).toInt();
-  out.state.idx = c.captured(4).toInt();
-  sim.Forget();
-  return out;
-}
 
 // --- The schedule ----------------------------------------------------------------------------
 
@@ -204,98 +110,10 @@ QString Short(const QString& said) {
   return QStringLiteral("card: ") + text.left(40);
 }
 
-long ResidentKb() {
-  std::FILE* file = std::fopen("/proc/self/statm", "r");
-  if (file == nullptr) return 0;
-  long size = 0;
-  long resident = 0;
-  const int read = std::fscanf(file, "%ld %ld", &size, &resident);
-  std::fclose(file);
-  return read == 2 ? resident * (sysconf(_SC_PAGESIZE) / 1024) : 0;
-}
 
-struct Options {
-  uint64_t seed = 0;
-  double minutes = 0;
-  long actions = 0;
-  bool light = false;
-  bool trace = false;  // every step on standard output
-};
-
-std::optional<Options> ParseOptions(const QStringList& args) {
-  Options o;
-  bool seeded = false;
-  for (qsizetype i = 1; i < args.size(); ++i) {
-    const QString& a = args[i];
-    const QString value = i + 1 < args.size() ? args[i + 1] : QString();
-    bool ok = true;
-    if (a == QLatin1String("--seed")) {
-      o.seed = value.toULongLong(&ok);
-      seeded = true;
-      ++i;
-    } else if (a == QLatin1String("--minutes")) {
-      o.minutes = value.toDouble(&ok);
-      ++i;
-    } else if (a == QLatin1String("--actions")) {
-      o.actions = value.toLong(&ok);
-      ++i;
-    } else if (a == QLatin1String("--light")) {
-      o.light = true;
-    } else if (a == QLatin1String("--trace")) {
-      o.trace = true;
-    } else {
-      ok = false;
-    }
-    if (!ok) return std::nullopt;
-  }
-  if (!seeded) o.seed = std::random_device()() % 1000000;
-  if (o.minutes <= 0 && o.actions <= 0) o.actions = 2000;
-  return o;
-}
-
-// Aborts the run, with the steps so far, when one action does not end at all.
-class Watchdog {
+class Soak : private Dice {
  public:
-  Watchdog() : thread_([this] { Run(); }) {}
-  ~Watchdog() {
-    stop_ = true;
-    thread_.join();
-  }
-  void Arm(int64_t limitMs, std::string story) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    story_ = std::move(story);
-    deadline_ = Now() + limitMs;
-  }
-  void Disarm() { deadline_ = 0; }
-
- private:
-  static int64_t Now() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-  }
-  void Run() {
-    while (!stop_) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      const int64_t deadline = deadline_;
-      if (deadline != 0 && Now() > deadline) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::fprintf(stderr, "VIOLATION: an action hangs (5)\n%s\n", story_.c_str());
-        std::fflush(stderr);
-        std::_Exit(3);
-      }
-    }
-  }
-  std::atomic<bool> stop_{false};
-  std::atomic<int64_t> deadline_{0};
-  std::mutex mutex_;
-  std::string story_;
-  std::thread thread_;
-};
-
-class Soak {
- public:
-  explicit Soak(const Options& options) : o_(options), random_(options.seed) {}
+  explicit Soak(const Options& options) : Dice(options.seed), o_(options) {}
 
   int Run() {
     RuntimeFolder runtime;
@@ -339,14 +157,10 @@ class Soak {
 
     std::printf("soak: seed %llu, %ld actions (%ld faulted: a fault fired in them; %ld fired in all) in %.1f min\n",
                 static_cast<unsigned long long>(o_.seed), actions_, faulted_, firedTotal_, minutes);
-    std::printf("faults armed by kind:\n");
-    for (const auto& [kind, count] : faultsArmed_) std::printf("  %6ld %s\n", count, qPrintable(kind));
-    std::printf("faults fired by kind:\n");
-    for (const auto& [kind, count] : faultsFired_) std::printf("  %6ld %s\n", count, qPrintable(kind));
-    std::printf("other events:\n");
-    for (const auto& [kind, count] : events_) std::printf("  %6ld %s\n", count, qPrintable(kind));
-    std::printf("outcomes by action:\n");
-    for (const auto& [kind, count] : outcomes_) std::printf("  %6ld %s\n", count, qPrintable(kind));
+    PrintTally("faults armed by kind", faultsArmed_);
+    PrintTally("faults fired by kind", faultsFired_);
+    PrintTally("other events", events_);
+    PrintTally("outcomes by action", outcomes_);
     std::printf("resident memory: %ld kB after 1,000 actions, %ld kB at the end\n", rssAt1000,
                 rssEnd);
     std::printf("violations: %ld\n", violations_);
@@ -357,23 +171,6 @@ class Soak {
   int Fail(const QString& why) {
     std::fprintf(stderr, "soak: cannot start: %s\n", qPrintable(why));
     return 2;
-  }
-
-  int Uniform(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
-  bool Chance(double p) { return std::uniform_real_distribution<double>(0, 1)(random_) < p; }
-  template <typename T>
-  const T& Pick(const std::vector<T>& items) {  // `items` must outlive the reference
-    return items[static_cast<size_t>(Uniform(0, static_cast<int>(items.size()) - 1))];
-  }
-
-  // A password the change dialog takes: 8 to 12 characters, now and then a Polish letter.
-  QString NewPassword() {
-    static const QString letters = QStringLiteral("abcdefghkmnpqrstuvwxyz23456789");
-    QString password;
-    const int length = Uniform(8, 12);
-    for (int i = 0; i < length; ++i) password += letters[Uniform(0, int(letters.size()) - 1)];
-    if (Chance(0.2)) password[Uniform(0, length - 1)] = QChar(0x017C);  // ż
-    return password;
   }
 
   void Violation(const QString& what) {
@@ -459,12 +256,13 @@ class Soak {
     state_ = before->state;
     AdoptPassword(state_.password);
     // A fault at one of the commands the action sends.
-    QString fault;
-    if (Chance(0.4)) {
-      fault = DrawFault(act, state_);
-      ++faultsArmed_[fault.section(u' ', 0, 0)];
-      if (!SimSend(sim, QStringLiteral("fault ") + fault, &log)) return Gone(sim);
+    QStringList faults;
+    if (Chance(0.4)) faults = Faults(CommandsOf(act, state_), o_.light);
+    for (const QString& fault : faults) {
+      ++faultsArmed_[FaultKind(fault)];
+      if (!SimSend(sim, fault, &log)) return Gone(sim);
     }
+    const QString fault = faults.join(QStringLiteral(" + "));
 
     // The action, with every window answered as the operator answers it.
     log += QStringLiteral("%1: ").arg(QLatin1String(ActName(act)));
@@ -525,6 +323,7 @@ class Soak {
 
     Check(w, act, said, now, before->state, dep, idx, increment, prUidBefore, prIdxBefore,
           loginPassword, newPassword);
+    CheckRefusals(act, said, before->state, settled->cards, dep, idx);
     // 5: every action ends within twice its requests' time-out budget; the dialogs, key
     // derivations and the progress bar are the operator's own time (a fixed allowance).
     const int64_t limit = 2 * settled->budgetMs + 1500;
@@ -557,27 +356,6 @@ class Soak {
   bool Gone(SimProcess& sim) {
     Violation(QStringLiteral("5: the simulator is gone\n") + QString::fromLocal8Bit(sim.Story()));
     return false;
-  }
-
-  QString DrawFault(Act act, const SimState& state) {
-    const QStringList commands = CommandsOf(act, state);
-    const QString command = commands[Uniform(0, static_cast<int>(commands.size()) - 1)];
-    const int timeout = TimeoutMs(command);
-    // The light mix keeps what costs whole time-outs to the commands with short ones.
-    const bool cheap = timeout <= 50 && command != QLatin1String("challenge");
-    std::vector<QString> kinds = {QStringLiteral("drop-before"), QStringLiteral("drop-after"),
-                                  QStringLiteral("card-leave"), QStringLiteral("card-swap"),
-                                  QStringLiteral("delay")};
-    if (!o_.light || cheap) kinds.push_back(QStringLiteral("stall"));
-    const QString kind = Pick(kinds);
-    // Some commands come more than once in a flow: the status read, the login's proof.
-    const int nth = Chance(0.1) ? 2 : 1;
-    const QString aim = QStringLiteral("%1:%2").arg(command).arg(nth);
-    if (kind == QLatin1String("delay")) {
-      const int ms = o_.light ? Uniform(1, 15) : Uniform(0, timeout * 5 / 2);
-      return QStringLiteral("delay %1 %2").arg(ms).arg(aim);
-    }
-    return kind + u' ' + aim;
   }
 
   // The operator at every window: the planned passwords, OK on every message.
@@ -711,6 +489,28 @@ class Soak {
     (void)before;
   }
 
+  // 8: a card refusal is shown only for what did not happen: no card came to hold the numbers
+  // of a refused programming, and the card of a refused erase was not erased.
+  void CheckRefusals(Act act, const QStringList& said, const SimState& before,
+                     const std::vector<SimState>& cards, int dep, int idx) {
+    const auto refusal = std::find_if(said.begin(), said.end(), [](const QString& line) {
+      return Short(line).startsWith(QLatin1String("card: "));
+    });
+    if (refusal == said.end()) return;
+    for (const SimState& card : cards) {
+      const bool programmed = act == Act::Program && card.card == QLatin1String("programmed") &&
+                              card.dep == dep && card.idx == idx;
+      const bool erased = act == Act::Erase && card.uid == before.uid &&
+                          card.card == QLatin1String("empty") &&
+                          before.card != QLatin1String("empty");
+      if (programmed || erased) {
+        Violation(QStringLiteral("8: \"%1\" shown, but card %2 is now %3")
+                      .arg(refusal->mid(3), card.uid, card.Text()));
+        return;
+      }
+    }
+  }
+
   // What the operator now believes the password to be: the one that worked last, or both
   // when a change ended without its answer.
   void Passwords(Act act, const QStringList& said, const SimState& now, const QString& login,
@@ -750,7 +550,6 @@ class Soak {
   }
 
   Options o_;
-  std::mt19937_64 random_;
   Watchdog watchdog_;
   SimState state_;
   std::deque<QString> candidates_;
@@ -759,15 +558,19 @@ class Soak {
   long faulted_ = 0;
   long firedTotal_ = 0;
   long violations_ = 0;
-  std::map<QString, long> faultsArmed_;
-  std::map<QString, long> faultsFired_;
-  std::map<QString, long> events_;
-  std::map<QString, long> outcomes_;
+  Tally faultsArmed_;
+  Tally faultsFired_;
+  Tally events_;
+  Tally outcomes_;
 };
 
 }  // namespace
+}  // namespace kpsoak
 
 int main(int argc, char* argv[]) {
+  using namespace kpsoak;
+  // A child that ended before its input was written must not end the soak.
+  std::signal(SIGPIPE, SIG_IGN);
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   // The offscreen platform says this at every dialog; thousands of times here.
   qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
@@ -778,9 +581,10 @@ int main(int argc, char* argv[]) {
   QApplication::setQuitOnLastWindowClosed(false);
   const auto options = ParseOptions(QApplication::arguments());
   if (!options) {
-    std::fprintf(stderr, "usage: kp_soak [--seed N] [--minutes M] [--actions N] [--light] [--trace]\n");
+    std::fprintf(stderr, "usage: kp_soak [--front window|cli] [--seed N] [--minutes M] [--actions N] [--light] [--trace]\n");
     return 2;
   }
+  if (options->cli) return RunCliSoak(*options);
   RegisterApplicationFonts();
   return Soak(*options).Run();
 }

@@ -32,7 +32,8 @@ namespace kptest {
 class ChildProcess {
  public:
   ChildProcess(const RuntimeFolder& runtime, const QString& program, const QStringList& args,
-               const QStringList& extraEnvironment = {}) {
+               const QStringList& extraEnvironment = {},
+               QProcess::ProcessChannelMode channels = QProcess::SeparateChannels) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"),
                        QString::fromStdString(runtime.Path()));
@@ -41,7 +42,7 @@ class ChildProcess {
       environment.insert(entry.left(equals), entry.mid(equals + 1));
     }
     process_.setProcessEnvironment(environment);
-    process_.setProcessChannelMode(QProcess::SeparateChannels);
+    process_.setProcessChannelMode(channels);
     // Should the test die, the child goes too; a parent that died before the request was
     // made is caught by the pid check.
     const pid_t parent = getpid();
@@ -162,7 +163,9 @@ class ChildProcess {
     while (process_.state() == QProcess::Running && process_.waitForReadyRead(0)) {
     }
     pending_ += process_.readAllStandardOutput();
-    errors_ += process_.readAllStandardError();
+    if (process_.processChannelMode() == QProcess::SeparateChannels) {
+      errors_ += process_.readAllStandardError();
+    }
     qsizetype end;
     while ((end = pending_.indexOf('\n')) >= 0) {
       lines_ << QString::fromUtf8(pending_.left(end));
