@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QFontInfo>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -160,12 +162,26 @@ QStringList RegisterApplicationFonts(const QString& folder) {
   for (const char* file : kFontFiles) {
     if (!wanted || from.isEmpty()) break;
     const QString path = QDir::toNativeSeparators(from + u'/' + QString::fromLatin1(file));
-    const int id = QFontDatabase::addApplicationFont(path);
+    // Read here, by Qt's file code, which takes any folder name: handed the path, the font
+    // engine opens the file again through the ANSI code page on Windows, and draws nothing
+    // from a folder whose name that code page cannot spell.
+    QFile font(path);
+    const int id = font.open(QIODevice::ReadOnly)
+                       ? QFontDatabase::addApplicationFontFromData(font.readAll())
+                       : -1;
     if (id < 0) {
       notLoaded << path;
       continue;
     }
     LoadedFamilies() << QFontDatabase::applicationFontFamilies(id);
+  }
+  // A face registered but not the one that draws (the engine found no glyphs for it) is as
+  // missing as a file that would not load.
+  for (const char* family : {kMainWinFamily, kDialogFamily}) {
+    if (LoadedFamilies().contains(QString::fromLatin1(family)) &&
+        QFontInfo(NamedFont(family, kDialogPixels, false)).family() != QString::fromLatin1(family)) {
+      notLoaded << QString::fromLatin1(family);
+    }
   }
   // Message boxes show the application's default font: the dialog face reads the same on
   // both systems, where the platform's default differs from PC to PC.

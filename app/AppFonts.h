@@ -27,7 +27,7 @@ void UseFreeTypeFontEngine();
 // fonts-wine's on Linux, where nothing is registered when fontconfig knows the faces) and
 // makes the dialog face the application's default, which message boxes show. Call once after
 // the application object; only the first call of a process counts. Returns the paths of the
-// files that could not be loaded.
+// files that could not be loaded, and the names of the faces registered that do not draw.
 QStringList RegisterApplicationFonts(const QString& folder = QString());
 
 // The line start-up writes when files could not be loaded ("" when all were).
