@@ -1,9 +1,10 @@
-# kp_windows_executable(target DESCRIPTION text ICON file.ico): one of our programs as a Windows
-# GUI program in a single file: no console window, the icon, the version resource, a manifest
-# declaring per-monitor DPI awareness (the windows are scaled by Qt, not stretched by
-# Windows as a bitmap) and,
-# with a static Qt, the Windows platform plugin, the Vista style and the C and C++ runtimes
-# linked in. (app/CMakeLists.txt puts Qt's Polish texts into kpnox-koder.)
+# kp_windows_executable(target DESCRIPTION text ICON file.ico [CONSOLE]): one of our programs
+# as a Windows program in a single file: the icon, the version resource, a manifest that asks
+# for no elevation (asInvoker) and declares per-monitor DPI awareness (the windows are scaled
+# by Qt, not stretched by Windows as a bitmap), the C and C++ runtimes linked in and, in a
+# release, no debug information. A GUI program (without CONSOLE) opens no console window and,
+# with a static Qt, gets the Windows platform plugin and the Vista style linked in.
+# (app/CMakeLists.txt puts Qt's Polish texts into kpnox-koder.)
 
 # Every target of the Windows build gets the stack protector. Its runtime, GCC's libssp, comes
 # in statically as the C and C++ runtimes do (every executable links with -static), so no
@@ -14,8 +15,10 @@ if(MINGW)
 endif()
 
 function(kp_windows_executable target)
-  cmake_parse_arguments(ARG "" "DESCRIPTION;ICON" "" ${ARGN})
-  set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
+  cmake_parse_arguments(ARG "CONSOLE" "DESCRIPTION;ICON" "" ${ARGN})
+  if(NOT ARG_CONSOLE)
+    set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
+  endif()
 
   # The version resource, from project(VERSION).
   set(KP_RC_NAME ${target})
@@ -50,6 +53,13 @@ function(kp_windows_executable target)
       <supportedOS Id="{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"/>
     </application>
   </compatibility>
+  <trustInfo xmlns="urn:schemas-microsoft-com:asm.v3">
+    <security>
+      <requestedPrivileges>
+        <requestedExecutionLevel level="asInvoker" uiAccess="false"/>
+      </requestedPrivileges>
+    </security>
+  </trustInfo>
   <application xmlns="urn:schemas-microsoft-com:asm.v3">
     <windowsSettings>
       <dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">true/pm</dpiAware>
@@ -64,14 +74,16 @@ function(kp_windows_executable target)
   set_property(SOURCE ${CMAKE_CURRENT_BINARY_DIR}/${target}.manifest.rc APPEND PROPERTY
                OBJECT_DEPENDS ${manifest})
 
-  get_target_property(qt_type Qt6::Core TYPE)
-  if(qt_type STREQUAL "STATIC_LIBRARY")
-    qt_import_plugins(${target}
-      INCLUDE Qt6::QWindowsIntegrationPlugin Qt6::QWindowsVistaStylePlugin)
-    if(MINGW)
-      # Without it the program still imports libgcc's and libstdc++'s DLLs. A release has
-      # no symbols to keep: stripped, the single file is about half the size.
-      target_link_options(${target} PRIVATE -static $<$<CONFIG:Release,MinSizeRel>:-s>)
+  if(MINGW)
+    # Without it the program still imports libgcc's and libstdc++'s DLLs. A release has no
+    # symbols to keep: stripped, the single file is about half the size.
+    target_link_options(${target} PRIVATE -static $<$<CONFIG:Release,MinSizeRel>:-s>)
+  endif()
+  if(NOT ARG_CONSOLE AND TARGET Qt6::Core)
+    get_target_property(qt_type Qt6::Core TYPE)
+    if(qt_type STREQUAL "STATIC_LIBRARY")
+      qt_import_plugins(${target}
+        INCLUDE Qt6::QWindowsIntegrationPlugin Qt6::QWindowsVistaStylePlugin)
     endif()
   endif()
 endfunction()
