@@ -5,7 +5,8 @@
 ;                   who is not an administrator gets this way without being asked for rights.
 ; Silently, /S with /AllUsers or /CurrentUser (an administrator's default: all users). Polish
 ; or English pages. It will not install for all users over the MSI's installation (same
-; folder). No USB driver: the KP-R50's driver comes with the programmer. Built by
+; folder): it then ends with exit code 3 and, when silent, says why in
+; %TEMP%\KpNOX-Koder-setup.log. No USB driver: the KP-R50's driver comes with the programmer. Built by
 ; scripts/package-windows, which defines VERSION, FILES (the file list as macros), ICON,
 ; OUTFILE and, when signing, SIGN_COMMAND.
 Unicode true
@@ -28,6 +29,7 @@ SetCompressor /SOLID lzma
 !include "MultiUser.nsh"
 !include "MUI2.nsh"
 !include "x64.nsh"
+!include "FileFunc.nsh"
 !include "${FILES}"
 
 Name "${PRODUCT} ${VERSION}"
@@ -98,6 +100,14 @@ Section "KpNOX Koder"
     ReadRegDWORD $0 HKLM "Software\${PRODUCT}" "StartMenuShortcuts"
     ${IfNot} ${Errors}
       MessageBox MB_OK|MB_ICONSTOP "$(MSI_INSTALLED)" /SD IDOK
+      ; A deployment tool sees only the exit code: the reason goes to a log it can collect.
+      ${If} ${Silent}
+        FileOpen $1 "$TEMP\KpNOX-Koder-setup.log" a
+        FileSeek $1 0 END
+        ; In English: FileWrite writes the ANSI code page, which may lack Polish letters.
+        FileWrite $1 "setup.exe ${VERSION}: exit code 3: KpNOX Koder is installed for all users from its MSI package; uninstall that first, or install with /CurrentUser.$\r$\n"
+        FileClose $1
+      ${EndIf}
       SetErrorLevel 3
       Quit
     ${EndIf}
@@ -123,6 +133,9 @@ Section "KpNOX Koder"
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "Installer Language" "$LANGUAGE"
+  ; The size Add/Remove Programs shows, in KiB.
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "EstimatedSize" $0
 SectionEnd
 
 Section "Uninstall"
