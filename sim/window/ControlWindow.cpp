@@ -58,7 +58,11 @@ std::optional<QString> LogTextOf(const std::string& line) {
   if (what != "client") return std::nullopt;
   if (rest == "connected") return QStringLiteral("Programator %1: program połączony").arg(n);
   if (rest == "busy") {
-    return QStringLiteral("Programator %1: zajęty, drugi klient odrzucony").arg(n);
+    // At every link the application checks that no second programmer answers: its second
+    // connection is turned away here. Nothing is wrong, and the line must not read so.
+    return QStringLiteral("Programator %1: już połączony, drugie połączenie odmówione "
+                          "(zwykłe sprawdzenie przy łączeniu)")
+        .arg(n);
   }
   if (rest == "disconnected") return QStringLiteral("Programator %1: program rozłączony").arg(n);
   if (rest.rfind("dropped", 0) == 0) {
