@@ -11,8 +11,13 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPainter>
+#include <QTextLayout>
 #include <QStyle>
 #include <QWidget>
+
+#include <algorithm>
+#include <cmath>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -78,10 +83,76 @@ QFont NamedFont(const char* family, int pixels, bool bold) {
 
 bool ScaledScreen() { return qGuiApp != nullptr && qGuiApp->devicePixelRatio() > 1.0; }
 
+// A label whose lines KeepLinesApart draws.
+const char* const kLinesApart = "kpLinesApart";
+
+// A word-wrapped text's lines as they break at `width`, each paragraph on lines of its own.
+QStringList WrappedLines(const QFont& font, const QString& text, qreal width) {
+  QStringList lines;
+  for (const QString& paragraph : text.split(u'\n')) {
+    QTextLayout layout(paragraph, font);
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+      line.setLineWidth(width);
+      lines << paragraph.mid(line.textStart(), line.textLength()).trimmed();
+    }
+    layout.endLayout();
+  }
+  return lines;
+}
+
+// From one line's top to the next one's: the font's line spacing, or more where the ink of
+// the text's own letters (the accents above, the tails below) would leave no blank row of
+// device pixels between the lines. On the device's pixel grid.
+qreal LineStep(const QFont& font, const QString& text, qreal pixelRatio) {
+  const QFontMetricsF metrics(font);
+  const qreal ink = metrics.tightBoundingRect(QString(text).remove(u'\n')).height();
+  const qreal devicePixels = std::max(std::ceil(metrics.lineSpacing() * pixelRatio),
+                                      std::ceil(ink * pixelRatio) + 2);
+  return devicePixels / pixelRatio;
+}
+
+// Paints a word-wrapped label line by line, LineStep apart, as the style draws a caption.
+class LinesApartPainter : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    auto* label = qobject_cast<QLabel*>(watched);
+    if (label == nullptr || event->type() != QEvent::Paint) return false;
+    QPainter painter(label);
+    const QRect area = label->contentsRect();
+    const qreal step = LineStep(label->font(), label->text(), label->devicePixelRatioF());
+    const int height = static_cast<int>(std::ceil(step));
+    const Qt::Alignment align = (label->alignment() & Qt::AlignHorizontal_Mask) | Qt::AlignTop;
+    qreal top = area.top();
+    for (const QString& line : WrappedLines(label->font(), label->text(), area.width())) {
+      painter.save();
+      painter.translate(0, top);
+      label->style()->drawItemText(&painter, QRect(area.left(), 0, area.width(), height),
+                                   static_cast<int>(align), label->palette(), label->isEnabled(),
+                                   line, label->foregroundRole());
+      painter.restore();
+      top += step;
+    }
+    return true;
+  }
+};
+
 // The room a caption has in its control, in the control's present font.
 bool Fits(const QWidget* widget, const QString& text) {
   const QFontMetrics metrics(widget->font());
   if (auto* label = qobject_cast<const QLabel*>(widget)) {
+    if (label->property(kLinesApart).toBool()) {
+      const qreal ratio = label->devicePixelRatioF();
+      const QStringList lines = WrappedLines(label->font(), text, label->width());
+      const QFontMetricsF exact(label->font());
+      for (const QString& line : lines) {
+        if (exact.horizontalAdvance(line) > label->width()) return false;
+      }
+      return lines.size() * LineStep(label->font(), text, ratio) <= label->height();
+    }
     if (label->wordWrap()) {
       const QRect needed = metrics.boundingRect(QRect(0, 0, label->width(), 1 << 20),
                                                 static_cast<int>(label->alignment()) | Qt::TextWordWrap, text);
@@ -205,6 +276,13 @@ QFont MainWinFont(int pixels, bool bold) {
 }
 
 QFont DialogFont(bool bold) { return NamedFont(kDialogFamily, kDialogPixels, bold); }
+
+void KeepLinesApart(QLabel* label) {
+  if (label->property(kLinesApart).toBool()) return;
+  label->setProperty(kLinesApart, true);
+  label->installEventFilter(new LinesApartPainter(label));
+  label->update();
+}
 
 void FitCaptions(QWidget* form, const QList<CaptionTexts>& otherTexts) {
   for (QWidget* widget : form->findChildren<QWidget*>()) {

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+class QLabel;
 class QWidget;
 
 // The font files the forms are drawn with, as they are named in the folder.
@@ -49,6 +50,11 @@ struct CaptionTexts {
   QWidget* widget;
   QStringList texts;
 };
+
+// A word-wrapped label drawn line by line, with at least one blank row of device pixels between
+// its lines at every scale (where a scalable face set small to fit would let the accents of
+// one line touch the tails of the line above); FitCaptions then fits it by that spacing.
+void KeepLinesApart(QLabel* label);
 
 // Every label, button and group box of `form` whose caption (or any of its other texts) is
 // wider than the control in its font gets the largest smaller pixel size at which all of

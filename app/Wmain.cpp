@@ -111,6 +111,7 @@ TMainWin::TMainWin(kp::UsbPlatform& platform, QWidget* owner)
   connect(ui->ReadTagBtn, &QPushButton::clicked, this, &TMainWin::ReadTagBtnClick);
 
   ui->InfoLbl->setText(QString::fromUtf8(kInfoText));
+  KeepLinesApart(ui->InfoLbl);
   FitStatusCaptions();
   // Polling starts here and nowhere else; the panel keeps its design-time state until the
   // first refresh.
