@@ -146,27 +146,6 @@ class FontFitTest : public QObject {
     QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(u',')));
   }
 
-  // The information text's three lines, as drawn, enabled and greyed: each one apart from the
-  // next by at least one blank row of device pixels, the accents of one never touching the
-  // tails of the line above.
-  void infoLinesApart() {
-    auto* info = mainWin->findChild<QLabel*>(QStringLiteral("InfoLbl"));
-    QVERIFY(info);
-    for (const bool enabled : {true, false}) {
-      info->setEnabled(enabled);
-      const QImage image = info->grab().toImage();
-      const QRgb background = image.pixel(image.width() - 1, image.height() - 1);
-      int runs = 0;
-      bool inLine = false;
-      for (int y = 0; y < image.height(); ++y) {
-        bool ink = false;
-        for (int x = 0; x < image.width() && !ink; ++x) ink = image.pixel(x, y) != background;
-        if (ink && !inLine) ++runs;
-        inLine = ink;
-      }
-      QCOMPARE(runs, 3);
-    }
-  }
 };
 
 QTEST_MAIN(FontFitTest)
