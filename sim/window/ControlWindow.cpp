@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTime>
 #include <QVBoxLayout>
 
@@ -77,11 +78,17 @@ ControlWindow::ControlWindow(SimRack& rack, ProgrammerSetup setup, QWidget* pare
   setWindowTitle(QStringLiteral("Symulator programatora KP-R50"));
   setObjectName("SimControlWin");
   setWindowIcon(QIcon(QStringLiteral(":/icons/kpr50-sim.svg")));
-  setMinimumWidth(520);
+  // No minimum of its own: the layout's holds, so that no caption is ever squeezed (a window
+  // opens at most two thirds of the screen wide).
   auto* column = new QVBoxLayout(this);
 
-  panelsRow_ = new QHBoxLayout;
-  column->addLayout(panelsRow_);
+  // One programmer's panel at a time, whatever their number: on a 1024 x 768 screen eight
+  // side by side would leave each a few words wide.
+  panelsTabs_ = new QTabWidget;
+  panelsTabs_->setObjectName("ProgrammerTabs");
+  panelsTabs_->setTabBarAutoHide(true);
+  panelsTabs_->setDocumentMode(true);
+  column->addWidget(panelsTabs_);
 
   auto* buttons = new QHBoxLayout;
   addBtn_ = new QPushButton(QStringLiteral("Dodaj programator"));
@@ -108,7 +115,7 @@ ControlWindow::ControlWindow(SimRack& rack, ProgrammerSetup setup, QWidget* pare
   logEdit_->setObjectName("EventLog");
   logEdit_->setReadOnly(true);
   logEdit_->setMaximumBlockCount(kLogLines);
-  logEdit_->setMinimumHeight(140);
+  logEdit_->setMinimumHeight(90);  // the window with its log fits a 1024 x 768 screen
   column->addWidget(new QLabel(QStringLiteral("Zdarzenia:")));
   column->addWidget(logEdit_, 1);
 
@@ -155,7 +162,8 @@ void ControlWindow::OnChange(int index) {
     if (entry.first == index) break;
     ++position;
   }
-  panelsRow_->insertWidget(position, created);
+  panelsTabs_->insertTab(position, created, QStringLiteral("Programator %1").arg(index));
+  panelsTabs_->setCurrentWidget(created);
   UpdateButtons();
 }
 

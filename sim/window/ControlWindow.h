@@ -12,10 +12,10 @@
 #include <optional>
 #include <string>
 
-class QHBoxLayout;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+class QTabWidget;
 
 namespace kp {
 
@@ -36,7 +36,7 @@ class ControlWindow : public QWidget {
 
   SimRack& rack_;
   ProgrammerSetup setup_;
-  QHBoxLayout* panelsRow_;
+  QTabWidget* panelsTabs_;  // a tab per programmer: the window is one panel wide
   std::map<int, ProgrammerPanel*> panels_;
   QPushButton* addBtn_;
   QPushButton* removeBtn_;

@@ -274,6 +274,10 @@ void ProgrammerPanel::AddFaultRows(QGridLayout* grid) {
   faultMsSpin_->setSuffix(QStringLiteral(" ms"));
   auto* armBtn = new QPushButton(QStringLiteral("Uzbrój"));
   armBtn->setObjectName("ArmFaultBtn");
+  // As wide as their longest item: a squeezed row would cut them ("zerwanie przec").
+  for (QComboBox* combo : {faultKindCombo_, faultCommandCombo_}) {
+    combo->setMinimumWidth(combo->sizeHint().width());
+  }
   auto* faultRow = new QHBoxLayout;
   faultRow->addWidget(faultKindCombo_);
   faultRow->addWidget(faultCommandCombo_);
