@@ -289,7 +289,9 @@ class CliSoak : private Dice {
     Send(QStringLiteral("fault clear"));
     Send(QStringLiteral("card none"));
     Later(Uniform(0, 400), QStringLiteral("next-card"));
-    if (termAfter_ > 0 && progressLines_ == termAfter_) {
+    // Only to a program still running: the pid of one that has ended is 0, and kill(0) would
+    // stop the soak's own process group.
+    if (termAfter_ > 0 && progressLines_ == termAfter_ && cli_->Running() && cli_->Pid() > 0) {
       ::kill(static_cast<pid_t>(cli_->Pid()), SIGTERM);
       log_ += QStringLiteral("{SIGTERM} ");
       termSent_ = true;
