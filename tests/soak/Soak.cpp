@@ -178,20 +178,8 @@ class Soak : private Dice {
     if (violations_ > 10) return;
     std::fprintf(stderr, "VIOLATION (seed %llu, action %ld): %s\nlast steps:\n%s\n",
                  static_cast<unsigned long long>(o_.seed), actions_, qPrintable(what),
-                 Story().c_str());
+                 steps_.Story().c_str());
     std::fflush(stderr);
-  }
-
-  std::string Story() const {
-    std::string story;
-    for (const QString& step : steps_) story += "  " + step.toStdString() + '\n';
-    return story;
-  }
-
-  void Remember(const QString& step) {
-    if (o_.trace) std::printf("%s\n", qPrintable(step));
-    steps_.push_back(step);
-    if (steps_.size() > 20) steps_.pop_front();
   }
 
   bool SimSend(SimProcess& sim, const QString& line, QString* log) {
@@ -286,7 +274,7 @@ class Soak : private Dice {
     {
       ModalCloser closer;
       for (int i = 0; i < 8; ++i) closer.Then(Operator(loginPassword, oldPassword, newPassword));
-      watchdog_.Arm(120000, (log + QStringLiteral(" (running)\n")).toStdString() + Story());
+      watchdog_.Arm(120000, (log + QStringLiteral(" (running)\n")).toStdString() + steps_.Story());
       took.start();
       Press(w, act);
       said = kptest::Seen(closer);
@@ -319,7 +307,7 @@ class Soak : private Dice {
                                                  settled->fired.isEmpty() ? " (not reached)" : "");
     }
     log += QStringLiteral("; card %1 -> %2 ").arg(before->state.Text(), now.Text()) + after;
-    Remember(log);
+    steps_.Remember(log);
 
     Check(w, act, said, now, before->state, dep, idx, increment, prUidBefore, prIdxBefore,
           loginPassword, newPassword);
@@ -553,7 +541,7 @@ class Soak : private Dice {
   Watchdog watchdog_;
   SimState state_;
   std::deque<QString> candidates_;
-  std::deque<QString> steps_;
+  StepLog steps_{o_.trace};
   long actions_ = 0;
   long faulted_ = 0;
   long firedTotal_ = 0;

@@ -458,7 +458,7 @@ class CliSoak : private Dice {
     const QString rcText = rc ? QString::number(*rc) : QStringLiteral("crashed or killed");
     ++outcomes_[QStringLiteral("%1: exit %2").arg(QLatin1String(CmdName(cmd)), rcText)];
     log_ += QStringLiteral("exit %1 in %2 ms; says: %3").arg(rcText).arg(tookMs).arg(cliLines_.join(u'|'));
-    Remember(log_);
+    steps_.Remember(log_);
     if (!rc && !hung) Violation(QStringLiteral("5: kpnox-cli crashed"));
     if (rc.has_value()) Check(cmd, rc.value_or(-1), rows, asked, login, newPassword, pluggedAtEnd);
     return true;
@@ -585,20 +585,8 @@ class CliSoak : private Dice {
     if (violations_ > 10) return;
     std::fprintf(stderr, "VIOLATION (seed %llu, run %ld): %s\nnow: %s\nlast runs:\n%s\n",
                  static_cast<unsigned long long>(o_.seed), runs_, qPrintable(what),
-                 qPrintable(log_), Story().c_str());
+                 qPrintable(log_), steps_.Story().c_str());
     std::fflush(stderr);
-  }
-
-  std::string Story() const {
-    std::string story;
-    for (const QString& step : steps_) story += "  " + step.toStdString() + '\n';
-    return story;
-  }
-
-  void Remember(const QString& step) {
-    if (o_.trace) std::printf("%s\n", qPrintable(step));
-    steps_.push_back(step);
-    if (steps_.size() > 20) steps_.pop_front();
   }
 
   bool Gone() {
@@ -644,7 +632,7 @@ class CliSoak : private Dice {
   bool lastRepeat_ = false;
 
   std::deque<QString> candidates_;
-  std::deque<QString> steps_;
+  StepLog steps_{o_.trace};
   int nextIndex_ = 0;
   long runs_ = 0;
   long cardsLaid_ = 0;

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -185,6 +186,26 @@ inline QString FaultKind(const QString& command) {
   const QStringList words = command.split(u' ');
   return words.value(words.value(1) == QLatin1String("also") ? 2 : 1);
 }
+
+// The last 20 steps of a run, told with a violation; with --trace every step on standard output.
+class StepLog {
+ public:
+  explicit StepLog(bool trace) : trace_(trace) {}
+  void Remember(const QString& step) {
+    if (trace_) std::printf("%s\n", qPrintable(step));
+    steps_.push_back(step);
+    if (steps_.size() > 20) steps_.pop_front();
+  }
+  std::string Story() const {
+    std::string story;
+    for (const QString& step : steps_) story += "  " + step.toStdString() + '\n';
+    return story;
+  }
+
+ private:
+  bool trace_;
+  std::deque<QString> steps_;
+};
 
 // Counts by name, printed at the end of a run.
 using Tally = std::map<QString, long>;
