@@ -82,11 +82,27 @@ void OperatorSession::Drop() { ForgetConnection(programmer_); }
 
 void OperatorSession::End() {
   if (!programmer_.isOpen && loggedIn_) programmer_.Link();
+  bool lost = false;
   if (programmer_.isOpen) {
     try {
       programmer_.Logout();
     } catch (...) {
-      // The programmer is gone; a fresh link logs it out anyway.
+      lost = true;
+    }
+  }
+  // A logout that went unanswered: on a fresh link the status tells whether the programmer is
+  // still logged in, and then it is sent once more, so that a session that logged in does not
+  // leave the programmer logged in after one lost exchange. A programmer that is gone fails
+  // the link at once, and its next link logs it out anyway.
+  if (lost && loggedIn_) {
+    Drop();
+    programmer_.Link();
+    if (programmer_.isOpen) {
+      try {
+        programmer_.ReadStatus(kStatusTimeoutMs);
+        if ((programmer_.statusWord & kStatusLoggedIn) != 0) programmer_.Logout();
+      } catch (...) {
+      }
     }
   }
   Drop();

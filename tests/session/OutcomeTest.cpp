@@ -191,5 +191,21 @@ TEST(SessionOutcome, ALoginWhoseAnswerWasRefusedIsLoggedOutAtTheEnd) {
   EXPECT_FALSE(t.fw.LoggedIn());
 }
 
+// The logout at the end goes unanswered, its resend too: sent again on a fresh link, it logs
+// the programmer out.
+TEST(SessionOutcome, ALogoutThatGoesUnansweredIsSentAgainOnAFreshLink) {
+  Bench t;
+  ASSERT_EQ(t.session.Poll(), PollResult::Linked);
+  std::array<uint8_t, 16> key{};
+  DerivePasswordKey(kUserIdentity, "haslo123", key.data());
+  t.session.BeginAction();
+  ASSERT_EQ(static_cast<int>(t.session.Login(key.data()).end),
+            static_cast<int>(PasswordOutcome::End::Done));
+  ASSERT_TRUE(t.fw.LoggedIn());
+  t.fw.ArmFault({FaultKind::Stall, kCmdLogout, 1, 0});
+  t.session.End();
+  EXPECT_FALSE(t.fw.LoggedIn());
+}
+
 }  // namespace
 }  // namespace kp
