@@ -172,9 +172,10 @@ class CliSoak : private Dice {
       }
     } else if (line.startsWith(QLatin1String("login 1 "))) {
       loggedIn_ = line == QLatin1String("login 1 yes");
-      loggedInHere_ = loggedIn_ || loggedInHere_;
     } else if (line.startsWith(QLatin1String("cmd 1 L login "))) {
-      loggedInHere_ = true;  // also when it was logged in already: no "login 1 yes" then
+      // kpnox-cli's own login, also one to a programmer logged in already ("login 1 yes" is
+      // a change, or the state the soak asks for at each run's start).
+      loggedInHere_ = true;
     } else if (line.startsWith(QLatin1String("password 1 "))) {
       password_ = line.section(u' ', 2, -1);
     } else if (line.startsWith(QLatin1String("unplugged 1"))) {
