@@ -128,8 +128,12 @@ Section "KpNOX Koder"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" \
     '"$INSTDIR\uninstall.exe" /$MultiUser.InstallMode'
+  ; The quiet command returns only when all is done, as deployment tools check right after
+  ; it: the uninstaller runs in its folder (_?=, the rest of its line) instead of from a copy
+  ; in %TEMP% that it would start and leave running, and cmd, waiting for it, then removes
+  ; what a program cannot remove while it runs: itself and its folder.
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "QuietUninstallString" \
-    '"$INSTDIR\uninstall.exe" /$MultiUser.InstallMode /S'
+    '"$SYSDIR\cmd.exe" /c ""$INSTDIR\uninstall.exe" /$MultiUser.InstallMode /S _?=$INSTDIR&& del /f /q "$INSTDIR\uninstall.exe" && rmdir "$INSTDIR""'
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "Installer Language" "$LANGUAGE"
@@ -143,6 +147,7 @@ Section "Uninstall"
   Delete "${MENU_FOLDER}\${SIM_SHORTCUT}.lnk"
   RMDir "${MENU_FOLDER}"
   !insertmacro KP_DELETE_FILES
+  ; Run in place by the quiet command, the uninstaller cannot delete itself: cmd does.
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey SHCTX "${UNINSTALL_KEY}"

@@ -18,10 +18,14 @@
 #include "platform/virtual/VirtualBus.h"
 #include "programmer/KpR50.h"
 #include "sim/firmware/VirtualKpR50.h"
+#include "sim/rack/SimRack.h"
+#include "sim/window/ControlWindow.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFontInfo>
@@ -30,10 +34,15 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
+
+#ifndef _WIN32
+#include "RuntimeFolder.h"
+#endif
 
 #ifdef _WIN32
 #include <QtGui/private/qfont_p.h>
@@ -276,6 +285,60 @@ TEST_F(CaptionLayout, EveryCaptionFitsAndIsRecorded) {
         code == 10);
   }
   Write();
+}
+
+// The simulator's window beside the application on a trainer's PC: with one, two and eight
+// programmers it can be made small enough for a 1024 x 768 screen, and then every caption of
+// every programmer's tab is whole and every combo as wide as its items. In the system's own
+// font, so its lines are not among those compared between the systems.
+TEST_F(CaptionLayout, SimulatorWindowFitsWithOneTwoAndEightProgrammers) {
+#ifndef _WIN32
+  const kptest::RuntimeFolder runtime;  // the simulator's sockets, apart from the user's
+#endif
+  kp::SimRack rack(21);
+  kp::ProgrammerSetup setup;
+  kp::ControlWindow window(rack, setup);
+  rack.Add(setup);
+  for (const int count : {1, 2, 8}) {
+    while (static_cast<int>(rack.Indexes().size()) < count) {
+      window.findChild<QPushButton*>(QStringLiteral("AddProgrammerBtn"))->click();
+    }
+    window.show();
+    window.adjustSize();
+    const QSize least = window.minimumSize();
+    EXPECT_TRUE(least.width() <= 1024 && least.height() <= 700)
+        << count << " programmers: " << least.width() << " x " << least.height();
+    window.resize(least);
+    auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("ProgrammerTabs"));
+    ASSERT_NE(tabs, nullptr);
+    ASSERT_EQ(tabs->count(), count);
+    for (int tab = 0; tab < count; ++tab) {
+      tabs->setCurrentIndex(tab);
+      QApplication::processEvents();
+      QStringList cut;
+      for (QWidget* w : window.findChildren<QWidget*>()) {
+        if (!w->isVisible()) continue;
+        const QFontMetrics metrics(w->font());
+        if (auto* label = qobject_cast<QLabel*>(w); label != nullptr && !label->wordWrap()) {
+          if (metrics.horizontalAdvance(label->text()) > label->contentsRect().width()) cut << label->text();
+        } else if (auto* button = qobject_cast<QPushButton*>(w)) {
+          if (metrics.horizontalAdvance(button->text()) + 2 * kptest::kButtonFrame > button->width()) cut << button->text();
+        } else if (auto* box = qobject_cast<QCheckBox*>(w)) {
+          if (box->sizeHint().width() > box->width()) cut << box->text();
+        } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+          if (combo->sizeHint().width() > combo->width()) cut << combo->objectName();
+        }
+      }
+      EXPECT_TRUE(cut.isEmpty()) << count << " programmers, tab " << tab + 1 << ": "
+                                 << cut.join(QStringLiteral(" | ")).toStdString();
+    }
+    if (!outDir.isEmpty()) {
+      const QString file = QStringLiteral("%1/%2-simulator-%3-%4.png")
+                               .arg(outDir, QLatin1String(kSystem)).arg(count).arg(ScaleName());
+      EXPECT_TRUE(window.grab().save(file)) << file.toStdString();
+    }
+  }
+  window.close();
 }
 
 }  // namespace

@@ -17,7 +17,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QTabWidget>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -250,50 +249,6 @@ class ControlWindowTest : public QObject {
     QCOMPARE(Panel(2), nullptr);
     QCOMPARE(runtime_->SocketFiles().size(), size_t{1});
     QVERIFY(!remove->isEnabled());
-  }
-
-  // With one, two and eight programmers the window fits a 1024 x 768 screen (its title bar and
-  // a task bar aside), and on every programmer's tab each caption is whole: no label, button
-  // or combo box narrower than its text.
-  void windowFitsAndCaptionsAreWholeWithUpToEightProgrammers() {
-    for (const int count : {1, 2, 8}) {
-      while (static_cast<int>(rack_->Indexes().size()) < count) {
-        window_->findChild<QPushButton*>("AddProgrammerBtn")->click();
-      }
-      window_->show();
-      window_->adjustSize();
-      // As narrow and low as the window lets itself be made (Qt opens it at most two thirds of
-      // the screen wide).
-      const QSize least = window_->minimumSize();
-      QVERIFY2(least.width() <= 1024 && least.height() <= 700,
-               qPrintable(QStringLiteral("%1 programmers: %2 x %3").arg(count).arg(least.width()).arg(least.height())));
-      window_->resize(least);
-      auto* tabs = window_->findChild<QTabWidget*>("ProgrammerTabs");
-      QVERIFY(tabs != nullptr);
-      QCOMPARE(tabs->count(), count);
-      for (int tab = 0; tab < count; ++tab) {
-        tabs->setCurrentIndex(tab);
-        QApplication::processEvents();
-        QStringList cut;
-        for (QWidget* w : window_->findChildren<QWidget*>()) {
-          if (!w->isVisible()) continue;
-          const QFontMetrics metrics(w->font());
-          int needed = 0;
-          if (auto* label = qobject_cast<QLabel*>(w); label != nullptr && !label->wordWrap()) {
-            needed = metrics.horizontalAdvance(label->text());
-            if (needed > label->contentsRect().width()) cut << label->text();
-          } else if (auto* button = qobject_cast<QPushButton*>(w)) {
-            if (metrics.horizontalAdvance(button->text()) + 8 > button->width()) cut << button->text();
-          } else if (auto* box = qobject_cast<QCheckBox*>(w)) {
-            if (box->sizeHint().width() > box->width()) cut << box->text();
-          } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
-            if (combo->sizeHint().width() > combo->width()) cut << combo->objectName();
-          }
-        }
-        QVERIFY2(cut.isEmpty(), qPrintable(QStringLiteral("%1 programmers, tab %2: %3")
-                                               .arg(count).arg(tab + 1).arg(cut.join(QStringLiteral(" | ")))));
-      }
-    }
   }
 
   // What the tool does shows as the last operation; its poll is only counted.
