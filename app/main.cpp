@@ -1,7 +1,7 @@
-// Start-up: --help and --version answered without a window, the one line when there is no
-// display; then (on Windows with Qt's FreeType font engine) the application object with an
-// empty title, the forms' font files, the main window, the login dialog
-// and the password-change dialog, then the message loop until the main window closes.
+// Start-up: --help and --version answered without a window, the trace file of --trace opened,
+// the one line when there is no display; then (on Windows with Qt's FreeType font engine) the
+// application object with an empty title, the forms' font files, the main window, the login
+// dialog and the password-change dialog, then the message loop until the main window closes.
 #include "app/AppFonts.h"
 #include "app/AppPlatform.h"
 #include "app/Chngpass.h"
@@ -10,18 +10,40 @@
 #include "app/Wmain.h"
 #include "cli/common/CommandLine.h"
 #include "cli/qt/Display.h"
+#include "platform/MonotonicClock.h"
+#include "platform/system/SystemPlatform.h"
+#include "trace/TraceFile.h"
 #if defined(__unix__)
 #include "app/QuitOnSignal.h"
 #endif
 
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
 int main(int argc, char* argv[]) {
-  const int answered = kp::AnswerKoderCli(std::vector<std::string>(argv + 1, argv + argc));
+  kp::TraceOptions traceOptions;
+  const int answered = kp::AnswerKoderCli(kp::ProgramArguments(argc, argv), &traceOptions);
   if (answered >= 0) return answered;
+  // A trace that cannot be written is said before anything else is done; it outlives the
+  // main window, whose programmer writes to it.
+  std::unique_ptr<kp::TraceFile> trace;
+  if (!traceOptions.path.empty()) {
+    std::string error;
+    trace = kp::TraceFile::Open(
+        traceOptions.path, traceOptions.pcap ? kp::TraceFormat::Pcap : kp::TraceFormat::Text,
+        {std::string("kpnox-koder ") + kp::ProgramVersion(), kp::SystemText(),
+         kp::SystemBackendsText()},
+        kp::MonotonicMicroseconds, &error);
+    if (!trace) {
+      std::fprintf(stderr, "kpnox-koder: nie można zapisać śladu / cannot write the trace: %s: %s\n",
+                   traceOptions.path.c_str(), error.c_str());
+      return 2;
+    }
+  }
+  const kp::ScopedTraceSink traceSink(trace ? &trace->Sink() : nullptr);
   if (!kp::DisplayNamed()) {
     std::fputs(kp::NoDisplayLine("kpnox-koder", "DISPLAY is not set").c_str(), stderr);
     return 1;
@@ -54,5 +76,9 @@ int main(int argc, char* argv[]) {
   MainWin = nullptr;
   LoginDlg = nullptr;
   ChngPassDlg = nullptr;
+  if (trace && !trace->Error().empty()) {
+    std::fprintf(stderr, "kpnox-koder: ślad niepełny / the trace is incomplete: %s\n",
+                 trace->Error().c_str());
+  }
   return 0;
 }

@@ -3,6 +3,7 @@
 #include "platform/NumberText.h"
 
 #include <array>
+#include <cstddef>
 
 namespace kp {
 
@@ -13,7 +14,7 @@ struct CommandName {
   CliCommand command;
 };
 
-constexpr std::array<CommandName, 7> kCommands = {{
+constexpr std::array<CommandName, 8> kCommands = {{
     {"status", CliCommand::Status},
     {"login", CliCommand::Login},
     {"passwd", CliCommand::Passwd},
@@ -21,6 +22,7 @@ constexpr std::array<CommandName, 7> kCommands = {{
     {"read", CliCommand::Read},
     {"erase", CliCommand::Erase},
     {"batch", CliCommand::Batch},
+    {"doctor", CliCommand::Doctor},
 }};
 
 // The options that take a value, each with the commands it belongs to.
@@ -35,6 +37,9 @@ bool Takes(CliCommand command, std::initializer_list<CliCommand> commands) {
   }
   return false;
 }
+
+// The commands that link the programmer, whose transfers --trace writes.
+bool Traces(CliCommand command) { return command != CliCommand::Doctor; }
 
 // The commands that write a record for each card.
 bool WritesRecords(CliCommand command) {
@@ -102,7 +107,7 @@ std::optional<bool*> FlagOf(const std::string& name, CliOptions& options, bool* 
     return &options.json;
   }
   if (name == "--password-stdin") {
-    *allowed = command != CliCommand::Status;
+    *allowed = command != CliCommand::Status && command != CliCommand::Doctor;
     return &options.passwordStdin;
   }
   if (name == "--wait") {
@@ -174,6 +179,12 @@ std::optional<ParsedCli> ParseOption(const std::vector<std::string>& args, size_
     value = name.substr(equals + 1);
     name.resize(equals);
   }
+  std::string traceError;
+  const TraceOptionTaken trace = Traces(scan.options.command)
+                                     ? TakeTraceOption(args, i, scan.options.trace, &traceError)
+                                     : TraceOptionTaken::No;
+  if (trace == TraceOptionTaken::Yes) return std::nullopt;
+  if (trace == TraceOptionTaken::Bad) return Fail(traceError);
   bool allowed = false;
   if (const std::optional<bool*> flag = FlagOf(name, scan.options, &allowed)) {
     if (!allowed || value) return Fail("nieznana opcja / unknown option: " + args[i]);
@@ -194,6 +205,13 @@ std::optional<ParsedCli> ParseOption(const std::vector<std::string>& args, size_
 // The options that only make sense together.
 std::optional<ParsedCli> CheckTogether(const OptionScan& scan) {
   const CliCommand command = scan.options.command;
+  if (std::string wrong = CheckTraceOptions(scan.options.trace); !wrong.empty()) {
+    return Fail(std::move(wrong));
+  }
+  if (!Traces(command) && (!scan.options.trace.path.empty() || scan.options.trace.formatGiven)) {
+    return Fail("nieznana opcja / unknown option: --trace (bez łącza z programatorem / no link "
+                "to the programmer)");
+  }
   const bool department = scan.Seen(ValueOption::Department);
   if (command == CliCommand::Program && (!department || !scan.Seen(ValueOption::Index))) {
     return Fail("program wymaga / needs --department D --index I");
@@ -219,9 +237,22 @@ std::optional<ParsedCli> CheckTogether(const OptionScan& scan) {
 
 }  // namespace
 
-ParsedCli ParseCliOptions(const std::vector<std::string>& args) {
+ParsedCli ParseCliOptions(const std::vector<std::string>& all) {
   OptionScan scan;
-  if (std::optional<ParsedCli> done = ParseFirst(args, scan.options)) return *done;
+  // The trace options may also come before the command.
+  size_t first = 0;
+  for (std::string error; first < all.size(); ++first) {
+    const TraceOptionTaken taken = TakeTraceOption(all, first, scan.options.trace, &error);
+    if (taken == TraceOptionTaken::Bad) return Fail(error);
+    if (taken == TraceOptionTaken::No) break;
+  }
+  const std::vector<std::string> args(all.begin() + static_cast<std::ptrdiff_t>(first), all.end());
+  if (std::optional<ParsedCli> done = ParseFirst(args, scan.options)) {
+    if (done->options && (first > 0)) {
+      return Fail("--help i --version bez innych argumentów / --help and --version take nothing else");
+    }
+    return *done;
+  }
   for (size_t i = 1; i < args.size(); ++i) {
     if (std::optional<ParsedCli> failed = ParseOption(args, i, scan)) return *failed;
   }
@@ -293,12 +324,21 @@ const CommandHelp kCommandHelp[] = {
      "optional header department,index) or from a range of indexes; a record per card.\n"
      "Wiersz listy powtórzony to błąd / a row repeated in the list is an error.\n",
      {kResumeHelp, kDuplicatesHelp, kOutputHelp, kJsonHelp, kQuietHelp, kPasswordHelp}},
+    {CliCommand::Doctor, "doctor [--json]",
+     "Dlaczego programatora nie widać: urządzenia USB, reguła udev, uprawnienia, kto go\n"
+     "trzyma, sterownik WinUSB, symulator; i jeden następny krok. Kod 0 tylko wtedy, gdy\n"
+     "prawdziwy KP-R50 jest gotowy, inaczej 7.\n"
+     "Why no programmer is seen: the USB devices, the udev rule, permissions, who holds it,\n"
+     "the WinUSB driver, the simulator; and the one next step. Exit code 0 only when a real\n"
+     "KP-R50 is ready, else 7.\n",
+     {"  --json                      jako obiekt JSON / as a JSON object\n"}},
 };
 
 }  // namespace
 
 std::string CliUsage() {
-  return "Użycie / usage: kpnox-cli POLECENIE / COMMAND [OPCJE / OPTIONS]\n"
+  return "Użycie / usage: kpnox-cli [--trace PLIK/FILE [--trace-format text|pcap]]\n"
+         "                 POLECENIE / COMMAND [OPCJE / OPTIONS]\n"
          "\n"
          "KpNOX Koder z wiersza poleceń: programator KP-R50 ze skryptów.\n"
          "KpNOX Koder from the command line: the KP-R50 programmer from scripts.\n"
@@ -311,6 +351,8 @@ std::string CliUsage() {
          "  read [--wait]               czyta kartę (--wait: kolejne karty) / reads a card\n"
          "                              (--wait: card after card until Ctrl+C)\n"
          "  erase                       kasuje kartę / erases a card\n"
+         "  doctor [--json]             dlaczego programatora nie widać / why no programmer\n"
+         "                              is seen\n"
          "  batch --list PLIK/FILE\n"
          "  batch --department D --first-index I --count N\n"
          "                              programuje karty z listy / programs cards from a list\n"
@@ -319,7 +361,7 @@ std::string CliUsage() {
          "  --version                   wersja programu / the program's version\n"
          "\n" +
          std::string(kJsonHelp) + kPasswordHelp + kOutputHelp + kQuietHelp + kResumeHelp +
-         kDuplicatesHelp +
+         kDuplicatesHelp + kTraceOptionsHelp +
          "\n"
          "Hasło nigdy z wiersza poleceń: z terminala bez echa albo ze standardowego wejścia.\n"
          "A password never comes from the command line: from the terminal without echo, or\n"
@@ -331,7 +373,8 @@ std::string CliUsage() {
          "card refused, a row not done; 2 użycie / usage; 3 brak programatora, błąd łącza /\n"
          "no programmer, link failed; 4 logowanie odrzucone / login refused; 5 wymagana zmiana\n"
          "hasła / the password must be changed first; 6 rekordu nie zapisano / a record could\n"
-         "not be written; 130 Ctrl+C; 143 SIGTERM.\n";
+         "not be written; 7 doctor: brak gotowego KP-R50 / doctor: no KP-R50 ready;\n"
+         "130 Ctrl+C; 143 SIGTERM.\n";
 }
 
 std::string CommandUsage(CliCommand command) {
@@ -342,6 +385,7 @@ std::string CommandUsage(CliCommand command) {
     for (const char* option : help.options) {
       if (option != nullptr) usage += option;
     }
+    if (Traces(command)) usage += kTraceOptionsHelp;
     usage += kHelpHelp;
     return usage;
   }

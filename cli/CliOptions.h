@@ -2,6 +2,8 @@
 // among them: it comes from the terminal or, with --password-stdin, from standard input.
 #pragma once
 
+#include "cli/common/CommandLine.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,12 +12,12 @@
 
 namespace kp {
 
-enum class CliCommand { Status, Login, Passwd, Program, Read, Erase, Batch, Help, Version };
+enum class CliCommand { Status, Login, Passwd, Program, Read, Erase, Batch, Help, Version, Doctor };
 
 struct CliOptions {
   CliCommand command = CliCommand::Help;
   CliCommand helpFor = CliCommand::Help;  // Help: the command whose usage is asked for (Help: all)
-  bool json = false;           // records as JSON Lines instead of CSV
+  bool json = false;           // records as JSON Lines instead of CSV; status, doctor: JSON
   bool passwordStdin = false;  // passwords as lines of standard input
   bool wait = false;           // read: card after card until stopped
   int32_t department = 0;      // program; batch without --list
@@ -27,6 +29,7 @@ struct CliOptions {
   std::string resumePath;      // batch: the records of an earlier run, whose `ok` rows are skipped
   bool allowDuplicates = false;  // batch: a list may hold a row more than once
   bool quiet = false;            // no progress line per card
+  TraceOptions trace;            // --trace, --trace-format: before the command or among its options
 };
 
 // The options, or the reason they make no sense ("nieznana opcja / unknown option: --x").

@@ -134,6 +134,7 @@ int Command::Run(const CliOptions& options, const std::vector<CardRow>& rows) {
         return Batch(rows);
       case CliCommand::Help:
       case CliCommand::Version:
+      case CliCommand::Doctor:  // the caller's, as help and version
         break;
     }
     return kExitUsage;

@@ -27,6 +27,7 @@ enum ExitCode : int {
   kExitLoginRefused = 4,
   kExitChangePassword = 5,
   kExitRecordLost = 6,  // a record could not be written: the command stopped before the next card
+  kExitNoUsableProgrammer = 7,  // doctor: no real programmer can be used; the report says why
 };
 
 // How often the field is asked for a card while one is awaited.

@@ -3,11 +3,14 @@
 #include "cli/CardList.h"
 #include "cli/CliOptions.h"
 #include "cli/CliRun.h"
+#include "cli/Doctor.h"
 #include "cli/common/CommandLine.h"
 #include "cli/PasswordInput.h"
 #include "cli/Records.h"
 #include "cli/StopRequest.h"
+#include "platform/MonotonicClock.h"
 #include "platform/system/SystemPlatform.h"
+#include "trace/TraceFile.h"
 
 #include <cerrno>
 #include <csignal>
@@ -235,6 +238,45 @@ bool BatchRows(const kp::CliOptions& options, std::vector<kp::CardRow>& rows) {
   return true;
 }
 
+// Whether two paths (UTF-8) name one file, or would once it is made.
+bool SameFile(const std::string& a, const std::string& b) {
+  const std::filesystem::path first(std::u8string(a.begin(), a.end()));
+  const std::filesystem::path second(std::u8string(b.begin(), b.end()));
+  std::error_code error;
+  if (std::filesystem::equivalent(first, second, error)) return true;
+  const std::filesystem::path firstFull = std::filesystem::weakly_canonical(first, error);
+  return !error && firstFull == std::filesystem::weakly_canonical(second, error) && !error;
+}
+
+// The trace file of --trace, emptied and begun; nullptr without --trace, and also when it
+// cannot be written: then `failed` is set and the reason is on standard error.
+std::unique_ptr<kp::TraceFile> OpenTrace(const kp::CliOptions& all, bool* failed) {
+  const kp::TraceOptions& options = all.trace;
+  *failed = false;
+  if (options.path.empty()) return nullptr;
+  // Emptied for the trace, the records or the list would be lost.
+  for (const std::string* other : {&all.outputPath, &all.listPath, &all.resumePath}) {
+    if (other->empty() || !SameFile(options.path, *other)) continue;
+    std::cerr << "kpnox-cli: plik śladu to plik rekordów lub listy / the trace file is the "
+                 "records' or the list's file: "
+              << options.path << '\n';
+    *failed = true;
+    return nullptr;
+  }
+  std::string error;
+  std::unique_ptr<kp::TraceFile> trace = kp::TraceFile::Open(
+      options.path, options.pcap ? kp::TraceFormat::Pcap : kp::TraceFormat::Text,
+      {std::string("kpnox-cli ") + kp::ProgramVersion(), kp::SystemText(),
+       kp::SystemBackendsText()},
+      kp::MonotonicMicroseconds, &error);
+  if (!trace) {
+    std::cerr << "kpnox-cli: nie można zapisać śladu / cannot write the trace: " << options.path
+              << ": " << error << '\n';
+    *failed = true;
+  }
+  return trace;
+}
+
 kp::PasswordSource PasswordSourceFor(const kp::CliOptions& options) {
   if (options.passwordStdin) {
     return [](const char*) { return kp::ReadStdinPassword(); };
@@ -269,6 +311,8 @@ int main(int argc, char** argv) {
   }
   const kp::CliOptions& options = *parsed.options;
   if (const std::optional<int> exitCode = RunInfoCommand(options)) return *exitCode;
+  // The doctor looks at the machine itself: it links no programmer.
+  if (options.command == kp::CliCommand::Doctor) return kp::doctor::RunDoctor(std::cout, options.json);
   std::vector<kp::CardRow> rows;
   if (options.command == kp::CliCommand::Batch && !BatchRows(options, rows)) {
     return kp::kExitUsage;
@@ -277,7 +321,11 @@ int main(int argc, char** argv) {
     std::cerr << "kpnox-cli: nic do zrobienia / nothing left to do\n";
     return kp::kExitDone;
   }
-  // Where the records go is settled before the programmer is touched.
+  // Where the trace and the records go is settled before the programmer is touched.
+  bool traceFailed = false;
+  const std::unique_ptr<kp::TraceFile> trace = OpenTrace(options, &traceFailed);
+  if (traceFailed) return kp::kExitUsage;
+  const kp::ScopedTraceSink traceSink(trace ? &trace->Sink() : nullptr);
   kp::RecordWriter records(std::cout, options.json);
   if (!options.outputPath.empty() && !records.OpenFile(options.outputPath)) {
     std::cerr << "kpnox-cli: nie można zapisać / cannot write: " << options.outputPath << ": "
@@ -299,6 +347,9 @@ int main(int argc, char** argv) {
                          .quiet = options.quiet};
   const int exitCode = kp::RunCliCommand(options, rows, context);
   kp::StopHandled();
+  if (trace && !trace->Error().empty()) {
+    std::cerr << "kpnox-cli: ślad niepełny / the trace is incomplete: " << trace->Error() << '\n';
+  }
   // A stopped command says how it was stopped, as a shell would; a record that could not be
   // written says so even then, since a card may be without its record.
   if (const int stopCode = kp::StopExitCode(); stopCode != 0 && exitCode != kp::kExitRecordLost) {

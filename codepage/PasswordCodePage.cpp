@@ -32,6 +32,26 @@ void AddOnce(std::u32string& list, char32_t c) {
   if (list.find(c) == std::u32string::npos) list.push_back(c);
 }
 
+void AppendUtf8(std::string& text, char32_t c) {
+  if (c < 0x80) {
+    text.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    text.push_back(static_cast<char>(0xC0 | c >> 6));
+    text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    text.push_back(static_cast<char>(0xE0 | c >> 12));
+    text.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+    text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    text.push_back(static_cast<char>(0xF0 | c >> 18));
+    text.push_back(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
+    text.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+    text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+constexpr char32_t kReplacementCharacter = 0xFFFD;
+
 #ifndef _WIN32
 
 // Which character each of the bytes 0x80..0xFF stands for in Windows-1250 (0: none). Built
@@ -58,6 +78,9 @@ class Windows1250 {
     }
     iconv_close(decoder);
   }
+
+  // The character of `byte`, 0 when the code page has none.
+  char32_t Decode(unsigned char byte) const { return byte < 0x80 ? byte : high_[byte - 0x80]; }
 
   // The byte of `c`, nullopt when the code page lacks it.
   std::optional<char> Encode(char32_t c) const {
@@ -172,6 +195,20 @@ std::optional<std::string> ToWindows1250(std::u16string_view text) {
   return bytes;
 }
 
+std::string Windows1250ToUtf8(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  for (const char byte : bytes) {
+    // The code page assigns no C1 control: one that comes out stands for an unassigned byte,
+    // which Windows passes through as U+0080..U+009F.
+    wchar_t wide = 0;
+    const int units = MultiByteToWideChar(1250, MB_ERR_INVALID_CHARS, &byte, 1, &wide, 1);
+    const bool assigned = units == 1 && (wide < 0x80 || wide > 0x9F);
+    AppendUtf8(text, assigned ? static_cast<char32_t>(wide) : kReplacementCharacter);
+  }
+  return text;
+}
+
 #else
 
 std::string PasswordTo8Bit(std::u16string_view password) {
@@ -207,6 +244,16 @@ std::optional<std::string> ToWindows1250(std::u16string_view text) {
     i += units;
   }
   return bytes;
+}
+
+std::string Windows1250ToUtf8(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  for (const char byte : bytes) {
+    const char32_t c = CodePage().Decode(static_cast<unsigned char>(byte));
+    AppendUtf8(text, c == 0 && byte != 0 ? kReplacementCharacter : c);
+  }
+  return text;
 }
 
 #endif

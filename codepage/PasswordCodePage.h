@@ -40,4 +40,8 @@ std::u32string UnrepresentableCharacters(std::u16string_view password);
 // byte of its own there (no "?", no best-fit look-alike). What the simulator stores.
 std::optional<std::string> ToWindows1250(std::u16string_view text);
 
+// Windows-1250 bytes as UTF-8, U+FFFD for the five bytes the code page leaves unassigned:
+// the link's remarks as a trace file keeps them.
+std::string Windows1250ToUtf8(std::string_view bytes);
+
 }  // namespace kp

@@ -74,6 +74,7 @@ bool WUsbBulkD::Link() {
   if (list == kInvalidHandle) return false;
 
   DeviceInterfaceData member;
+  std::unique_ptr<char[]> linkedPath;  // the trace names the device opened
   for (uint32_t index = 0;
        platform_.SetupDiEnumDeviceInterfaces(list, *interfaceGuid, index, &member); ++index) {
     uint32_t size = 0;
@@ -86,7 +87,6 @@ bool WUsbBulkD::Link() {
     }
     path[size - 1] = '\0';
     fileHandle = platform_.CreateFileA(path.get());
-    path.reset();
     if (fileHandle == kInvalidHandle) continue;
     if (!platform_.WinUsb_Initialize(fileHandle, &winUsbHandle)) {
       platform_.CloseHandle(fileHandle);
@@ -94,7 +94,10 @@ bool WUsbBulkD::Link() {
       winUsbHandle = kInvalidHandle;
       continue;
     }
-    if (QueryDevice()) break;
+    if (QueryDevice()) {
+      linkedPath = std::move(path);
+      break;
+    }
     Close();
   }
   platform_.SetupDiDestroyDeviceInfoList(list);
@@ -104,6 +107,8 @@ bool WUsbBulkD::Link() {
   inDrained = false;
   connectionMark = false;
   isOpen = true;
+  tracer->TraceLink(linkedPath ? linkedPath.get() : "", serialNumber,
+                    static_cast<uint8_t>(pipeOut), static_cast<uint8_t>(pipeIn));
   return true;
 }
 

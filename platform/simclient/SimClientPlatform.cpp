@@ -20,16 +20,15 @@ std::string Utf8Of(const std::filesystem::path& path) {
   return std::string(reinterpret_cast<const char*>(text.data()), text.size());
 }
 
-// "kpr50-sim 4711.1" for "<GUID>.4711.1.sock": the server's pid and the device's number.
-std::string PlaceOf(const std::string& path) {
+}  // namespace
+
+std::string SimClientPlatform::PlaceOf(const std::string& path) {
   const std::string name = Utf8Of(PathOf(path).filename());
   const size_t first = name.find('.');
   const size_t last = name.rfind('.');
   if (first == std::string::npos || last <= first) return "kpr50-sim";
   return "kpr50-sim " + name.substr(first + 1, last - first - 1);
 }
-
-}  // namespace
 
 SimClientPlatform::SimClientPlatform(std::string directory) : directory_(std::move(directory)) {}
 

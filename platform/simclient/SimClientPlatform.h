@@ -40,6 +40,8 @@ class SimClientPlatform : public UsbBackend {
   SimClientPlatform& operator=(const SimClientPlatform&) = delete;
 
   const std::string& Directory() const { return directory_; }
+  // "kpr50-sim 4711.1" for "<GUID>.4711.1.sock": the server's pid and the device's number.
+  static std::string PlaceOf(const std::string& path);
 
   // The devices whose server said busy at the last open since the last listing: another
   // client (the window, say) holds them.

@@ -6,7 +6,9 @@
 #include "platform/usb/MsOsDescriptors.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <set>
+#include <tuple>
 
 #include <libudev.h>
 #include <libusb.h>
@@ -52,6 +54,33 @@ std::string PortName(libusb_device* device) {
 }
 
 std::string PathOf(libusb_device* device) { return "usb:" + PortName(device); }
+
+// "ff/00/00, bulk IN 81, bulk OUT 01": interface 0 of the active configuration.
+std::string InterfaceText(libusb_device* device) {
+  libusb_config_descriptor* config = nullptr;
+  if (libusb_get_active_config_descriptor(device, &config) != LIBUSB_SUCCESS) return {};
+  std::string text;
+  for (int i = 0; i < config->bNumInterfaces && text.empty(); ++i) {
+    const libusb_interface& itf = config->interface[i];
+    if (itf.num_altsetting < 1 || itf.altsetting[0].bInterfaceNumber != kClaimedInterface) continue;
+    const libusb_interface_descriptor& alt = itf.altsetting[0];
+    char part[32];
+    std::snprintf(part, sizeof part, "%02x/%02x/%02x", alt.bInterfaceClass, alt.bInterfaceSubClass,
+                  alt.bInterfaceProtocol);
+    text = part;
+    static const char* const kTypes[] = {"control", "isochronous", "bulk", "interrupt"};
+    for (int e = 0; e < alt.bNumEndpoints; ++e) {
+      const libusb_endpoint_descriptor& ep = alt.endpoint[e];
+      std::snprintf(part, sizeof part, ", %s %s %02x",
+                    kTypes[ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK],
+                    (ep.bEndpointAddress & LIBUSB_ENDPOINT_IN) != 0 ? "IN" : "OUT",
+                    ep.bEndpointAddress);
+      text += part;
+    }
+  }
+  libusb_free_config_descriptor(config);
+  return text;
+}
 
 // Only a vendor-specific interface 0 with a bulk pipe each way can be a WinUSB programmer;
 // no other device (storage, phones, serial adapters of a standard class) is worth a control
@@ -211,6 +240,23 @@ const std::vector<Guid>& LibusbPlatform::ProbedGuids(libusb_device* device,
 }
 
 std::optional<std::vector<std::string>> LibusbPlatform::ListDevices(const Guid& interfaceClass) {
+  return Scan(interfaceClass, nullptr);
+}
+
+std::optional<std::vector<SurveyedDevice>> LibusbPlatform::Survey(const Guid& interfaceClass) {
+  std::vector<SurveyedDevice> survey;
+  if (!Scan(interfaceClass, &survey)) return std::nullopt;
+  return survey;
+}
+
+std::string LibusbPlatform::LibusbVersion() {
+  const libusb_version* v = libusb_get_version();
+  return std::to_string(v->major) + "." + std::to_string(v->minor) + "." +
+         std::to_string(v->micro) + "." + std::to_string(v->nano);
+}
+
+std::optional<std::vector<std::string>> LibusbPlatform::Scan(const Guid& interfaceClass,
+                                                             std::vector<SurveyedDevice>* survey) {
   if (!EnsureContext()) return std::nullopt;
   const DeviceList devices(context_);
   if (!Succeeded(devices.Result())) return std::nullopt;
@@ -225,10 +271,29 @@ std::optional<std::vector<std::string>> LibusbPlatform::ListDevices(const Guid& 
     present.insert(attachment);
     const auto record = udevRecords.find({attachment.bus, attachment.address});
     const bool known = record != udevRecords.end();
+    const bool tagged = known && record->second.tagged;
     // A device udev tagged is never probed: the rule has said all there is to say.
-    const std::vector<Guid>& guids =
-        known && record->second.tagged ? record->second.guids : ProbedGuids(device, attachment);
-    if (std::find(guids.begin(), guids.end(), interfaceClass) == guids.end()) continue;
+    const std::vector<Guid>& guids = tagged ? record->second.guids : ProbedGuids(device, attachment);
+    const bool ofClass = std::find(guids.begin(), guids.end(), interfaceClass) != guids.end();
+    if (survey != nullptr) {
+      SurveyedDevice seen;
+      seen.path = PathOf(device);
+      seen.port = PortName(device);
+      seen.bus = attachment.bus;
+      seen.address = attachment.address;
+      seen.vendorId = attachment.vendorId;
+      seen.productId = attachment.productId;
+      seen.tagged = tagged && ofClass;
+      seen.msOsNamed = !tagged && ofClass;
+      seen.vendorBulk = MayBeWinUsbDevice(device);
+      seen.unprobed = !tagged && seen.vendorBulk && !probed_.contains(attachment);
+      // A device our rule tagged for another class is that class's.
+      if (seen.Named() || (seen.vendorBulk && !tagged)) {
+        seen.interface = InterfaceText(device);
+        survey->push_back(std::move(seen));
+      }
+    }
+    if (!ofClass) continue;
     const std::string path = PathOf(device);
     paths.push_back(path);
     located_[path] = {attachment, known ? record->second.sysPath
@@ -238,6 +303,11 @@ std::optional<std::vector<std::string>> LibusbPlatform::ListDevices(const Guid& 
   std::erase_if(located_, [&](const auto& e) { return !present.contains(e.second.attachment); });
   std::erase_if(unreachable_, [&](const auto& e) { return !located_.contains(e.first); });
   std::sort(paths.begin(), paths.end());
+  if (survey != nullptr) {
+    std::sort(survey->begin(), survey->end(), [](const SurveyedDevice& a, const SurveyedDevice& b) {
+      return std::tie(a.bus, a.address) < std::tie(b.bus, b.address);
+    });
+  }
   return paths;
 }
 

@@ -54,6 +54,23 @@ inline constexpr uint8_t kClaimedInterface = 0;
 // valid UTF-8 or does not fit in one descriptor.
 std::optional<std::vector<uint8_t>> StringDescriptorFromUtf8(std::string_view utf8);
 
+// One device a listing saw that may be a programmer of the class, and how it came to be one:
+// what kpnox-cli doctor starts from when it says why no programmer opens.
+struct SurveyedDevice {
+  std::string path;  // as the listing names it, "usb:1-2"; opens only when Named()
+  std::string port;  // the kernel's name, "1-2"
+  uint8_t bus = 0;
+  uint8_t address = 0;
+  uint16_t vendorId = 0;
+  uint16_t productId = 0;
+  bool tagged = false;      // udev names the class (our rule)
+  bool msOsNamed = false;   // its Microsoft OS descriptors name the class
+  bool vendorBulk = false;  // interface 0 vendor-specific, a bulk pipe each way
+  bool unprobed = false;    // not tagged, and it could not be opened to be asked
+  std::string interface;    // interface 0 of the active configuration, as text
+  bool Named() const { return tagged || msOsNamed; }
+};
+
 class LibusbPlatform : public UsbBackend {
  public:
   LibusbPlatform();
@@ -75,6 +92,12 @@ class LibusbPlatform : public UsbBackend {
   uint32_t ProbeCount() const { return probes_; }
   // The raw libusb code of the last failure, 0 while there was none; for diagnostics only.
   int LastLibusbError() const { return lastError_; }
+  // A listing of the class that also keeps the devices that may be programmers but are not
+  // named as such (a vendor interface udev did not tag, that no descriptor names); nothing
+  // when libusb cannot list. The named ones open with CreateFileA afterwards, as listed.
+  std::optional<std::vector<SurveyedDevice>> Survey(const Guid& interfaceClass);
+  // "1.0.26.11724": the libusb the program runs with.
+  static std::string LibusbVersion();
 
  protected:
   std::optional<std::vector<std::string>> ListDevices(const Guid& interfaceClass) override;
@@ -156,6 +179,9 @@ class LibusbPlatform : public UsbBackend {
   };
 
   bool EnsureContext();
+  // ListDevices, and what it saw of each candidate when `survey` is given.
+  std::optional<std::vector<std::string>> Scan(const Guid& interfaceClass,
+                                               std::vector<SurveyedDevice>* survey);
   std::map<std::pair<uint8_t, uint8_t>, UdevRecord> ReadUdev();
   const std::vector<Guid>& ProbedGuids(libusb_device* device, const Attachment& attachment);
   std::vector<Guid> ProbeMsOs20(libusb_device_handle* handle, uint16_t bcdUsb);

@@ -55,6 +55,7 @@
 #include "link/KpCommands.h"
 #include "link/KpWire.h"
 #include "platform/virtual/VirtualBus.h"
+#include "sim/firmware/ServedFirmware.h"
 
 #include <array>
 #include <cstddef>
@@ -141,19 +142,19 @@ struct FirmwareFault {
 // How many faults one programmer holds armed at once.
 inline constexpr size_t kMaxArmedFaults = 4;
 
-class VirtualKpR50 {
+class VirtualKpR50 : public ServedFirmware {
  public:
   using Uid = std::array<uint8_t, sim::kUidSize>;
   using Key = std::array<uint8_t, sim::kKeySize>;
   using File = std::array<uint8_t, sim::kCardFileSize>;
 
   explicit VirtualKpR50(uint64_t seed = 1);
-  ~VirtualKpR50();
+  ~VirtualKpR50() override;
   VirtualKpR50(const VirtualKpR50&) = delete;
   VirtualKpR50& operator=(const VirtualKpR50&) = delete;
 
   // One OUT transfer in, the IN transfers it answers with out (none, one or several).
-  std::vector<InTransfer> HandleRequest(std::span<const uint8_t> request);
+  std::vector<InTransfer> HandleRequest(std::span<const uint8_t> request) override;
 
   // The KP-R50's interface class, bulk IN 0x81 and bulk OUT 0x02, a serial-number string.
   static VirtualDeviceConfig DefaultConfig();
@@ -214,7 +215,9 @@ class VirtualKpR50 {
   // from the bus it was plugged into, or the vanish handler runs.
   void VanishAtTransfer(uint64_t n) { vanishAt_ = n; }
   // What vanishing means for a transport other than the VirtualBus.
-  void SetVanishHandler(std::function<void()> handler) { onVanish_ = std::move(handler); }
+  void SetVanishHandler(std::function<void()> handler) override {
+    onVanish_ = std::move(handler);
+  }
   bool Vanished() const { return vanished_; }
   // Arms a fault; it replaces all armed before and counts requests from now on.
   void ArmFault(const FirmwareFault& fault);

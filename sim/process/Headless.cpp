@@ -84,13 +84,18 @@ class StdinCommands {
 
 }  // namespace
 
-int RunHeadless(int& argc, char** argv, const SimOptions& options, uint64_t seed) {
+int RunHeadless(int& argc, char** argv, const SimOptions& options, uint64_t seed,
+                std::unique_ptr<ReplayFirmware> replay) {
   QCoreApplication application(argc, argv);
   int status = 0;
   {
     SimRack rack(seed, options.transport);
     rack.SetLineSink(PrintLine);
-    for (int i = 0; i < options.programmers; ++i) rack.Add(options.setup);
+    if (replay) {
+      rack.AddReplay(std::move(replay), options.setup.plugged);
+    } else {
+      for (int i = 0; i < options.programmers; ++i) rack.Add(options.setup);
+    }
     QObject context;
     if (!QuitOnSignals(&context)) rack.Error("cannot catch the quit signals");
     StdinCommands commands(rack, &context);

@@ -57,7 +57,12 @@ bool SetFlag(const std::string& name, SimOptions& o) {
 }
 
 constexpr std::string_view kValueOptions[] = {"--programmers", "--keys",      "--password",
-                                              "--card",        "--transport", "--seed"};
+                                              "--card",        "--transport", "--seed",
+                                              "--replay",      "--replay-speed"};
+
+// What a replayed programmer takes from its trace, not from the command line.
+constexpr std::string_view kModelOptions[] = {"--programmers", "--keys", "--password", "--card",
+                                              "--no-card"};
 
 bool TakesValue(const std::string& name) {
   return std::find(std::begin(kValueOptions), std::end(kValueOptions), name) !=
@@ -109,6 +114,14 @@ std::optional<std::string> SetValue(const std::string& name, const std::optional
     const auto seed = text ? ParseNumber<uint64_t>(*text) : std::nullopt;
     if (!seed) return "--seed takes a non-negative number";
     o.seed = *seed;
+  } else if (name == "--replay") {
+    if (!text || text->empty()) return "--replay takes a trace file (kpnox-cli --trace FILE)";
+    o.replay = *text;
+  } else if (name == "--replay-speed") {
+    if (text != "0" && text != "1") {
+      return "--replay-speed takes 0 (answers at once) or 1 (as traced)";
+    }
+    o.replaySpeed = text == "0" ? ReplaySpeed::AtOnce : ReplaySpeed::AsTraced;
   }
   return std::nullopt;
 }
@@ -118,6 +131,8 @@ std::optional<std::string> SetValue(const std::string& name, const std::optional
 bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* options,
                      std::string* error) {
   SimOptions o;
+  std::string modelOption;  // the first that --replay refuses
+  bool speedGiven = false;
   for (size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i];
     std::optional<std::string> value;
@@ -126,6 +141,12 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* options,
       value = name.substr(equals + 1);
       name = name.substr(0, equals);
     }
+    if (modelOption.empty() &&
+        std::find(std::begin(kModelOptions), std::end(kModelOptions), name) !=
+            std::end(kModelOptions)) {
+      modelOption = name;
+    }
+    speedGiven = speedGiven || name == "--replay-speed";
     if (!value && SetFlag(name, o)) continue;
     if (!TakesValue(name)) {
       *error = "unknown option " + args[i];
@@ -136,6 +157,15 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* options,
       *error = *why;
       return false;
     }
+  }
+  if (!o.replay.empty() && !modelOption.empty()) {
+    *error = "--replay serves one programmer that answers as the trace has it: " + modelOption +
+             " does not go with it";
+    return false;
+  }
+  if (o.replay.empty() && speedGiven) {
+    *error = "--replay-speed goes with --replay";
+    return false;
   }
   *options = std::move(o);
   return true;
@@ -165,6 +195,18 @@ Options:
   --version              print "kpr50-sim" and the version
   --transport unix|tcp   how the application reaches the programmers: AF_UNIX sockets
                          (default on Linux) or TCP on 127.0.0.1 (default on Windows)
+  --replay FILE          one programmer that answers as a traced one did: FILE is a
+                         text trace (kpnox-cli or kpnox-koder --trace FILE). Each OUT
+                         line is the next request expected: it must come with the
+                         same bytes, but for those the trace withheld; the IN lines
+                         after it up to the next OUT are its answers (nothing for one
+                         where nothing arrived; withheld bytes as zeros, with a right
+                         CRC). A LINK line expects the client to connect again. The
+                         first request that differs ends the replay, and so does the
+                         trace's end: nothing is answered after. Not with --programmers,
+                         --keys, --password, --card or --no-card
+  --replay-speed 0|1     1: each answer the traced time after its request (default);
+                         0: at once
   -h, --help             this text
 
 Headless commands, one per line; n is the programmer's number, 1 when left out:
@@ -210,7 +252,8 @@ Headless commands, one per line; n is the programmer's number, 1 when left out:
   quit                   unplug everything and end (so does the end of the input)
 Lines that are empty or start with # are ignored. PASS: 1 to 20 characters, no
 spaces, in UTF-8; Polish and the other letters of Windows-1250 are taken, and the key
-comes from the Windows-1250 bytes, as KpNOX Koder derives it.
+comes from the Windows-1250 bytes, as KpNOX Koder derives it. A programmer that
+replays a trace refuses the commands that change its state or its answers.
 
 Events, one line each on standard output, flushed at once:
   ready                          start-up done
@@ -242,6 +285,12 @@ Events, one line each on standard output, flushed at once:
                                       line for each armed fault)
   fault n fired KIND [MS] COMMAND N   it fired at that request (before its cmd line)
   fault n cleared | fault n none      disarmed; none armed (state)
+  replay n loaded: R requests, L links   (--replay) what the trace holds
+  replay n mismatch at line L: expected OUT ..., came OUT ...[; DIFFERENCE]
+                                 the request (or "a new link": the client connected) is
+                                 not the one the trace's line L has; no more answers
+  replay n finished              the trace's last step came; no more answers
+  replay n next line L | replay n stopped at line L   (state) where the replay stands
   error TEXT                     a command or option that could not be done
 State lines come whenever the state changes, from a command or a client's request.
 )";

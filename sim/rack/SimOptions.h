@@ -18,6 +18,9 @@ struct SimOptions {
   ProgrammerSetup setup;  // each programmer starts like this
   std::optional<uint64_t> seed;  // card UIDs and challenges; random when absent
   SimTransport transport = kDefaultSimTransport;
+  // --replay FILE: the one programmer answers as the text trace FILE has it (ReplayFirmware).
+  std::string replay;
+  ReplaySpeed replaySpeed = ReplaySpeed::AsTraced;
 };
 
 inline constexpr int kMaxSimProgrammers = 8;

@@ -2,6 +2,7 @@
 
 #include "crypto/PasswordKey.h"
 #include "crypto/SecureWipe.h"
+#include "platform/NumberText.h"
 #include "sim/rack/SimWords.h"
 
 namespace kp {
@@ -19,10 +20,26 @@ uint64_t SeedOf(uint64_t rackSeed, int index) {
   return rackSeed ^ (0x9E3779B97F4A7C15ull * static_cast<uint64_t>(index));
 }
 
+// A replay shows the traced programmer's serial number, so that the client reads what it read
+// then.
+std::u16string SerialOf(const ReplayFirmware* replay, int index) {
+  if (replay == nullptr || !replay->TracedSerial()) return SimSerialNumber(SimProcessId(), index);
+  const std::string text = HexWord32(*replay->TracedSerial());
+  return std::u16string(text.begin(), text.end());
+}
+
+std::string Counted(size_t count, const char* what) {
+  return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
+}
+
 }  // namespace
 
-SimProgrammer::SimProgrammer(int index, uint64_t seed, SimTransport transport)
-    : firmware(seed), server(firmware, index, SimSerialNumber(SimProcessId(), index), transport) {
+SimProgrammer::SimProgrammer(int index, uint64_t seed, SimTransport transport,
+                             std::unique_ptr<ReplayFirmware> replayed)
+    : firmware(seed),
+      replay(std::move(replayed)),
+      server(replay ? static_cast<ServedFirmware&>(*replay) : firmware, index,
+             SerialOf(replay.get(), index), transport) {
   firmware.SetProgrammerNumber(static_cast<uint16_t>(index));
 }
 
@@ -36,10 +53,11 @@ SimRack::~SimRack() {
   programmers_.clear();
 }
 
-int SimRack::Add(const ProgrammerSetup& setup) {
+int SimRack::Insert(std::unique_ptr<ReplayFirmware> replay) {
   int index = 1;
   while (programmers_.count(index) != 0) ++index;
-  auto programmer = std::make_unique<SimProgrammer>(index, SeedOf(seed_, index), transport_);
+  auto programmer = std::make_unique<SimProgrammer>(index, SeedOf(seed_, index), transport_,
+                                                    std::move(replay));
   SimProgrammer& p = *programmer;
   programmers_[index] = std::move(programmer);
   p.server.SetStateObserver([this, index](ServerEvent event, const std::string& detail) {
@@ -50,6 +68,24 @@ int SimRack::Add(const ProgrammerSetup& setup) {
         OnRequest(index, request, replies);
       });
   Emit("added " + std::to_string(index));
+  return index;
+}
+
+int SimRack::AddReplay(std::unique_ptr<ReplayFirmware> replay, bool plugged) {
+  if (replay == nullptr) return Add(ProgrammerSetup{});
+  const int index = Insert(std::move(replay));
+  const ReplayFirmware& r = *Find(index)->replay;
+  Emit("replay " + std::to_string(index) + " loaded: " + Counted(r.Requests(), "request") +
+       ", " + Counted(r.Links(), "link"));
+  EmitReplayNotices(index);  // a trace without a step has finished already
+  if (plugged) Plug(index);
+  Changed(index);
+  return index;
+}
+
+int SimRack::Add(const ProgrammerSetup& setup) {
+  const int index = Insert(nullptr);
+  SimProgrammer& p = *Find(index);
 
   // The firmware takes the setup as it comes; what it cannot take is reported and skipped.
   ApplyKeys(p, setup.keys);
@@ -87,6 +123,13 @@ SimProgrammer* SimRack::Need(int index) {
   SimProgrammer* p = Find(index);
   if (p == nullptr) Error("no programmer " + std::to_string(index));
   return p;
+}
+
+SimProgrammer* SimRack::NeedModel(int index) {
+  SimProgrammer* p = Need(index);
+  if (p == nullptr || !p->replay) return p;
+  Error("programmer " + std::to_string(index) + " replays a trace: the trace has its answers");
+  return nullptr;
 }
 
 bool SimRack::Plug(int index) {
@@ -151,7 +194,7 @@ void SimRack::ApplyCard(SimProgrammer& p, const CardSetup& card) {
 }
 
 bool SimRack::SetKeys(int index, KeyState keys) {
-  SimProgrammer* p = Need(index);
+  SimProgrammer* p = NeedModel(index);
   if (p == nullptr) return false;
   ApplyKeys(*p, keys);
   EmitChanges(index, reported_[index]);
@@ -160,7 +203,7 @@ bool SimRack::SetKeys(int index, KeyState keys) {
 }
 
 bool SimRack::SetPassword(int index, const PasswordSetup& password) {
-  SimProgrammer* p = Need(index);
+  SimProgrammer* p = NeedModel(index);
   if (p == nullptr) return false;
   if (!ApplyPassword(*p, password)) {
     Error(kPasswordRule);
@@ -172,7 +215,7 @@ bool SimRack::SetPassword(int index, const PasswordSetup& password) {
 }
 
 bool SimRack::SetCard(int index, const CardSetup& card) {
-  SimProgrammer* p = Need(index);
+  SimProgrammer* p = NeedModel(index);
   if (p == nullptr) return false;
   ApplyCard(*p, card);
   EmitChanges(index, reported_[index]);
@@ -181,7 +224,7 @@ bool SimRack::SetCard(int index, const CardSetup& card) {
 }
 
 bool SimRack::SetLoggedIn(int index, bool loggedIn) {
-  SimProgrammer* p = Need(index);
+  SimProgrammer* p = NeedModel(index);
   if (p == nullptr) return false;
   p->firmware.SetLoggedIn(loggedIn);
   EmitChanges(index, reported_[index]);
@@ -190,7 +233,7 @@ bool SimRack::SetLoggedIn(int index, bool loggedIn) {
 }
 
 bool SimRack::Stall(int index, int ms) {
-  SimProgrammer* p = Need(index);
+  SimProgrammer* p = NeedModel(index);
   if (p == nullptr) return false;
   if (ms < 0) {
     Error("stall: a time of 0 ms or more");
@@ -214,7 +257,7 @@ bool SimRack::Stall(int index, int ms) {
 }
 
 bool SimRack::Resume(int index) {
-  SimProgrammer* p = Need(index);
+  SimProgrammer* p = NeedModel(index);
   if (p == nullptr) return false;
   if (p->stallTimer) p->stallTimer->stop();
   p->firmware.StaySilent(false);
@@ -224,7 +267,7 @@ bool SimRack::Resume(int index) {
 }
 
 bool SimRack::SetDelay(int index, int ms) {
-  SimProgrammer* p = Need(index);
+  SimProgrammer* p = NeedModel(index);
   if (p == nullptr) return false;
   if (ms < 0) {
     Error("delay: a time of 0 ms or more");
@@ -237,7 +280,7 @@ bool SimRack::SetDelay(int index, int ms) {
 }
 
 bool SimRack::ArmFault(int index, const FirmwareFault& fault) {
-  SimProgrammer* p = Need(index);
+  SimProgrammer* p = NeedModel(index);
   if (p == nullptr) return false;
   p->firmware.ArmFault(fault);
   Emit(ArmedLine(index, *p->firmware.ArmedFault()));
@@ -246,7 +289,7 @@ bool SimRack::ArmFault(int index, const FirmwareFault& fault) {
 }
 
 bool SimRack::AddFault(int index, const FirmwareFault& fault) {
-  SimProgrammer* p = Need(index);
+  SimProgrammer* p = NeedModel(index);
   if (p == nullptr) return false;
   if (!p->firmware.AddFault(fault)) {
     Error("fault " + std::to_string(index) + ": at most " + std::to_string(kMaxArmedFaults) +
@@ -259,7 +302,7 @@ bool SimRack::AddFault(int index, const FirmwareFault& fault) {
 }
 
 bool SimRack::ClearFault(int index) {
-  SimProgrammer* p = Need(index);
+  SimProgrammer* p = NeedModel(index);
   if (p == nullptr) return false;
   p->firmware.DisarmFault();
   Emit("fault " + std::to_string(index) + " cleared");
@@ -292,6 +335,7 @@ SimRack::Snapshot SimRack::Take(const SimProgrammer& p) const {
 std::vector<std::string> SimRack::StateLines(int index) {
   SimProgrammer* p = Find(index);
   if (p == nullptr) return {};
+  if (p->replay) return {"replay " + std::to_string(index) + " " + p->replay->StateText()};
   const Snapshot s = Take(*p);
   const std::string n = ' ' + std::to_string(index);
   std::vector<std::string> lines;
@@ -324,7 +368,7 @@ std::vector<std::string> SimRack::StateLines(int index) {
 
 void SimRack::EmitChanges(int index, const std::optional<Snapshot>& before) {
   SimProgrammer* p = Find(index);
-  if (p == nullptr) return;
+  if (p == nullptr || p->replay) return;
   const Snapshot now = Take(*p);
   const std::vector<std::string> lines = StateLines(index);  // keys, password, login, card
   const bool changed[] = {
@@ -348,12 +392,23 @@ void SimRack::Changed(int index) {
   if (onChange_) onChange_(index);
 }
 
+void SimRack::EmitReplayNotices(int index) {
+  SimProgrammer* p = Find(index);
+  if (p == nullptr || !p->replay) return;
+  for (const ReplayNotice& notice : p->replay->TakeNotices()) {
+    Emit("replay " + std::to_string(index) + " " + NoticeText(notice));
+  }
+}
+
 void SimRack::OnServer(int index, ServerEvent event, const std::string& detail) {
   const std::string n = ' ' + std::to_string(index);
   switch (event) {
     case ServerEvent::Plugged: Emit("plugged" + n + " " + detail); break;
     case ServerEvent::Unplugged: Emit("unplugged" + n); break;
-    case ServerEvent::ClientConnected: Emit("client" + n + " connected"); break;
+    case ServerEvent::ClientConnected:
+      Emit("client" + n + " connected");
+      EmitReplayNotices(index);  // the opening was the link the trace expected, or not
+      break;
     case ServerEvent::ClientBusy: Emit("client" + n + " busy"); break;
     case ServerEvent::ClientDisconnected: Emit("client" + n + " disconnected"); break;
     case ServerEvent::ClientDropped: Emit("client" + n + " dropped " + detail); break;
@@ -381,6 +436,7 @@ void SimRack::OnRequest(int index, std::span<const uint8_t> request,
     p->lastRequest = summary;
   }
   Emit("cmd " + std::to_string(index) + " " + sim::RequestLine(summary));
+  EmitReplayNotices(index);
   EmitChanges(index, reported_[index]);
   if (onRequest_) onRequest_(index, summary);
   Changed(index);

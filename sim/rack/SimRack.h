@@ -7,6 +7,7 @@
 #include "sim/rack/RequestText.h"
 #include "sim/rack/SimPassword.h"
 #include "sim/server/SimSocketServer.h"
+#include "sim/firmware/ReplayFirmware.h"
 #include "sim/firmware/VirtualKpR50.h"
 
 #include <cstdint>
@@ -47,11 +48,16 @@ struct ProgrammerSetup {
   CardSetup card;
 };
 
-// One hosted programmer. The firmware is declared first: the server refers to it.
+// One hosted programmer. The firmware and the replay are declared first: the server refers to
+// one of them.
 struct SimProgrammer {
-  SimProgrammer(int index, uint64_t seed, SimTransport transport);
+  SimProgrammer(int index, uint64_t seed, SimTransport transport,
+                std::unique_ptr<ReplayFirmware> replayed = nullptr);
 
   VirtualKpR50 firmware;
+  // When set, it answers the client in place of the firmware (kpr50-sim --replay), the
+  // serial number is the trace's, and the firmware's state stands for nothing.
+  std::unique_ptr<ReplayFirmware> replay;
   SimSocketServer server;
   // The user password as typed here; empty when none is set or the tool changed it.
   std::string passwordText;
@@ -80,6 +86,10 @@ class SimRack {
 
   // Adds a programmer under the lowest free number and returns it; plugs it if asked.
   int Add(const ProgrammerSetup& setup);
+  // Adds a programmer that answers as `replay` says (without one, as Add does), plugged in if
+  // asked. "replay n loaded: ..." tells what the trace holds, later "replay n ..." lines its
+  // course; the commands that change a programmer's state or answers refuse this one.
+  int AddReplay(std::unique_ptr<ReplayFirmware> replay, bool plugged);
   bool Remove(int index);
   std::vector<int> Indexes() const;
   SimProgrammer* Find(int index);
@@ -109,7 +119,8 @@ class SimRack {
   // line "fault n none", for the state command.
   std::vector<std::string> FaultLines(int index);
 
-  // The state lines of one programmer, as they come out on a change.
+  // The state lines of one programmer, as they come out on a change; of a replaying one, the
+  // one line "replay n next line L" (or "stopped at line L", "finished").
   std::vector<std::string> StateLines(int index);
   void Error(const std::string& text) { Emit("error " + text); }
   void Echo(const std::string& line) { Emit(line); }
@@ -126,6 +137,9 @@ class SimRack {
   };
 
   SimProgrammer* Need(int index);
+  // Need, and not one that replays a trace.
+  SimProgrammer* NeedModel(int index);
+  int Insert(std::unique_ptr<ReplayFirmware> replay);
   // Change the firmware without reporting; the callers report.
   static void ApplyKeys(SimProgrammer& p, KeyState keys);
   static bool ApplyPassword(SimProgrammer& p, const PasswordSetup& password);
@@ -135,6 +149,7 @@ class SimRack {
   void EmitChanges(int index, const std::optional<Snapshot>& before);
   void Emit(const std::string& line);
   void Changed(int index);
+  void EmitReplayNotices(int index);
   void OnServer(int index, ServerEvent event, const std::string& detail);
   void OnRequest(int index, std::span<const uint8_t> request,
                  const std::vector<InTransfer>& replies);

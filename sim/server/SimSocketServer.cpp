@@ -5,7 +5,6 @@
 #include "platform/Descriptors.h"
 #include "simwire/ErrorText.h"
 #include "simwire/SimSocketProtocol.h"
-#include "sim/firmware/VirtualKpR50.h"
 
 #include <QObject>
 #include <QSocketNotifier>
@@ -32,7 +31,7 @@ std::u16string SimSerialNumber(long pid, int index) {
   return std::u16string(text, text + std::strlen(text));
 }
 
-SimSocketServer::SimSocketServer(VirtualKpR50& firmware, int index, std::u16string serial,
+SimSocketServer::SimSocketServer(ServedFirmware& firmware, int index, std::u16string serial,
                                  SimTransport transport)
     : firmware_(firmware), index_(index), serial_(std::move(serial)), transport_(transport),
       context_(std::make_unique<QObject>()) {
@@ -95,8 +94,11 @@ void SimSocketServer::AcceptClient(std::unique_ptr<ClientLink> link) {
   client_ = std::move(link);
   ++clientGeneration_;
   clientNotifier_ = WatchReadable(client_->Handle(), context_.get(), [this] { ReadClient(); });
+  const uint64_t served = clientGeneration_;
+  const std::vector<InTransfer> offered = firmware_.Opened();
   Report(ServerEvent::ClientConnected);
-  if (client_->Buffered()) {
+  Answer(offered, served);
+  if (HasClient() && served == clientGeneration_ && client_->Buffered()) {
     const uint64_t generation = clientGeneration_;
     QTimer::singleShot(0, context_.get(), [this, generation] {
       if (generation == clientGeneration_) ReadClient();
@@ -135,6 +137,10 @@ void SimSocketServer::HandleMessage(std::span<const uint8_t> message) {
     Unplug();
     return;
   }
+  Answer(replies, generation);
+}
+
+void SimSocketServer::Answer(const std::vector<InTransfer>& replies, uint64_t generation) {
   for (const InTransfer& reply : replies) {
     if (reply.delayMs == 0) {
       SendToClient(reply.bytes, generation);

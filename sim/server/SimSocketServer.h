@@ -14,7 +14,8 @@
 //   and is closed at once. The serving client gets a ready hello with the descriptors.
 // - Every message from the client is one OUT transfer for the firmware; every IN transfer the
 //   firmware answers with is one message back, sent after its delay. Replies still pending
-//   when the client goes are thrown away, never sent to the next client.
+//   when the client goes are thrown away, never sent to the next client. A new client is told
+//   to the firmware (Opened), and what it offers then goes out the same way.
 // - The client is dropped when it closes, sends an empty message, a message larger than
 //   simsock::kMaxMessage, or when the socket fails. Malformed requests are the firmware's
 //   business (it does not answer them); the client stays, as on a real bus. A client that
@@ -24,6 +25,7 @@
 #pragma once
 
 #include "platform/virtual/VirtualBus.h"
+#include "sim/firmware/ServedFirmware.h"
 #include "sim/server/ServerTransport.h"
 
 #include <cstdint>
@@ -37,8 +39,6 @@ class QObject;
 class QSocketNotifier;
 
 namespace kp {
-
-class VirtualKpR50;
 
 enum class ServerEvent {
   Plugged,             // detail: the socket's or announce file's path
@@ -59,7 +59,7 @@ class SimSocketServer {
 
   // `index` names the socket; `serial` is the serial-number string. The firmware must
   // outlive the server.
-  SimSocketServer(VirtualKpR50& firmware, int index, std::u16string serial,
+  SimSocketServer(ServedFirmware& firmware, int index, std::u16string serial,
                   SimTransport transport = kDefaultSimTransport);
   ~SimSocketServer();
   SimSocketServer(const SimSocketServer&) = delete;
@@ -89,12 +89,14 @@ class SimSocketServer {
   void AcceptClient(std::unique_ptr<ClientLink> link);
   void ReadClient();
   void HandleMessage(std::span<const uint8_t> message);
+  // Each transfer to the client after its delay, as long as it is the one served.
+  void Answer(const std::vector<InTransfer>& replies, uint64_t generation);
   void SendToClient(const std::vector<uint8_t>& message, uint64_t generation);
   void DropClient(ServerEvent why, const std::string& detail);
   void Report(ServerEvent event, const std::string& detail = {});
   std::vector<uint8_t> ReadyHello() const;
 
-  VirtualKpR50& firmware_;
+  ServedFirmware& firmware_;
   int index_;
   std::u16string serial_;
   SimTransport transport_;

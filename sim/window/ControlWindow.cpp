@@ -53,6 +53,22 @@ std::optional<QString> LogTextOf(const std::string& line) {
     if (rest == "cleared") return QStringLiteral("Programator %1: awaria rozbrojona").arg(n);
     return std::nullopt;
   }
+  if (what == "replay") {
+    // The replay's course: what it holds, where it stopped and why, its end.
+    if (rest.rfind("loaded: ", 0) == 0) {
+      return QStringLiteral("Programator %1 odtwarza zapis (%2)").arg(n, detail.mid(8));
+    }
+    if (rest.rfind("mismatch ", 0) == 0) {
+      return QStringLiteral("Programator %1: rozkaz niezgodny z zapisem, dalej bez odpowiedzi "
+                            "(%2)")
+          .arg(n, detail.mid(9));
+    }
+    if (rest == "finished") {
+      return QStringLiteral("Programator %1: zapis odtworzony do końca, dalej bez odpowiedzi")
+          .arg(n);
+    }
+    return std::nullopt;
+  }
   if (what == "error") {
     return QStringLiteral("Błąd: %1").arg(QString::fromStdString(line.substr(6)));
   }

@@ -14,6 +14,7 @@
 #include <QSpinBox>
 #include <QStringList>
 
+#include <algorithm>
 #include <iterator>
 
 namespace kp {
@@ -82,6 +83,17 @@ ProgrammerPanel::ProgrammerPanel(SimRack& rack, int index, QWidget* parent)
   AddAnswerRows(grid);
   AddFaultRows(grid);
   grid->setColumnStretch(2, 1);
+  // A replaying programmer's answers come from its trace: only plugging it in and out is left,
+  // and the model's state it does not use is greyed.
+  if (p != nullptr && p->replay) {
+    setTitle(title() + QStringLiteral("(odtwarza zapis) "));
+    const QWidget* live[] = {pluggedChkBx_, clientLbl_, socketLbl_, lastLbl_, pollLbl_};
+    for (QWidget* control : findChildren<QWidget*>()) {
+      if (std::find(std::begin(live), std::end(live), control) == std::end(live)) {
+        control->setEnabled(false);
+      }
+    }
+  }
   Refresh();
 }
 

@@ -14,8 +14,8 @@ namespace {
 // What the options hold, in one line: the command, then every option that is not as it
 // starts out.
 std::string Described(const CliOptions& o) {
-  static const char* const kNames[] = {"status", "login", "passwd", "program", "read",
-                                       "erase",  "batch", "help",   "version"};
+  static const char* const kNames[] = {"status", "login", "passwd",  "program", "read",
+                                       "erase",  "batch", "help",    "version", "doctor"};
   std::string text = kNames[static_cast<int>(o.command)];
   auto add = [&](bool set, const std::string& what) {
     if (set) text += " " + what;
@@ -33,6 +33,8 @@ std::string Described(const CliOptions& o) {
   add(o.wait, "wait");
   add(o.quiet, "quiet");
   add(o.allowDuplicates, "allow-duplicates");
+  add(!o.trace.path.empty(), "trace=" + o.trace.path);
+  add(o.trace.pcap, "pcap");
   return text;
 }
 
@@ -61,6 +63,19 @@ TEST(CliArguments, CommandsAndOptions) {
        "batch department=3 first=99995 count=5 resume=r"},
       {{"batch", "--department", "3", "--first-index", "0", "--count", "100000"},
        "batch department=3 count=100000"},
+      // The trace, before the command or among its options.
+      {{"--trace", "t.txt", "status"}, "status trace=t.txt"},
+      {{"--trace-format", "pcap", "--trace=ż.pcap", "read", "--wait"}, "read wait trace=ż.pcap pcap"},
+      {{"erase", "--trace-format=text", "--trace", "t"}, "erase trace=t"},
+      {{"--trace", "t", "--help"}, "!take nothing else"},
+      {{"--trace", "t"}, "!no command"},
+      {{"status", "--trace-format", "pcap"}, "!needs --trace FILE"},
+      {{"status", "--trace"}, "!missing value: --trace"},
+      {{"--trace", "a", "status", "--trace", "b"}, "!repeated option: --trace"},
+      {{"status", "--trace", "a", "--trace-format", "wire"}, "!bad value: --trace-format wire"},
+      {{"--trace", "t", "doctor"}, "!unknown option: --trace"},
+      {{"doctor", "--trace-format", "pcap"}, "!unknown option: --trace-format"},
+      {{"doctor", "--json"}, "doctor json"},
       // A command's own help.
       {{"batch", "--help"}, "help for=batch"},
       {{"status", "-h"}, "help for=status"},
@@ -70,6 +85,7 @@ TEST(CliArguments, CommandsAndOptions) {
       {{"--help", "status"}, "!--help takes nothing else"},
       {{"batch", "--list", "a.csv", "--help"}, "!--help takes nothing else"},
       {{"status", "--password-stdin"}, "!unknown option: --password-stdin"},
+      {{"doctor", "--password-stdin"}, "!unknown option: --password-stdin"},
       {{"login", "--json"}, "!unknown option: --json"},
       {{"program", "--wait"}, "!unknown option: --wait"},
       {{"login", "--password", "secret"}, "!unknown option: --password"},
@@ -124,15 +140,15 @@ TEST(CliArguments, CommandHelp) {
       {"status", CliCommand::Status}, {"login", CliCommand::Login},
       {"passwd", CliCommand::Passwd}, {"program", CliCommand::Program},
       {"read", CliCommand::Read},     {"erase", CliCommand::Erase},
-      {"batch", CliCommand::Batch}};
+      {"batch", CliCommand::Batch},   {"doctor", CliCommand::Doctor}};
   for (const auto& [name, command] : commands) {
     const std::string usage = CommandUsage(command);
     EXPECT_EQ(usage.find(std::string("usage: kpnox-cli ") + name), usage.find("usage:"));
     for (const std::string option : {"--json", "--password-stdin", "--wait", "--output",
-                                     "--quiet", "--resume", "--allow-duplicates"}) {
+                                     "--quiet", "--resume", "--allow-duplicates", "--trace"}) {
       SCOPED_TRACE(std::string(name) + " " + option);
       std::vector<std::string> args = {name, option};
-      if (option == "--output" || option == "--resume") args.push_back("x");
+      if (option == "--output" || option == "--resume" || option == "--trace") args.push_back("x");
       // Refused only for want of the command's other options: taken.
       const ParsedCli parsed = ParseCliOptions(args);
       const bool taken = parsed.error.find("unknown option") == std::string::npos;

@@ -166,7 +166,8 @@ TEST_F(Headless, HelpAndBadOptions) {
     while (auto line = Line(help)) text += *line + "\n";
     EXPECT_EQ(help.WaitForExit(), 0);
     for (const char* must : {"--headless", "--programmers", "--password", "plug [n]",
-                             "card programmed DEP IDX [n]", "cmd n L NAME", "admin123"}) {
+                             "card programmed DEP IDX [n]", "cmd n L NAME", "admin123",
+                             "--replay FILE", "--replay-speed 0|1", "replay n mismatch"}) {
       EXPECT_NE(text.find(must), std::string::npos) << must;
     }
   }

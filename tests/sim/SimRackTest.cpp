@@ -88,6 +88,10 @@ TEST(SimOptions, AnythingElseIsRefusedWithAReason) {
       {"--bogus"},                   {"headless"},
       {"--version=1"},
       {"--transport", "pipe"},       {"--transport"},
+      {"--replay"},                  {"--replay="},
+      {"--replay", "t", "--replay-speed", "2"}, {"--replay-speed", "1"},
+      {"--replay", "t", "--card", "none"},     {"--no-card", "--replay=t"},
+      {"--replay", "t", "--programmers", "1"},
   };
   for (const auto& args : bad) {
     SCOPED_TRACE(args.front() + (args.size() > 1 ? " " + args[1] : ""));
