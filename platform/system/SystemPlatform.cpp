@@ -90,8 +90,13 @@ std::string SystemText() {
   const auto get = reinterpret_cast<RtlGetVersion>(
       reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "RtlGetVersion")));
   if (get != nullptr && get(&info) == 0) {
-    text += " " + std::to_string(info.major) + "." + std::to_string(info.minor) + " build " +
-            std::to_string(info.build);
+    // Piece by piece: GCC 12 at -O3 takes " " + a temporary for an overlapping copy.
+    text += ' ';
+    text += std::to_string(info.major);
+    text += '.';
+    text += std::to_string(info.minor);
+    text += " build ";
+    text += std::to_string(info.build);
   }
   const auto wine = reinterpret_cast<WineGetVersion>(
       reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "wine_get_version")));
