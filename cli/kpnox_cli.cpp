@@ -26,8 +26,6 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
-// After windows.h, which it builds on.
-#include <shellapi.h>
 #else
 #include <fcntl.h>
 #include <unistd.h>
@@ -115,30 +113,7 @@ void WriteConsolesWide() {
   }
 }
 
-std::string Utf8Of(const wchar_t* wide) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  std::string text(size > 0 ? static_cast<size_t>(size) : 1, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), size, nullptr, nullptr);
-  text.resize(text.size() - 1);
-  return text;
-}
 #endif
-
-// The arguments as UTF-8 on every system (Windows hands main its ANSI code page).
-std::vector<std::string> Arguments(int argc, char** argv) {
-#ifdef _WIN32
-  (void)argc;
-  (void)argv;
-  int count = 0;
-  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  std::vector<std::string> args;
-  for (int i = 1; i < count; ++i) args.push_back(Utf8Of(wide[i]));
-  LocalFree(wide);
-  return args;
-#else
-  return std::vector<std::string>(argv + 1, argv + argc);
-#endif
-}
 
 #ifndef _WIN32
 // A standard stream closed at the start (`<&-`) is opened on /dev/null: else the first file
@@ -303,7 +278,7 @@ int main(int argc, char** argv) {
   // A reader gone from the pipe is a failed write of a record, reported and stopped on.
   std::signal(SIGPIPE, SIG_IGN);
 #endif
-  const std::vector<std::string> args = Arguments(argc, argv);
+  const std::vector<std::string> args = kp::ProgramArguments(argc, argv);
   const kp::ParsedCli parsed = kp::ParseCliOptions(args);
   if (!parsed.options) {
     std::cerr << "kpnox-cli: " << parsed.error << "\n\n" << kp::CliUsage();
