@@ -1,6 +1,6 @@
 #include "app/QuitOnSignal.h"
 
-#include "cli/qt/QuitSignals.h"
+#include "cli/qt/QuitOnSignal.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -28,10 +28,10 @@ void CloseInTurn(QTimer* timer, const QPointer<QWidget>& window) {
 
 }  // namespace
 
-bool CloseOnQuitSignals(QWidget* window) {
+bool CloseOnQuitSignal(QWidget* window) {
   if (window == nullptr) return false;
   const QPointer<QWidget> target(window);
-  return kp::CallOnQuitSignals(window, [target, timer = QPointer<QTimer>()]() mutable {
+  return kp::CallOnQuitSignal(window, [target, timer = QPointer<QTimer>()]() mutable {
     if (target.isNull()) return;
     if (timer.isNull()) {
       timer = new QTimer(target.data());

@@ -9,4 +9,4 @@ class QWidget;
 // Call once, after the window exists; the window owns the pipe's notifier. From the first
 // signal on, every modal window is closed as it comes up, and the main window once none is
 // up. False on a second call, and when the pipe or the handlers cannot be set up. Unix only.
-bool CloseOnQuitSignals(QWidget* window);
+bool CloseOnQuitSignal(QWidget* window);

@@ -66,7 +66,7 @@ int main(int argc, char* argv[]) {
     MainWin->show();
 #if defined(__unix__)
     // A stop request from outside closes the window as the operator would.
-    CloseOnQuitSignals(MainWin);
+    CloseOnQuitSignal(MainWin);
 #endif
     QApplication::exec();
   } catch (...) {

@@ -6,7 +6,7 @@
 //   platform/usb        LibusbPlatform: real programmers on Linux through libusb-1.0;
 //                       WinUsbPlatform: the real Windows calls, nothing added.
 //   platform/virtual    VirtualBus: in-process devices on a virtual clock, for the tests.
-//   platform/simclient  SimSocketPlatform (AF_UNIX) and SimTcpPlatform (TCP on 127.0.0.1):
+//   platform/simclient  SimUnixPlatform (AF_UNIX) and SimTcpPlatform (TCP on 127.0.0.1):
 //                       kpr50-sim's virtual programmers.
 //   platform/system     MakeSystemPlatform: the programs' one choice of the above.
 // Beside the seam: UsbBackend, the handle tables every backend but WinUsbPlatform keeps;
@@ -112,7 +112,7 @@ class UsbPlatform {
   // Returns the list, or kInvalidHandle when no list can be made (one kind of failure).
   // May block and talk to devices: a backend may ask a device it has not seen before what it
   // is (LibusbPlatform reads Microsoft OS descriptors, each control transfer bounded) or ask
-  // a socket for its device (SimSocketPlatform).
+  // a socket for its device (SimUnixPlatform).
   virtual DevInfoHandle SetupDiGetClassDevsA(const Guid& interfaceClass) = 0;
 
   // Member `index` of the list. Returns false when no member has that index, or the list is

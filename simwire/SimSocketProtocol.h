@@ -1,4 +1,4 @@
-// How kpr50-sim serves virtual programmers to SimSocketPlatform.
+// How kpr50-sim serves virtual programmers to SimUnixPlatform.
 //
 // Each virtual programmer is one AF_UNIX SOCK_SEQPACKET socket in SocketDirectory(), named
 // "<interface GUID>.<server pid>.<n>.sock", so that a listing finds the devices of a class

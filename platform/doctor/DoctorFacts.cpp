@@ -5,7 +5,7 @@
 #include "platform/doctor/SeamListing.h"
 #include "platform/simclient/SimTcpPlatform.h"
 #if !defined(_WIN32)
-#include "platform/simclient/SimSocketPlatform.h"
+#include "platform/simclient/SimUnixPlatform.h"
 #endif
 
 #include <cctype>
@@ -81,7 +81,7 @@ bool IsHexId(const std::string& id) {
 std::vector<SimulatorProgrammer> GatherSimulators(const Guid& interfaceClass) {
   std::vector<SimulatorProgrammer> found;
 #if !defined(_WIN32)
-  SimSocketPlatform sockets;
+  SimUnixPlatform sockets;
   AddSimulators(sockets, "unix", interfaceClass, &found);
 #endif
   SimTcpPlatform tcp;

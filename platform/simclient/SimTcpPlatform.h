@@ -3,7 +3,7 @@
 // device path is the announce file's path. Open reads that file (a small regular file of
 // ours, nothing else), connects to 127.0.0.1 on its port and never to any other address,
 // presents the client token and checks the server's; every wait is bounded as in
-// SimSocketPlatform. A malformed or foreign announce file, or a peer that is not the
+// SimUnixPlatform. A malformed or foreign announce file, or a peer that is not the
 // simulator, only makes the open fail. The announce file of a simulator that has ended (the
 // pid in its name is gone) is not listed: a refused connect on Windows takes long enough to
 // stall every search for a programmer.

@@ -10,7 +10,7 @@
 #include <sys/utsname.h>
 
 #include "platform/CompositePlatform.h"
-#include "platform/simclient/SimSocketPlatform.h"
+#include "platform/simclient/SimUnixPlatform.h"
 #include "platform/simclient/SimTcpPlatform.h"
 #if KP_HAVE_LIBUSB_PLATFORM
 #include "platform/usb/LibusbPlatform.h"
@@ -36,7 +36,7 @@ std::unique_ptr<UsbPlatform> MakeSystemPlatform() {
 #if KP_HAVE_LIBUSB_PLATFORM
   composite->Add(std::make_unique<LibusbPlatform>());
 #endif
-  composite->Add(std::make_unique<SimSocketPlatform>());
+  composite->Add(std::make_unique<SimUnixPlatform>());
   composite->Add(std::make_unique<SimTcpPlatform>());
   return composite;
 #else

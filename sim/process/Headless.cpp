@@ -1,6 +1,6 @@
 #include "sim/process/Headless.h"
 
-#include "sim/process/SignalQuit.h"
+#include "sim/process/QuitOnSignal.h"
 #include "sim/rack/SimScript.h"
 #include "sim/process/StdinReader.h"
 
@@ -97,7 +97,7 @@ int RunHeadless(int& argc, char** argv, const SimOptions& options, uint64_t seed
       for (int i = 0; i < options.programmers; ++i) rack.Add(options.setup);
     }
     QObject context;
-    if (!QuitOnSignals(&context)) rack.Error("cannot catch the quit signals");
+    if (!QuitOnSignal(&context)) rack.Error("cannot catch the quit signals");
     StdinCommands commands(rack, &context);
     PrintLine("ready");
     status = QCoreApplication::exec();

@@ -2,7 +2,7 @@
 //
 // With a display it shows a control window; with --headless it needs none and is driven by
 // standard input. Either way each programmer is one socket in the runtime folder that
-// SimSocketPlatform lists as a plugged-in programmer (--transport=unix, the default on Linux),
+// SimUnixPlatform lists as a plugged-in programmer (--transport=unix, the default on Linux),
 // or one port on 127.0.0.1 with an announce file that SimTcpPlatform lists
 // (--transport=tcp, the default on Windows), and the files are removed on the way out (quit,
 // end of input, SIGINT, SIGTERM, SIGHUP).
@@ -15,7 +15,7 @@
 #include "cli/qt/Display.h"
 #include "sim/window/ControlWindow.h"
 #include "sim/process/Headless.h"
-#include "sim/process/SignalQuit.h"
+#include "sim/process/QuitOnSignal.h"
 #include "sim/rack/SimOptions.h"
 
 #if defined(_WIN32)
@@ -136,7 +136,7 @@ int main(int argc, char* argv[]) {
     } else {
       for (int i = 0; i < options.programmers; ++i) rack.Add(options.setup);
     }
-    kp::QuitOnSignals(&window);
+    kp::QuitOnSignal(&window);
     window.show();
     status = QApplication::exec();
   }

@@ -1,5 +1,5 @@
 // SimSocketServer: one virtual programmer on one listening socket, the way kpr50-sim serves
-// it to SimSocketPlatform (transport unix, see simwire/SimSocketProtocol.h) or to
+// it to SimUnixPlatform (transport unix, see simwire/SimSocketProtocol.h) or to
 // SimTcpPlatform (transport tcp, see simwire/SimTcpProtocol.h and sim/server/ServerTransport.h).
 //
 // - Plug listens and makes the device's file in its folder: the socket

@@ -15,7 +15,7 @@
 
 #include <vector>
 
-namespace kptest {
+namespace kp::test {
 
 struct AccessibleRecord {
   QAccessible::Event type = QAccessible::InvalidEvent;
@@ -87,4 +87,4 @@ class AccessibleEventLog {
   }
 };
 
-}  // namespace kptest
+}  // namespace kp::test

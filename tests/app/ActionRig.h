@@ -1,6 +1,6 @@
 // The operator actions' test bench: the real main window and dialogs over a VirtualBus with
 // one virtual KP-R50, polling only when the test ticks, and readers for what the operator
-// saw. Modal windows are answered by kptest::ModalCloser.
+// saw. Modal windows are answered by kp::test::ModalCloser.
 #pragma once
 
 #include "app/Chngpass.h"
@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-namespace kptest {
+namespace kp::test {
 
 using Uid = std::array<uint8_t, 8>;
 using Key = std::array<uint8_t, 16>;
@@ -184,4 +184,4 @@ class ActionRig {
   std::unique_ptr<TMainWin> win;
 };
 
-}  // namespace kptest
+}  // namespace kp::test

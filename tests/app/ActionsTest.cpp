@@ -13,9 +13,9 @@
 #include <span>
 #include <vector>
 
-using namespace kptest;
+using namespace kp::test;
 
-Q_DECLARE_METATYPE(kptest::Action)
+Q_DECLARE_METATYPE(kp::test::Action)
 
 namespace {
 

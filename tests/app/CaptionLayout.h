@@ -16,7 +16,7 @@
 
 #include <algorithm>
 
-namespace kptest {
+namespace kp::test {
 
 struct CaptionFit {
   QString control;    // the object name
@@ -90,4 +90,4 @@ inline QString LayoutLine(const QString& window, const CaptionFit& fit) {
       .arg(fit.lines.join(QStringLiteral(" | ")));
 }
 
-}  // namespace kptest
+}  // namespace kp::test

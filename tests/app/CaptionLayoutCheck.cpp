@@ -104,15 +104,15 @@ QString ScaleName() { return QString::number(App().devicePixelRatio()); }
 
 // Opens a modal window with `show` and, while it is open, takes its captions and picture;
 // then closes it.
-QList<kptest::CaptionFit> WhileModal(const std::function<void()>& show, QPixmap* picture) {
-  QList<kptest::CaptionFit> fits;
+QList<kp::test::CaptionFit> WhileModal(const std::function<void()>& show, QPixmap* picture) {
+  QList<kp::test::CaptionFit> fits;
   QTimer timer;
   timer.setInterval(5);
   QObject::connect(&timer, &QTimer::timeout, [&] {
     QWidget* window = QApplication::activeModalWidget();
     if (window == nullptr || !window->isVisible()) return;
     timer.stop();
-    fits = kptest::CaptionFits(window);
+    fits = kp::test::CaptionFits(window);
     if (picture != nullptr) *picture = window->grab();
     if (auto* box = qobject_cast<QMessageBox*>(window); box != nullptr && !box->buttons().isEmpty()) {
       box->buttons().first()->click();
@@ -155,12 +155,12 @@ class CaptionLayout : public ::testing::Test {
   }
 
   // Checks and records one window's captions under the name `window`.
-  void Record(const QString& window, const QList<kptest::CaptionFit>& fits,
+  void Record(const QString& window, const QList<kp::test::CaptionFit>& fits,
               const QPixmap& picture = QPixmap()) {
     EXPECT_FALSE(fits.isEmpty()) << window.toStdString();
-    for (const kptest::CaptionFit& fit : fits) {
-      EXPECT_TRUE(fit.fits) << kptest::LayoutLine(window, fit).toStdString();
-      lines << kptest::LayoutLine(window, fit);
+    for (const kp::test::CaptionFit& fit : fits) {
+      EXPECT_TRUE(fit.fits) << kp::test::LayoutLine(window, fit).toStdString();
+      lines << kp::test::LayoutLine(window, fit);
     }
     if (!outDir.isEmpty() && !picture.isNull()) {
       const QString file = QStringLiteral("%1/%2-%3-%4.png")
@@ -180,8 +180,8 @@ class CaptionLayout : public ::testing::Test {
   void Box(const QString& name, const QString& text, const std::function<void()>& show,
            bool picture = false) {
     QPixmap shot;
-    const QList<kptest::CaptionFit> fits = WhileModal(show, picture ? &shot : nullptr);
-    for (const kptest::CaptionFit& fit : fits) {
+    const QList<kp::test::CaptionFit> fits = WhileModal(show, picture ? &shot : nullptr);
+    for (const kp::test::CaptionFit& fit : fits) {
       if (fit.control == QLatin1String("qt_msgbox_label")) {
         EXPECT_EQ(fit.lines, text.split(u'\n'));
       }
@@ -250,26 +250,26 @@ TEST_F(CaptionLayout, InformationLinesStayApart) {
 TEST_F(CaptionLayout, EveryCaptionFitsAndIsRecorded) {
   win->NoxTimerTimer();
   win->RefreshStatusPanel();
-  Record(QStringLiteral("MainWin.unlinked"), kptest::CaptionFits(win.get()), win->grab());
+  Record(QStringLiteral("MainWin.unlinked"), kp::test::CaptionFits(win.get()), win->grab());
 
   fw.PlugInto(bus);
   fw.SetKeys(kp::KeyState::Target, 0x3A7F19C4);
   win->NoxTimerTimer();
   win->RefreshStatusPanel();
-  Record(QStringLiteral("MainWin.linked"), kptest::CaptionFits(win.get()), win->grab());
+  Record(QStringLiteral("MainWin.linked"), kp::test::CaptionFits(win.get()), win->grab());
 
-  Record(QStringLiteral("LoginDlg"), kptest::CaptionFits(LoginDlg), LoginDlg->grab());
+  Record(QStringLiteral("LoginDlg"), kp::test::CaptionFits(LoginDlg), LoginDlg->grab());
   const std::pair<const char*, const char*> headings[] = {
       {"ChngPassDlg.forced", kForcedChangeHeading}, {"ChngPassDlg.change", kChangeHeading}};
   for (const auto& [name, heading] : headings) {
     ChngPassDlg->DescrLbl()->setText(QString::fromUtf8(heading));
-    Record(QLatin1String(name), kptest::CaptionFits(ChngPassDlg), ChngPassDlg->grab());
+    Record(QLatin1String(name), kp::test::CaptionFits(ChngPassDlg), ChngPassDlg->grab());
   }
 
   auto error = [this](const char* text) { return [this, text] { win->ShowError(text); }; };
   int n = 0;
-  for (const char* text : kptest::kAllMessages) {
-    const bool picture = text == kptest::kReconnected || text == kptest::kPasswordChanged;
+  for (const char* text : kp::test::kAllMessages) {
+    const bool picture = text == kp::test::kReconnected || text == kp::test::kPasswordChanged;
     Box(QStringLiteral("Box%1").arg(++n, 2, 10, QLatin1Char('0')), QString::fromUtf8(text),
         error(text), picture);
   }
@@ -293,7 +293,7 @@ TEST_F(CaptionLayout, EveryCaptionFitsAndIsRecorded) {
 // font, so its lines are not among those compared between the systems.
 TEST_F(CaptionLayout, SimulatorWindowFitsWithOneTwoAndEightProgrammers) {
 #ifndef _WIN32
-  const kptest::RuntimeFolder runtime;  // the simulator's sockets, apart from the user's
+  const kp::test::RuntimeFolder runtime;  // the simulator's sockets, apart from the user's
 #endif
   kp::SimRack rack(21);
   kp::ProgrammerSetup setup;
@@ -322,7 +322,7 @@ TEST_F(CaptionLayout, SimulatorWindowFitsWithOneTwoAndEightProgrammers) {
         if (auto* label = qobject_cast<QLabel*>(w); label != nullptr && !label->wordWrap()) {
           if (metrics.horizontalAdvance(label->text()) > label->contentsRect().width()) cut << label->text();
         } else if (auto* button = qobject_cast<QPushButton*>(w)) {
-          if (metrics.horizontalAdvance(button->text()) + 2 * kptest::kButtonFrame > button->width()) cut << button->text();
+          if (metrics.horizontalAdvance(button->text()) + 2 * kp::test::kButtonFrame > button->width()) cut << button->text();
         } else if (auto* box = qobject_cast<QCheckBox*>(w)) {
           if (box->sizeHint().width() > box->width()) cut << box->text();
         } else if (auto* combo = qobject_cast<QComboBox*>(w)) {

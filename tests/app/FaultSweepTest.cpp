@@ -9,7 +9,7 @@
 
 #include <memory>
 
-using namespace kptest;
+using namespace kp::test;
 
 namespace {
 

@@ -136,7 +136,7 @@ class FontFitTest : public QObject {
 
     QStringList clipped;
     QStringList sizes;
-    for (const kptest::CaptionFit& fit : kptest::CaptionFits(window)) {
+    for (const kp::test::CaptionFit& fit : kp::test::CaptionFits(window)) {
       if (!fit.fits) clipped << fit.control;
       sizes << QStringLiteral("%1 %2px").arg(fit.control).arg(fit.pixelSize);
     }

@@ -17,7 +17,7 @@
 #endif
 #include <QWidget>
 
-namespace kptest {
+namespace kp::test {
 
 inline QString Caption(const QWidget* widget) {
   if (auto* label = qobject_cast<const QLabel*>(widget)) return label->text();
@@ -113,4 +113,4 @@ inline QStringList VisibleWindows() {
   return visible;
 }
 
-}  // namespace kptest
+}  // namespace kp::test

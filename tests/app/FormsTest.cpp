@@ -29,8 +29,8 @@
 #include <algorithm>
 #include <memory>
 
-using kptest::Caption;
-using kptest::ModalCloser;
+using kp::test::Caption;
+using kp::test::ModalCloser;
 
 namespace {
 
@@ -75,7 +75,7 @@ class FormsTest : public QObject {
   }
 
   void cleanup() {
-    const QStringList visible = kptest::VisibleWindows();
+    const QStringList visible = kp::test::VisibleWindows();
     delete mainWin;
     mainWin = nullptr;
     bus.reset();
@@ -176,7 +176,7 @@ class FormsTest : public QObject {
       QCOMPARE(widget->geometry(), geometry);
     }
     QCOMPARE(Caption(widget), caption);
-    QCOMPARE(kptest::HorizontalAlignment(widget), alignment);
+    QCOMPARE(kp::test::HorizontalAlignment(widget), alignment);
     QCOMPARE(widget->isHidden(), hidden);
     QCOMPARE(widget->isEnabled(), enabled);
     QCOMPARE(widget->font().pixelSize(), pixels);
@@ -246,7 +246,7 @@ class FormsTest : public QObject {
       QVERIFY(widget);
       if (widget->focusPolicy() & Qt::TabFocus) reachable << name;
     }
-    const QStringList chain = kptest::FocusOrder(window, order);
+    const QStringList chain = kp::test::FocusOrder(window, order);
     // The chain is a ring: rotate it so that it starts where the expected order starts.
     const qsizetype start = chain.indexOf(reachable.first());
     QVERIFY(start >= 0);
@@ -296,10 +296,10 @@ class FormsTest : public QObject {
     const QString typed = QStringLiteral("koder2024");
     QString focusOnOpening;
     ModalCloser closer;
-    closer.Then([&](QWidget* window, kptest::ModalRecord& record) {
+    closer.Then([&](QWidget* window, kp::test::ModalRecord& record) {
       for (const char* name : {"OldPassEdit", "NewPass1Edit", "NewPass2Edit"}) {
         if (auto* box = window->findChild<QLineEdit*>(QLatin1String(name))) {
-          kptest::TypeText(box, typed);
+          kp::test::TypeText(box, typed);
         }
       }
       auto* last = window->findChild<QWidget*>(lastFocus);
@@ -312,7 +312,7 @@ class FormsTest : public QObject {
         window->close();
       }
     });
-    closer.Then([&](QWidget* window, kptest::ModalRecord&) {
+    closer.Then([&](QWidget* window, kp::test::ModalRecord&) {
       QWidget* focused = window->focusWidget();
       focusOnOpening = focused != nullptr ? focused->objectName() : QString();
       if (focused != nullptr) QTest::keyClicks(focused, typed);
@@ -358,7 +358,7 @@ class FormsTest : public QObject {
     QHash<QString, QString> named;  // name -> the control that has it
     const QList<QLabel*> labels = Form(form)->findChildren<QLabel*>();
     for (QAccessibleInterface* node :
-         kptest::AccessibleDescendants(QAccessible::queryAccessibleInterface(Form(form)))) {
+         kp::test::AccessibleDescendants(QAccessible::queryAccessibleInterface(Form(form)))) {
       auto* widget = qobject_cast<QWidget*>(node->object());
       QVERIFY(widget);
       if (widget->isHidden()) hidden << widget->objectName();
@@ -405,7 +405,7 @@ class FormsTest : public QObject {
     QStringList heard;
     ModalCloser closer;
     closer.While([&heard] {
-      for (QAccessibleInterface* node : kptest::AccessibleDescendants(
+      for (QAccessibleInterface* node : kp::test::AccessibleDescendants(
                QAccessible::queryAccessibleInterface(QApplication::activeModalWidget()))) {
         const bool nameless = node->text(QAccessible::Name).isEmpty();
         if (node->role() == QAccessible::Graphic || (node->state().focusable && nameless)) {
@@ -440,7 +440,7 @@ class FormsTest : public QObject {
     QFETCH(QString, text);
     auto* edit = mainWin->findChild<QLineEdit*>(name);
     QVERIFY(edit);
-    kptest::TypeText(edit, typed);
+    kp::test::TypeText(edit, typed);
     QCOMPARE(edit->text(), text);
   }
 
@@ -458,13 +458,13 @@ class FormsTest : public QObject {
     edit->setText(QStringLiteral("100000"));
     QCOMPARE(edit->text(), QStringLiteral("100000"));
     edit->end(false);
-    kptest::TypeText(edit, QStringLiteral("1"));
+    kp::test::TypeText(edit, QStringLiteral("1"));
     QCOMPARE(edit->text(), QStringLiteral("100000"));
     QTest::keyClick(edit, Qt::Key_Backspace);
     QCOMPARE(edit->text(), QStringLiteral("10000"));
     // A full box takes a character that replaces a selection.
     edit->selectAll();
-    kptest::TypeText(edit, QStringLiteral("42"));
+    kp::test::TypeText(edit, QStringLiteral("42"));
     QCOMPARE(edit->text(), QStringLiteral("42"));
   }
 
@@ -486,7 +486,7 @@ class FormsTest : public QObject {
     QCOMPARE(edit->echoMode(), QLineEdit::Password);
     QCOMPARE(edit->maxLength(), 20);
     const QString typed = QStringLiteral("Zażółć gęślą jaźń 12345");
-    kptest::TypeText(edit, typed);
+    kp::test::TypeText(edit, typed);
     QCOMPARE(edit->text(), typed.left(20));
     QCOMPARE(edit->displayText(), QString(20, u'*'));
   }
@@ -517,9 +517,9 @@ class FormsTest : public QObject {
     QFETCH(QString, newPassword);
     QFETCH(QString, repeated);
     QFETCH(bool, enabled);
-    kptest::TypeText(change->OldPassEdit(), oldPassword);
-    kptest::TypeText(change->NewPass1Edit(), newPassword);
-    kptest::TypeText(change->NewPass2Edit(), repeated);
+    kp::test::TypeText(change->OldPassEdit(), oldPassword);
+    kp::test::TypeText(change->NewPass1Edit(), newPassword);
+    kp::test::TypeText(change->NewPass2Edit(), repeated);
     QCOMPARE(ChangeButton()->isEnabled(), enabled);
 
     for (QLineEdit* box : {change->OldPassEdit(), change->NewPass1Edit(), change->NewPass2Edit()}) {
@@ -546,9 +546,9 @@ class FormsTest : public QObject {
   }
 
   void deletingOneCharacterDisables() {
-    kptest::TypeText(change->OldPassEdit(), QStringLiteral("oldpassword"));
-    kptest::TypeText(change->NewPass1Edit(), QStringLiteral("newpassword"));
-    kptest::TypeText(change->NewPass2Edit(), QStringLiteral("newpassword"));
+    kp::test::TypeText(change->OldPassEdit(), QStringLiteral("oldpassword"));
+    kp::test::TypeText(change->NewPass1Edit(), QStringLiteral("newpassword"));
+    kp::test::TypeText(change->NewPass2Edit(), QStringLiteral("newpassword"));
     QVERIFY(ChangeButton()->isEnabled());
     QTest::keyClick(change->NewPass2Edit(), Qt::Key_Backspace);
     QVERIFY(!ChangeButton()->isEnabled());
@@ -605,7 +605,7 @@ class FormsTest : public QObject {
     QFETCH(QString, form);
     auto* dialog = qobject_cast<QDialog*>(Form(form));
     ModalCloser closer;
-    closer.Then([](QWidget* window, kptest::ModalRecord& record) {
+    closer.Then([](QWidget* window, kp::test::ModalRecord& record) {
       record.pressed = QStringLiteral("close");
       window->close();
     });

@@ -16,7 +16,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace kptest {
+namespace kp::test {
 
 struct Finding {
   uintptr_t address = 0;
@@ -105,4 +105,4 @@ class MemoryScan {
   uint8_t* area_ = nullptr;
 };
 
-}  // namespace kptest
+}  // namespace kp::test

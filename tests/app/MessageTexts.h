@@ -2,7 +2,7 @@
 // and the caption layout check (which has no Qt Test).
 #pragma once
 
-namespace kptest {
+namespace kp::test {
 
 // The messages of the actions, as the operator must see them.
 inline constexpr const char* kNoConnection = "Brak połączenia z Programatorem R50.";
@@ -43,4 +43,4 @@ inline constexpr const char* kAllMessages[] = {
     kLoginRefused, kLoggedIn, kOldPasswordRefused, kChangeRefused, kNewPasswordRefused,
     kPasswordChanged, kCardErased, kTwoProgrammers};
 
-}  // namespace kptest
+}  // namespace kp::test

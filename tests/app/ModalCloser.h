@@ -3,7 +3,7 @@
 // arranged, and makes sure it is closed. Arm it before the call; assert on Records() after the
 // call returns (never inside the timer, or a failing check would leave the window open).
 //
-//   kptest::ModalCloser closer;
+//   kp::test::ModalCloser closer;
 //   closer.PressOk();
 //   win->ShowError("...");
 //   QCOMPARE(closer.Records().size(), 1);
@@ -29,7 +29,7 @@
 #include <functional>
 #include <utility>
 
-namespace kptest {
+namespace kp::test {
 
 struct ModalRecord {
   QString className;  // "QMessageBox", "TLoginDlg", "TChngPassDlg", ...
@@ -235,4 +235,4 @@ class ModalCloser : public QObject {
   bool delayed_ = false;
 };
 
-}  // namespace kptest
+}  // namespace kp::test

@@ -17,8 +17,8 @@
 
 namespace {
 
-using kptest::AccessibleEventLog;
-using kptest::AccessibleRecord;
+using kp::test::AccessibleEventLog;
+using kp::test::AccessibleRecord;
 
 constexpr QChar kBullet{0x2022};
 

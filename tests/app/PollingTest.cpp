@@ -24,12 +24,12 @@
 #include <string>
 #include <utility>
 
-using kptest::ModalCloser;
+using kp::test::ModalCloser;
 
 namespace {
 
 const char* const kNoProgrammer = "Brak Programatora KP-R50";
-using kptest::kTwoProgrammers;
+using kp::test::kTwoProgrammers;
 
 // Every control whose enabled state follows the connection.
 const char* const kConnectionControls[] = {
@@ -73,7 +73,7 @@ class PollingTest : public QObject {
   std::unique_ptr<TMainWin> win;
 
   QWidget* Widget(const char* name) const { return win->findChild<QWidget*>(QLatin1String(name)); }
-  QString Text(const char* name) const { return kptest::Caption(Widget(name)); }
+  QString Text(const char* name) const { return kp::test::Caption(Widget(name)); }
   QColor LineColour() const { return Widget("PrgrLbl")->palette().color(QPalette::WindowText); }
 
   // The names among the connection's controls whose enabled state is not `enabled`.
@@ -101,7 +101,7 @@ class PollingTest : public QObject {
   }
 
   void cleanup() {
-    const QStringList visible = kptest::VisibleWindows();
+    const QStringList visible = kp::test::VisibleWindows();
     win.reset();
     bus.reset();
     fw.reset();
@@ -356,7 +356,7 @@ class PollingTest : public QObject {
     ModalCloser closer;
     win->NoxTimerTimer();
     QCOMPARE(closer.Records().size(), 1);
-    const kptest::ModalRecord& box = closer.Records()[0];
+    const kp::test::ModalRecord& box = closer.Records()[0];
     QCOMPARE(box.className, QStringLiteral("QMessageBox"));
     QCOMPARE(box.title, QStringLiteral("Error"));
     QCOMPARE(box.text, QString::fromUtf8(kTwoProgrammers));
@@ -574,7 +574,7 @@ class PollingTest : public QObject {
     if (kind == 1) win->ShowInfo(utf8.constData());
     if (kind == 2) win->ShowNoConnection();
     QCOMPARE(closer.Records().size(), 1);
-    const kptest::ModalRecord& box = closer.Records()[0];
+    const kp::test::ModalRecord& box = closer.Records()[0];
     QCOMPARE(box.className, QStringLiteral("QMessageBox"));
     QCOMPARE(box.title, title);
     QCOMPARE(box.text, text);
@@ -585,7 +585,7 @@ class PollingTest : public QObject {
 
   void messageLinesKept_data() {
     QTest::addColumn<QString>("text");
-    using namespace kptest;
+    using namespace kp::test;
     const std::pair<const char*, const char*> messages[] = {
         {"no keys", kNoKeys},
         {"no user password", kNoUserPassword},
@@ -615,9 +615,9 @@ class PollingTest : public QObject {
     QRect screen;
     QRect shown;
     ModalCloser closer;
-    closer.Then([&](QWidget* window, kptest::ModalRecord& record) {
+    closer.Then([&](QWidget* window, kp::test::ModalRecord& record) {
       if (auto* label = window->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
-        lines = kptest::LaidOutLines(label);
+        lines = kp::test::LaidOutLines(label);
       }
       screen = window->screen()->availableGeometry();
       shown = window->frameGeometry();

@@ -12,7 +12,7 @@
 #include <map>
 #include <memory>
 
-using namespace kptest;
+using namespace kp::test;
 
 namespace {
 

@@ -82,13 +82,13 @@ class StartupTest : public QObject {
       ++thrown;
       throw std::runtime_error("awaria");
     };
-    kptest::ModalCloser closer;
+    kp::test::ModalCloser closer;
     closer.PressOk().PressOk();
     QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
     QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
     QTRY_COMPARE(closer.Records().size(), 2);
     QCOMPARE(thrown, 2);
-    const kptest::ModalRecord& box = closer.Records()[0];
+    const kp::test::ModalRecord& box = closer.Records()[0];
     QCOMPARE(box.className, QStringLiteral("QMessageBox"));
     QCOMPARE(box.title, QString());
     QCOMPARE(box.text, QStringLiteral("awaria"));

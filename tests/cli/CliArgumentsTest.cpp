@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 // What the options hold, in one line: the command, then every option that is not as it
@@ -248,4 +248,4 @@ TEST(CliArguments, RepeatedRows) {
 }
 
 }  // namespace
-}  // namespace kp
+}  // namespace kp::test

@@ -19,7 +19,7 @@
 #include <functional>
 #include <sstream>
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 const uint8_t kCardA[8] = {0x04, 0xA0, 0xB1, 0xC2, 0xD3, 0xE4, 0xF5, 0x00};
@@ -311,4 +311,4 @@ TEST(CliRun, AProgrammerHeldByAnotherProgramIsNamedAndExitsThree) {
 }
 
 }  // namespace
-}  // namespace kp
+}  // namespace kp::test

@@ -18,7 +18,8 @@
 #include <filesystem>
 #include <fstream>
 
-namespace kp::doctor {
+namespace kp::test {
+using namespace kp::doctor;
 namespace {
 
 namespace fs = std::filesystem;
@@ -53,7 +54,7 @@ class FakeMachine {
   const std::string& Root() const { return root_; }
 
  private:
-  kptest::RuntimeFolder runtime_;
+  kp::test::RuntimeFolder runtime_;
   std::string root_;
   std::string proc_;
 };
@@ -101,8 +102,8 @@ TEST(DoctorUnderUmockdev, DevicesThatNeedRoot) {
   SKIP_OUTSIDE_TESTBED();
   FakeMachine machine;
   machine.Write("/etc/udev/rules.d/70-kpnox-koder.rules", FilledRule("1209:0001"));
-  const kptest::UnreadableNode programmerNode(Node("005"));
-  const kptest::UnreadableNode otherNode(Node("006"));
+  const kp::test::UnreadableNode programmerNode(Node("005"));
+  const kp::test::UnreadableNode otherNode(Node("006"));
   const Facts facts = GatherFacts(kKpR50InterfaceGuid, machine.MachineRoots());
   ASSERT_EQ(facts.devices.size(), 2u);
   const UsbDevice& programmer = facts.devices[0];
@@ -177,4 +178,4 @@ TEST(DoctorOnEmptyBus, NothingToFind) {
 }
 
 }  // namespace
-}  // namespace kp::doctor
+}  // namespace kp::test

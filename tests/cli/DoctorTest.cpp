@@ -11,7 +11,8 @@
 #include <fstream>
 #include <sstream>
 
-namespace kp::doctor {
+namespace kp::test {
+using namespace kp::doctor;
 namespace {
 
 UsbDevice Device(Open open, FoundBy by = FoundBy::UdevRule, uint8_t address = 5) {
@@ -283,4 +284,4 @@ TEST(Doctor, JsonReportParsesWhateverTheNamesHold) {
 }
 
 }  // namespace
-}  // namespace kp::doctor
+}  // namespace kp::test

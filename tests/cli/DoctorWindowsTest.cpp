@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-namespace kp::doctor {
+namespace kp::test {
+using namespace kp::doctor;
 namespace {
 
 using namespace std::string_literals;
@@ -282,4 +283,4 @@ TEST(DoctorOnWindows, WineHasNoProgrammer) {
 }
 
 }  // namespace
-}  // namespace kp::doctor
+}  // namespace kp::test

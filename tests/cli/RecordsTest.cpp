@@ -14,7 +14,7 @@
 #include <set>
 #include <sstream>
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 const CardRecord kOk{21, 100, "04A0B1C2D3E4F500", "ok", "2026-12-07T17:30:05Z", 2};
@@ -233,4 +233,4 @@ TEST(Records, RowsNotDone) {
 }
 
 }  // namespace
-}  // namespace kp
+}  // namespace kp::test

@@ -9,7 +9,7 @@
 #include <windows.h>
 #endif
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 TEST(PasswordCodePage, Utf8IsDecodedAndAnythingElseRefused) {
@@ -81,4 +81,4 @@ TEST(PasswordCodePage, WindowConversionGivesAQuestionMarkPerMissingCharacter) {
 #endif
 
 }  // namespace
-}  // namespace kp
+}  // namespace kp::test

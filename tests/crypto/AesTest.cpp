@@ -10,7 +10,7 @@
 
 #include <random>
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 using test::Bytes;
@@ -123,4 +123,4 @@ TEST(AesTables, MatchTheFieldArithmetic) {
 }
 
 }  // namespace
-}  // namespace kp
+}  // namespace kp::test

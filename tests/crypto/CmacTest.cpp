@@ -10,7 +10,7 @@
 
 #include <random>
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 using test::Bytes;
@@ -167,4 +167,4 @@ TEST(Cmac, InitStartsAFreshMessage) {
 }
 
 }  // namespace
-}  // namespace kp
+}  // namespace kp::test

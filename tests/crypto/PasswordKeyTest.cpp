@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 using test::Bytes;
@@ -117,4 +117,4 @@ TEST(SecureWipe, ZeroesExactlyTheRangeGiven) {
 }
 
 }  // namespace
-}  // namespace kp
+}  // namespace kp::test

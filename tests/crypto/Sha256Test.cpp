@@ -12,7 +12,7 @@
 #include <random>
 #include <string>
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 using test::Bytes;
@@ -314,4 +314,4 @@ TEST(Sha256Compression, PortableAndShaNiAgree) {
 }
 
 }  // namespace
-}  // namespace kp
+}  // namespace kp::test

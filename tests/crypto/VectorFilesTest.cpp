@@ -9,7 +9,7 @@
 #include <random>
 #include <stdexcept>
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 TEST(VectorFiles, MissingOrEmptyFileThrowsNamingIt) {
@@ -31,4 +31,4 @@ TEST(VectorFiles, MissingOrEmptyFileThrowsNamingIt) {
 }
 
 }  // namespace
-}  // namespace kp
+}  // namespace kp::test

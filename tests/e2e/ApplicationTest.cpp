@@ -13,9 +13,9 @@
 
 #include <csignal>
 
-using kptest::ChildProcess;
-using kptest::RuntimeFolder;
-using kptest::SimProcess;
+using kp::test::ChildProcess;
+using kp::test::RuntimeFolder;
+using kp::test::SimProcess;
 
 class ApplicationTest : public QObject {
   Q_OBJECT
@@ -64,8 +64,8 @@ class ApplicationTest : public QObject {
     QApplication::setQuitOnLastWindowClosed(false);  // the test goes on after the close
     QWidget window;
     window.show();
-    QVERIFY(CloseOnQuitSignals(&window));
-    QVERIFY(!CloseOnQuitSignals(&window));  // once per process
+    QVERIFY(CloseOnQuitSignal(&window));
+    QVERIFY(!CloseOnQuitSignal(&window));  // once per process
 
     int boxesClosed = 0;
     bool rescued = false;
@@ -75,7 +75,7 @@ class ApplicationTest : public QObject {
                         QMessageBox::Ok, &window);
         if (boxesClosed == 0) QTimer::singleShot(0, &box, [] { raise(SIGTERM); });
         // Bounds a failing test only: a box still up this late is closed here instead.
-        QTimer::singleShot(kptest::kWaitLimitMs, &box, [&box, &rescued] {
+        QTimer::singleShot(kp::test::kWaitLimitMs, &box, [&box, &rescued] {
           rescued = true;
           box.close();
         });
@@ -83,7 +83,7 @@ class ApplicationTest : public QObject {
         ++boxesClosed;
       }
     });
-    QTRY_VERIFY_WITH_TIMEOUT(boxesClosed == 2 && !window.isVisible(), 2 * kptest::kWaitLimitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(boxesClosed == 2 && !window.isVisible(), 2 * kp::test::kWaitLimitMs);
     QVERIFY(!rescued);
   }
 };

@@ -8,10 +8,10 @@
 
 #include <QTest>
 
-using kptest::RuntimeFolder;
-using kptest::SimProcess;
-using kpe2e::WindowOnSim;
-using kptest::ModalCloser;
+using kp::test::RuntimeFolder;
+using kp::test::SimProcess;
+using kp::test::WindowOnSim;
+using kp::test::ModalCloser;
 
 namespace {
 
@@ -33,7 +33,7 @@ class JourneyTest : public QObject {
   }
 
   void cleanup() {
-    const QStringList visible = kptest::VisibleWindows();
+    const QStringList visible = kp::test::VisibleWindows();
     QVERIFY2(visible.isEmpty(), qPrintable(visible.join(u',')));
   }
 
@@ -99,10 +99,10 @@ class JourneyTest : public QObject {
                                 QStringLiteral("koder2024"))
           .PressOk();
       QVERIFY(w.Click("LoginBtn"));
-      const QStringList expected = {QStringLiteral("TLoginDlg"), kptest::Info(kptest::kLoggedIn),
+      const QStringList expected = {QStringLiteral("TLoginDlg"), kp::test::Info(kp::test::kLoggedIn),
                                     QStringLiteral("TChngPassDlg: Wymagana zmiana hasła"),
-                                    kptest::Info(kptest::kPasswordChanged)};
-      QCOMPARE(kptest::Seen(closer), expected);
+                                    kp::test::Info(kp::test::kPasswordChanged)};
+      QCOMPARE(kp::test::Seen(closer), expected);
       QVERIFY(closer.Records()[0].buttonEnabled);
       QVERIFY(closer.Records()[2].buttonEnabled);
     }
@@ -127,7 +127,7 @@ class JourneyTest : public QObject {
     {
       ModalCloser closer;
       QVERIFY(w.Click("ProgrTagBtn"));
-      QCOMPARE(kptest::Seen(closer), QStringList());
+      QCOMPARE(kp::test::Seen(closer), QStringList());
     }
     QCOMPARE(w.Text("PrUidLbl"), uid);
     QCOMPARE(w.Text("PrDepEdit"), QStringLiteral("12"));
@@ -145,7 +145,7 @@ class JourneyTest : public QObject {
     {
       ModalCloser closer;
       QVERIFY(w.Click("ReadTagBtn"));
-      QCOMPARE(kptest::Seen(closer), QStringList());
+      QCOMPARE(kp::test::Seen(closer), QStringList());
     }
     QCOMPARE(w.Text("RdUidLbl"), uid);
     QCOMPARE(w.Text("RdDepEdit"), QStringLiteral("12"));
@@ -159,7 +159,7 @@ class JourneyTest : public QObject {
     {
       ModalCloser closer;
       QVERIFY(w.Click("ClearTagBtn"));
-      QCOMPARE(kptest::Seen(closer), QStringList{kptest::Info(kptest::kCardErased)});
+      QCOMPARE(kp::test::Seen(closer), QStringList{kp::test::Info(kp::test::kCardErased)});
     }
     QCOMPARE(w.Text("PrUidLbl"), uid);
     missing = sim.AwaitInTurn({cmd(QStringLiteral("C erase-card card %1 -> ok").arg(uid)),

@@ -10,10 +10,10 @@
 #include <utility>
 #include <vector>
 
-using kptest::RuntimeFolder;
-using kptest::SimProcess;
-using kpe2e::WindowOnSim;
-using kptest::ModalCloser;
+using kp::test::RuntimeFolder;
+using kp::test::SimProcess;
+using kp::test::WindowOnSim;
+using kp::test::ModalCloser;
 
 namespace {
 
@@ -22,11 +22,11 @@ enum class KillPoint { LoginDialog, ForcedChangeDialog, ChangeDialog, Program, R
 // Answers a dialog as the operator does: types into its boxes, presses its button.
 ModalCloser::Answer TypeAndPress(std::vector<std::pair<const char*, QString>> boxes,
                                  const char* button) {
-  return [boxes = std::move(boxes), button](QWidget* window, kptest::ModalRecord& record) {
+  return [boxes = std::move(boxes), button](QWidget* window, kp::test::ModalRecord& record) {
     for (const auto& [name, text] : boxes) {
       if (auto* edit = window->findChild<QLineEdit*>(QLatin1String(name))) {
         edit->clear();
-        kptest::TypeText(edit, text);
+        kp::test::TypeText(edit, text);
       }
     }
     if (auto* pressed = window->findChild<QPushButton*>(QLatin1String(button))) {
@@ -47,19 +47,19 @@ class LostSimulatorTest : public QObject {
   void initTestCase() { RegisterApplicationFonts(); }
 
   void cleanup() {
-    const QStringList visible = kptest::VisibleWindows();
+    const QStringList visible = kp::test::VisibleWindows();
     QVERIFY2(visible.isEmpty(), qPrintable(visible.join(u',')));
   }
 
   void killedMidOperation_data() {
     QTest::addColumn<KillPoint>("point");
     QTest::addColumn<QStringList>("seen");
-    const QString noConnection = kptest::Error(kptest::kNoConnection);
+    const QString noConnection = kp::test::Error(kp::test::kNoConnection);
     QTest::newRow("in the login dialog")
         << KillPoint::LoginDialog << QStringList{QStringLiteral("TLoginDlg"), noConnection};
     QTest::newRow("in the forced change after the login")
         << KillPoint::ForcedChangeDialog
-        << QStringList{QStringLiteral("TLoginDlg"), kptest::Info(kptest::kLoggedIn),
+        << QStringList{QStringLiteral("TLoginDlg"), kp::test::Info(kp::test::kLoggedIn),
                        QStringLiteral("TChngPassDlg: Wymagana zmiana hasła"), noConnection};
     QTest::newRow("in the password change")
         << KillPoint::ChangeDialog
@@ -127,13 +127,13 @@ class LostSimulatorTest : public QObject {
     }
     closer.PressOk();
     QVERIFY(w.Click(button));
-    QCOMPARE(kptest::Seen(closer), seen);
-    for (const kptest::ModalRecord& record : closer.Records()) {
+    QCOMPARE(kp::test::Seen(closer), seen);
+    for (const kp::test::ModalRecord& record : closer.Records()) {
       if (record.className != QLatin1String("QMessageBox")) QVERIFY(record.buttonEnabled);
     }
     QCOMPARE(sim->Process().state(), QProcess::NotRunning);
     QVERIFY(!w.Linked());
-    QCOMPARE(w.Text("PrgrLbl"), QString::fromUtf8(kptest::kNoProgrammer));
+    QCOMPARE(w.Text("PrgrLbl"), QString::fromUtf8(kp::test::kNoProgrammer));
     QVERIFY(!w.W<QPushButton>("LoginBtn")->isEnabled());
     QVERIFY(!w.W<QPushButton>("ProgrTagBtn")->isEnabled());
 
@@ -143,7 +143,7 @@ class LostSimulatorTest : public QObject {
     {
       ModalCloser quiet;
       for (int tick = 0; tick < 3; ++tick) w.Tick();
-      QCOMPARE(kptest::Seen(quiet), QStringList());
+      QCOMPARE(kp::test::Seen(quiet), QStringList());
     }
     QVERIFY(!w.Linked());
 
@@ -153,7 +153,7 @@ class LostSimulatorTest : public QObject {
     {
       ModalCloser quiet;
       QVERIFY(w.TickUntilLinked());
-      QCOMPARE(kptest::Seen(quiet), QStringList());
+      QCOMPARE(kp::test::Seen(quiet), QStringList());
     }
     const QString missing = sim->AwaitInTurn({QStringLiteral("^client 1 connected$"),
                                               QStringLiteral("^cmd 1 l logout -> ok$"),

@@ -11,25 +11,25 @@
 #include <memory>
 #include <utility>
 
-using kptest::RuntimeFolder;
-using kptest::SimProcess;
-using kpe2e::WindowOnSim;
-using kptest::ModalCloser;
+using kp::test::RuntimeFolder;
+using kp::test::SimProcess;
+using kp::test::WindowOnSim;
+using kp::test::ModalCloser;
 
 namespace {
 
 // The simulator's sockets, with a hook that runs once, just before the first request with a
 // given command byte goes out.
-class SocketsWithHook : public kp::SimSocketPlatform {
+class SocketsWithHook : public kp::SimUnixPlatform {
  public:
   SocketsWithHook(const std::string& folder, uint8_t command, std::function<void()> hook)
-      : SimSocketPlatform(folder), command_(command), hook_(std::move(hook)) {}
+      : SimUnixPlatform(folder), command_(command), hook_(std::move(hook)) {}
 
   bool WinUsb_WritePipe(kp::WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
                         uint32_t length, uint32_t* transferred) override {
     // A frame: two length bytes, then the command byte.
     if (hook_ && length > 2 && buffer[2] == command_) std::exchange(hook_, nullptr)();
-    return SimSocketPlatform::WinUsb_WritePipe(handle, pipeId, buffer, length, transferred);
+    return SimUnixPlatform::WinUsb_WritePipe(handle, pipeId, buffer, length, transferred);
   }
 
  private:
@@ -46,7 +46,7 @@ class StallTest : public QObject {
   void initTestCase() { RegisterApplicationFonts(); }
 
   void cleanup() {
-    const QStringList visible = kptest::VisibleWindows();
+    const QStringList visible = kp::test::VisibleWindows();
     QVERIFY2(visible.isEmpty(), qPrintable(visible.join(u',')));
   }
 
@@ -70,8 +70,8 @@ class StallTest : public QObject {
       ModalCloser closer;
       closer.AnswerLogin(QStringLiteral("zażółć12")).PressOk();
       QVERIFY(w.Click("LoginBtn"));
-      QCOMPARE(kptest::Seen(closer),
-               (QStringList{QStringLiteral("TLoginDlg"), kptest::Info(kptest::kLoggedIn)}));
+      QCOMPARE(kp::test::Seen(closer),
+               (QStringList{QStringLiteral("TLoginDlg"), kp::test::Info(kp::test::kLoggedIn)}));
     }
     QVERIFY2(sim.Await(u"^login 1 yes$"), sim.Story());
 
@@ -79,10 +79,10 @@ class StallTest : public QObject {
       ModalCloser closer;
       QVERIFY(w.Click("ProgrTagBtn"));
       QVERIFY(stalled);
-      QCOMPARE(kptest::Seen(closer), QStringList{kptest::Error(kptest::kNoConnection)});
+      QCOMPARE(kp::test::Seen(closer), QStringList{kp::test::Error(kp::test::kNoConnection)});
     }
     QVERIFY(!w.Linked());
-    QCOMPARE(w.Text("PrgrLbl"), QString::fromUtf8(kptest::kNoProgrammer));
+    QCOMPARE(w.Text("PrgrLbl"), QString::fromUtf8(kp::test::kNoProgrammer));
     QCOMPARE(w.W<QLabel>("PrgrLbl")->palette().color(QPalette::WindowText), QColor(255, 0, 0));
     QVERIFY(!w.W<QPushButton>("ProgrTagBtn")->isEnabled());
     // The request went out and was left unanswered, resent once, and the card is untouched.

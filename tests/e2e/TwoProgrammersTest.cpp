@@ -7,10 +7,10 @@
 #include <memory>
 #include <vector>
 
-using kptest::RuntimeFolder;
-using kptest::SimProcess;
-using kpe2e::WindowOnSim;
-using kptest::ModalCloser;
+using kp::test::RuntimeFolder;
+using kp::test::SimProcess;
+using kp::test::WindowOnSim;
+using kp::test::ModalCloser;
 
 class TwoProgrammersTest : public QObject {
   Q_OBJECT
@@ -19,7 +19,7 @@ class TwoProgrammersTest : public QObject {
   void initTestCase() { RegisterApplicationFonts(); }
 
   void cleanup() {
-    const QStringList visible = kptest::VisibleWindows();
+    const QStringList visible = kp::test::VisibleWindows();
     QVERIFY2(visible.isEmpty(), qPrintable(visible.join(u',')));
   }
 
@@ -67,7 +67,7 @@ class TwoProgrammersTest : public QObject {
         QVERIFY2(tickAndAwaitRelease(), qPrintable(QString::fromLocal8Bit(sims.front()->Story()) +
                                                    QString::fromLocal8Bit(other.Story())));
       }
-      QCOMPARE(kptest::Seen(closer), QStringList{kptest::Error(kpe2e::kTwoProgrammers)});
+      QCOMPARE(kp::test::Seen(closer), QStringList{kp::test::Error(kp::test::kTwoProgrammers)});
     }
     QVERIFY(!w.Linked());
     // Nothing was asked of either.
@@ -83,7 +83,7 @@ class TwoProgrammersTest : public QObject {
     {
       ModalCloser closer;
       QVERIFY(w.TickUntilLinked());
-      QCOMPARE(kptest::Seen(closer), QStringList());
+      QCOMPARE(kp::test::Seen(closer), QStringList());
     }
     QVERIFY2(w.Text("PrgrLbl").startsWith(QStringLiteral("Programator KP-R50 Nr: 1, Soft: ")),
              qPrintable(w.Text("PrgrLbl")));
@@ -100,7 +100,7 @@ class TwoProgrammersTest : public QObject {
     {
       ModalCloser closer;
       for (int tick = 0; tick < 2; ++tick) w.Tick();
-      QCOMPARE(kptest::Seen(closer), QStringList());
+      QCOMPARE(kp::test::Seen(closer), QStringList());
     }
     QVERIFY(w.Linked());
     for (auto& sim : sims) QCOMPARE(sim->Quit(), std::optional<int>(0));

@@ -1,14 +1,14 @@
 // The application's main window and dialogs in the test process, looking for programmers
 // where the application does on Linux: a CompositePlatform with the simulator's sockets and
 // announce files, here those of the test's own runtime folder. Polling only when the test ticks; modal windows are
-// answered by kptest::ModalCloser.
+// answered by kp::test::ModalCloser.
 #pragma once
 
 #include "ActionRig.h"  // ModalCloser, the readers of what the operator saw, the messages
 #include "app/AppFonts.h"
 #include "SimProcess.h"
 #include "platform/CompositePlatform.h"
-#include "platform/simclient/SimSocketPlatform.h"
+#include "platform/simclient/SimUnixPlatform.h"
 #include "platform/simclient/SimTcpPlatform.h"
 
 #include <QDeadlineTimer>
@@ -16,22 +16,19 @@
 #include <memory>
 #include <utility>
 
-namespace kpe2e {
-
-inline constexpr const char* kTwoProgrammers =
-    "Do komputera może być podłączony tylko jeden Programator KP-R50.";
+namespace kp::test {
 
 class WindowOnSim {
  public:
   // `sockets` replaces the simulator's sockets as the tool opens them, for a test that
   // steps in between.
-  explicit WindowOnSim(const kptest::RuntimeFolder& runtime,
-                       std::unique_ptr<kp::SimSocketPlatform> sockets = nullptr) {
+  explicit WindowOnSim(const kp::test::RuntimeFolder& runtime,
+                       std::unique_ptr<kp::SimUnixPlatform> sockets = nullptr) {
     // Process-wide state of the main window's unit, as at start-up.
     lastShownStatus = kStartShownStatus;
     twoProgrammersArmed = true;
     if (!sockets) {
-      sockets = std::make_unique<kp::SimSocketPlatform>(runtime.SocketFolder());
+      sockets = std::make_unique<kp::SimUnixPlatform>(runtime.SocketFolder());
     }
     platform.Add(std::move(sockets));
     platform.Add(std::make_unique<kp::SimTcpPlatform>(runtime.AnnounceFolder()));
@@ -55,13 +52,13 @@ class WindowOnSim {
   T* W(const char* name) const {
     return win->findChild<T*>(QLatin1String(name));
   }
-  QString Text(const char* name) const { return kptest::Caption(W<QWidget>(name)); }
+  QString Text(const char* name) const { return kp::test::Caption(W<QWidget>(name)); }
 
   void Tick() { win->NoxTimerTimer(); }
   bool Linked() const { return win->Programmer().winUsbHandle != kp::kInvalidHandle; }
 
   // Ticks until the window holds a programmer; false at the deadline.
-  bool TickUntilLinked(int limitMs = kptest::kWaitLimitMs) {
+  bool TickUntilLinked(int limitMs = kp::test::kWaitLimitMs) {
     const QDeadlineTimer deadline(limitMs);
     for (Tick(); !Linked(); Tick()) {
       if (deadline.hasExpired()) return false;
@@ -82,11 +79,11 @@ class WindowOnSim {
   void Type(const char* name, const QString& text) {
     QLineEdit* edit = W<QLineEdit>(name);
     edit->clear();
-    kptest::TypeText(edit, text);
+    kp::test::TypeText(edit, text);
   }
 
   kp::CompositePlatform platform;
   std::unique_ptr<TMainWin> win;
 };
 
-}  // namespace kpe2e
+}  // namespace kp::test

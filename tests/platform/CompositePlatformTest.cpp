@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 const Guid kClass = {0x5B6638C7, 0xB7EA, 0x4BF3, {0x8A, 0x83, 0x3E, 0xAF, 0x32, 0x6C, 0x4F, 0x73}};
@@ -121,4 +121,4 @@ TEST(CompositePlatform, SleepGoesToTheFirstBackend) {
 }
 
 }  // namespace
-}  // namespace kp
+}  // namespace kp::test

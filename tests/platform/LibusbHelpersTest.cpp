@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -91,4 +91,4 @@ TEST(UdevRule, NamesTheProgrammersInterfaceClassOnItsOneLineToFillIn) {
 }
 
 }  // namespace
-}  // namespace kp
+}  // namespace kp::test

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 const Guid kOtherClass = {0x01234567, 0x89AB, 0xCDEF, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08}};
@@ -97,7 +97,7 @@ TEST(LibusbUnderUmockdev, AProgrammerThatMayNotBeOpenedIsReportedWithItsPlace) {
   LibusbPlatform platform;
   ASSERT_EQ(ListPaths(platform, kKpR50InterfaceGuid).size(), 1u);
   {
-    const kptest::UnreadableNode unreadable(std::string(std::getenv("UMOCKDEV_DIR")) +
+    const kp::test::UnreadableNode unreadable(std::string(std::getenv("UMOCKDEV_DIR")) +
                                     "/dev/bus/usb/001/005");
     EXPECT_EQ(platform.CreateFileA(kProgrammerPath), kInvalidHandle);
     EXPECT_EQ(platform.UnreachableDevices(),
@@ -235,4 +235,4 @@ TEST(LibusbOnEmptyBus, LinkFindsNothingAndLeavesNothingOpen) {
 }
 
 }  // namespace
-}  // namespace kp
+}  // namespace kp::test

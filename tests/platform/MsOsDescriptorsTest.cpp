@@ -13,7 +13,8 @@
 #include <string_view>
 #include <vector>
 
-namespace kp::msos {
+namespace kp::test {
+using namespace kp::msos;
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -510,4 +511,4 @@ TEST(GuidText, ListsAsUdevPropertiesHoldThem) {
 }
 
 }  // namespace
-}  // namespace kp::msos
+}  // namespace kp::test

@@ -6,7 +6,7 @@
 
 #include <optional>
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 TEST(NumberText, DecimalNumbersWholeAndInRange) {
@@ -47,4 +47,4 @@ TEST(NumberText, HexTextTwoDigitsPerByteMostSignificantFirst) {
 }
 
 }  // namespace
-}  // namespace kp
+}  // namespace kp::test

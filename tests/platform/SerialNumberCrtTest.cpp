@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 static_assert(sizeof(wchar_t) == 2, "Windows wide text is UTF-16");
@@ -60,4 +60,4 @@ TEST(SerialNumberCrt, StopsAtAZeroUnitLikeWcstoul) {
 }
 
 }  // namespace
-}  // namespace kp
+}  // namespace kp::test

@@ -23,7 +23,7 @@
 #include <unistd.h>
 #endif
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -465,4 +465,4 @@ TEST(SimTcpProtocol, AnnounceFolderFollowsTheRuntimeFolder) {
 #endif
 
 }  // namespace
-}  // namespace kp
+}  // namespace kp::test

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 const Guid kClass = {0x11111111, 0x2222, 0x3333, {4, 4, 4, 4, 4, 4, 4, 4}};
@@ -153,4 +153,4 @@ TEST(VirtualBus, AMemberBeyondTheListHasNoPath) {
 }
 
 }  // namespace
-}  // namespace kp
+}  // namespace kp::test

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 // No device anywhere registers this class.
@@ -266,4 +266,4 @@ TEST(WinUsbPlatform, CreateFileOpensExistingPathsOnly) {
 }
 
 }  // namespace
-}  // namespace kp
+}  // namespace kp::test

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <functional>
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 const uint8_t kUid[8] = {0x04, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x00};
@@ -208,4 +208,4 @@ TEST(SessionOutcome, ALogoutThatGoesUnansweredIsSentAgainOnAFreshLink) {
 }
 
 }  // namespace
-}  // namespace kp
+}  // namespace kp::test

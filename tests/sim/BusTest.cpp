@@ -5,7 +5,7 @@
 #include "link/KpWUsbBulkD.h"
 #include "link/Tracecom.h"
 
-namespace kp::simtest {
+namespace kp::test {
 namespace {
 
 // A WUsbErr as (error code, command byte), so that tests can compare it.
@@ -196,4 +196,4 @@ TEST(Knobs, VanishHandlerReplacesTheUnplugAndFiresOnce) {
 }
 
 }  // namespace
-}  // namespace kp::simtest
+}  // namespace kp::test

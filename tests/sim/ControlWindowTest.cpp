@@ -24,11 +24,11 @@
 #include <memory>
 
 using namespace kp;
-using kp::simtest::Bytes;
-using kp::simtest::Concat;
-using kp::simtest::KeyOf;
-using kp::simtest::RawClient;
-using kp::simtest::Request;
+using kp::test::Bytes;
+using kp::test::Concat;
+using kp::test::KeyOf;
+using kp::test::RawClient;
+using kp::test::Request;
 
 class ControlWindowTest : public QObject {
   Q_OBJECT
@@ -45,13 +45,13 @@ class ControlWindowTest : public QObject {
   VirtualKpR50& Firmware(int index = 1) { return rack_->Find(index)->firmware; }
 
   // Each test's own: the runtime folder, a rack with one programmer, and its window.
-  std::unique_ptr<kptest::RuntimeFolder> runtime_;
+  std::unique_ptr<kp::test::RuntimeFolder> runtime_;
   std::unique_ptr<SimRack> rack_;
   std::unique_ptr<ControlWindow> window_;
 
  private slots:
   void init() {
-    runtime_ = std::make_unique<kptest::RuntimeFolder>();
+    runtime_ = std::make_unique<kp::test::RuntimeFolder>();
     rack_ = std::make_unique<SimRack>(21);
     ProgrammerSetup setup;
     window_ = std::make_unique<ControlWindow>(*rack_, setup);

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-namespace kp::simtest {
+namespace kp::test {
 namespace {
 
 using Setup = std::function<void(VirtualKpR50&)>;
@@ -710,4 +710,4 @@ TEST(Frames, LargestPayloadRoundTripsAndOneMoreIsRefused) {
 }
 
 }  // namespace
-}  // namespace kp::simtest
+}  // namespace kp::test

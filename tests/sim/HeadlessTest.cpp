@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-namespace kp::simtest {
+namespace kp::test {
 namespace {
 
-using kptest::ChildProcess;
-using kptest::SimProcess;
+using kp::test::ChildProcess;
+using kp::test::SimProcess;
 
 // QProcess wants an application object; the suite's lines are std::string.
 class Headless : public ::testing::Test {
@@ -177,4 +177,4 @@ TEST_F(Headless, HelpAndBadOptions) {
 }
 
 }  // namespace
-}  // namespace kp::simtest
+}  // namespace kp::test

@@ -4,7 +4,7 @@
 
 #include "programmer/KpR50.h"
 
-namespace kp::simtest {
+namespace kp::test {
 namespace {
 
 const uint8_t kCard[8] = {0x04, 0xA0, 0xB1, 0xC2, 0xD3, 0xE4, 0xF5, 0x00};
@@ -186,4 +186,4 @@ TEST_F(Journey, DroppedProgrammerEndsTheOperationWithNoReply) {
 }
 
 }  // namespace
-}  // namespace kp::simtest
+}  // namespace kp::test

@@ -7,7 +7,7 @@
 
 #include <random>
 
-namespace kp::simtest {
+namespace kp::test {
 namespace {
 
 constexpr uint8_t kReply = 0x80;
@@ -188,4 +188,4 @@ TEST(ReplayFirmware, MangledTracesAreRefusedOrKeepTheRules) {
 }
 
 }  // namespace
-}  // namespace kp::simtest
+}  // namespace kp::test

@@ -10,11 +10,11 @@
 #include <QDir>
 #include <QFile>
 
-namespace kp::simtest {
+namespace kp::test {
 namespace {
 
-using kptest::ChildProcess;
-using kptest::SimProcess;
+using kp::test::ChildProcess;
+using kp::test::SimProcess;
 
 const QString kData = QStringLiteral(KP_TRACE_DATA_DIR);
 
@@ -153,4 +153,4 @@ TEST_F(SimReplay, AFileThatIsNoTraceStopsTheStart) {
 }
 
 }  // namespace
-}  // namespace kp::simtest
+}  // namespace kp::test

@@ -10,7 +10,7 @@
 #include <initializer_list>
 #include <vector>
 
-namespace kp::simtest {
+namespace kp::test {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -30,4 +30,4 @@ inline std::array<uint8_t, 16> KeyOf(const char* password) {
   return key;
 }
 
-}  // namespace kp::simtest
+}  // namespace kp::test

@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-namespace kp::simtest {
+namespace kp::test {
 namespace {
 
 const auto kPassword = KeyOf("tajne123");
@@ -185,4 +185,4 @@ TEST(RequestText, AnyBytesAreSummarisedSafely) {
 }
 
 }  // namespace
-}  // namespace kp::simtest
+}  // namespace kp::test

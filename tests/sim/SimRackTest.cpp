@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace kp::simtest {
+namespace kp::test {
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -498,4 +498,4 @@ TEST_F(RackTest, UnplugAllAndRemoveLeaveNoSocketFiles) {
 }
 
 }  // namespace
-}  // namespace kp::simtest
+}  // namespace kp::test

@@ -15,7 +15,7 @@
 #include <string>
 #include <utility>
 
-namespace kp::simtest {
+namespace kp::test {
 namespace {
 
 bool Exists(const std::string& path) {
@@ -485,4 +485,4 @@ TEST(PrivateFolder, IsMadeOursOrRefused) {
 }
 
 }  // namespace
-}  // namespace kp::simtest
+}  // namespace kp::test

@@ -19,7 +19,7 @@
 #include <algorithm>
 #include <fstream>
 
-namespace kp::simtest {
+namespace kp::test {
 namespace {
 
 // One end of a TCP connection to the simulator, read without blocking while the event loop
@@ -347,4 +347,4 @@ TEST_F(TcpServerTest, ClientBreakingTheStreamIsDroppedAndTheNextOneIsServed) {
 }
 
 }  // namespace
-}  // namespace kp::simtest
+}  // namespace kp::test

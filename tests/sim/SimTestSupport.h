@@ -18,7 +18,7 @@
 #include <tuple>
 #include <vector>
 
-namespace kp::simtest {
+namespace kp::test {
 
 inline constexpr uint8_t kUid[8] = {0x04, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x00};
 inline constexpr uint8_t kOtherUid[8] = {0x04, 0x11, 0x22, 0x33, 0x44, 0x55, 0x67, 0x00};
@@ -110,4 +110,4 @@ struct Snapshot {
   friend bool operator==(const Snapshot&, const Snapshot&) = default;
 };
 
-}  // namespace kp::simtest
+}  // namespace kp::test

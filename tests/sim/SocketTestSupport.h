@@ -18,10 +18,10 @@
 #include <unistd.h>
 #include <vector>
 
-namespace kp::simtest {
+namespace kp::test {
 
 using Bytes = std::vector<uint8_t>;
-using kptest::RuntimeFolder;
+using kp::test::RuntimeFolder;
 
 // The servers need an application object for their notifiers and timers; one per process.
 inline void EnsureCoreApplication() {
@@ -129,4 +129,4 @@ class RawClient {
   bool closed_ = false;
 };
 
-}  // namespace kp::simtest
+}  // namespace kp::test

@@ -24,13 +24,13 @@
 #include <algorithm>
 #include <deque>
 
-namespace kpsoak {
+namespace kp::test {
 namespace {
 
-using kptest::RuntimeFolder;
-using kpe2e::WindowOnSim;
-using kptest::ModalCloser;
-using kptest::ModalRecord;
+using kp::test::RuntimeFolder;
+using kp::test::WindowOnSim;
+using kp::test::ModalCloser;
+using kp::test::ModalRecord;
 
 // --- The schedule ----------------------------------------------------------------------------
 
@@ -86,20 +86,20 @@ QStringList CommandsOf(Act act, const SimState& state) {
 // The window's messages, shortened for the counts.
 QString Short(const QString& said) {
   static const std::vector<std::pair<const char*, const char*>> names = {
-      {kptest::kNoConnection, "no-connection"},
-      {kptest::kNoKeys, "no-keys"},
-      {kptest::kNoUserPassword, "no-user-password"},
-      {kptest::kForcedChange, "forced-change"},
-      {kptest::kNotLoggedIn, "not-logged-in"},
-      {kptest::kReconnected, "reconnected"},
-      {kptest::kLoginRefused, "login-refused"},
-      {kptest::kLoggedIn, "logged-in"},
-      {kptest::kOldPasswordRefused, "old-password-refused"},
-      {kptest::kChangeRefused, "change-refused"},
-      {kptest::kNewPasswordRefused, "new-password-refused"},
-      {kptest::kPasswordChanged, "password-changed"},
-      {kptest::kCardErased, "card-erased"},
-      {kpe2e::kTwoProgrammers, "two-programmers"},
+      {kp::test::kNoConnection, "no-connection"},
+      {kp::test::kNoKeys, "no-keys"},
+      {kp::test::kNoUserPassword, "no-user-password"},
+      {kp::test::kForcedChange, "forced-change"},
+      {kp::test::kNotLoggedIn, "not-logged-in"},
+      {kp::test::kReconnected, "reconnected"},
+      {kp::test::kLoginRefused, "login-refused"},
+      {kp::test::kLoggedIn, "logged-in"},
+      {kp::test::kOldPasswordRefused, "old-password-refused"},
+      {kp::test::kChangeRefused, "change-refused"},
+      {kp::test::kNewPasswordRefused, "new-password-refused"},
+      {kp::test::kPasswordChanged, "password-changed"},
+      {kp::test::kCardErased, "card-erased"},
+      {kp::test::kTwoProgrammers, "two-programmers"},
   };
   if (said.startsWith(QLatin1String("TLoginDlg"))) return QStringLiteral("login-dialog");
   if (said.startsWith(QLatin1String("TChngPassDlg"))) return QStringLiteral("change-dialog");
@@ -277,7 +277,7 @@ class Soak : private Dice {
       watchdog_.Arm(120000, (log + QStringLiteral(" (running)\n")).toStdString() + steps_.Story());
       took.start();
       Press(w, act);
-      said = kptest::Seen(closer);
+      said = kp::test::Seen(closer);
       watchdog_.Disarm();
     }
     const int64_t tookMs = took.elapsed();
@@ -335,7 +335,7 @@ class Soak : private Dice {
       }
       if (!w.Linked()) Violation(QStringLiteral("6: no link 1 s after the faults stopped"));
       if (!closer.Records().isEmpty()) {
-        Violation(QStringLiteral("6: the poll said ") + kptest::Seen(closer).join(u'|'));
+        Violation(QStringLiteral("6: the poll said ") + kp::test::Seen(closer).join(u'|'));
       }
     }
     return true;
@@ -353,7 +353,7 @@ class Soak : private Dice {
       const auto type = [window](const char* name, const QString& text) {
         if (auto* edit = window->findChild<QLineEdit*>(QLatin1String(name))) {
           edit->clear();
-          kptest::TypeText(edit, text);
+          kp::test::TypeText(edit, text);
         }
       };
       const auto press = [window, &record](const char* name) {
@@ -446,7 +446,7 @@ class Soak : private Dice {
         break;
       }
       case Act::Erase:
-        if (saidAny(kptest::kCardErased) &&
+        if (saidAny(kp::test::kCardErased) &&
             !(now.card == QLatin1String("empty") && now.uid == w.Text("PrUidLbl"))) {
           Violation(QStringLiteral("2: \"Karta skasowana.\" for %1, but the card is %2")
                         .arg(w.Text("PrUidLbl"), now.Text()));
@@ -455,16 +455,16 @@ class Soak : private Dice {
       case Act::LoginRight:
       case Act::LoginWrong:
       case Act::Change: {
-        if (act == Act::LoginWrong && saidAny(kptest::kLoggedIn)) {
+        if (act == Act::LoginWrong && saidAny(kp::test::kLoggedIn)) {
           Violation(QStringLiteral("logged in with the wrong password ") + loginPassword);
         }
         const bool changeShown = std::any_of(said.begin(), said.end(), [](const QString& l) {
           return l.startsWith(QLatin1String("TChngPassDlg"));
         });
-        if (saidAny(kptest::kLoggedIn) && !changeShown && !now.loggedIn) {
+        if (saidAny(kp::test::kLoggedIn) && !changeShown && !now.loggedIn) {
           Violation(QStringLiteral("\"logged in\" shown, but the programmer is not"));
         }
-        if (saidAny(kptest::kPasswordChanged) &&
+        if (saidAny(kp::test::kPasswordChanged) &&
             !(now.loggedIn && now.password == QLatin1String("user"))) {
           Violation(QStringLiteral("\"password changed\" to %1 shown, but the programmer holds "
                                    "%2%3")
@@ -553,10 +553,10 @@ class Soak : private Dice {
 };
 
 }  // namespace
-}  // namespace kpsoak
+}  // namespace kp::test
 
 int main(int argc, char* argv[]) {
-  using namespace kpsoak;
+  using namespace kp::test;
   // A child that ended before its input was written must not end the soak.
   std::signal(SIGPIPE, SIG_IGN);
   setenv("QT_QPA_PLATFORM", "offscreen", 0);

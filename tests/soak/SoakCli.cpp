@@ -23,12 +23,12 @@
 #include <set>
 #include <thread>
 
-namespace kpsoak {
+namespace kp::test {
 
 namespace {
 
-using kptest::ChildProcess;
-using kptest::RuntimeFolder;
+using kp::test::ChildProcess;
+using kp::test::RuntimeFolder;
 
 // kpnox-cli as a child, its messages and progress lines read as lines (its records go to a
 // file).
@@ -658,4 +658,4 @@ class CliSoak : private Dice {
 
 int RunCliSoak(const Options& options) { return CliSoak(options).Run(); }
 
-}  // namespace kpsoak
+}  // namespace kp::test

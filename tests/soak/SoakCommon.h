@@ -23,9 +23,9 @@
 #include <unistd.h>
 #include <vector>
 
-namespace kpsoak {
+namespace kp::test {
 
-using kptest::SimProcess;
+using kp::test::SimProcess;
 
 // --- What the simulator says ---------------------------------------------------------------
 
@@ -311,4 +311,4 @@ class Watchdog {
 // The CLI front: kpnox-cli runs under the same faults (SoakCli.cpp).
 int RunCliSoak(const Options& options);
 
-}  // namespace kpsoak
+}  // namespace kp::test

@@ -2,7 +2,7 @@
 // lives (the simulator's servers, its processes and the application look there), and removed
 // with everything in it afterwards. Short: a socket's path must fit in 108 bytes. POSIX only.
 //
-//   kptest::RuntimeFolder runtime;
+//   kp::test::RuntimeFolder runtime;
 //   ... runtime.SocketFolder() holds the sockets of every kpr50-sim started meanwhile
 #pragma once
 
@@ -14,7 +14,7 @@
 #include <system_error>
 #include <vector>
 
-namespace kptest {
+namespace kp::test {
 
 // Bounds every wait of a test for a process or one of its lines: generous, so that a loaded
 // machine never turns a pass into a failure. It only ends a failing test; no test asserts
@@ -24,10 +24,10 @@ inline constexpr int kWaitLimitMs = 20000;
 class RuntimeFolder {
  public:
   RuntimeFolder() {
-    char pattern[] = "/tmp/kptest-XXXXXX";
+    char pattern[] = "/tmp/kp::test-XXXXXX";
     if (mkdtemp(pattern) == nullptr) {
       // Without its own folder a test would share the user's sockets: no test at all.
-      std::perror("kptest: no private runtime folder");
+      std::perror("kp::test: no private runtime folder");
       std::abort();
     }
     path_ = pattern;
@@ -48,7 +48,7 @@ class RuntimeFolder {
 
   bool Ok() const { return !path_.empty(); }
   const std::string& Path() const { return path_; }
-  // Where kpr50-sim puts its sockets, and so where SimSocketPlatform must look.
+  // Where kpr50-sim puts its sockets, and so where SimUnixPlatform must look.
   std::string SocketFolder() const { return path_ + "/kpr50-sim"; }
   // Where kpr50-sim --transport tcp puts its announce files, for SimTcpPlatform.
   std::string AnnounceFolder() const { return path_ + "/kpr50-sim-tcp"; }
@@ -68,4 +68,4 @@ class RuntimeFolder {
   std::optional<std::string> saved_;
 };
 
-}  // namespace kptest
+}  // namespace kp::test

@@ -3,8 +3,8 @@
 // lines. A child never outlives the test: the destructor kills it, and the system kills it
 // should the test process itself die first.
 //
-//   kptest::RuntimeFolder runtime;
-//   kptest::SimProcess sim(runtime, {"--programmers", "2"});
+//   kp::test::RuntimeFolder runtime;
+//   kp::test::SimProcess sim(runtime, {"--programmers", "2"});
 //   QVERIFY2(sim.Await(u"^ready$"), sim.Story());
 //   sim.Send("unplug 2");
 //
@@ -26,7 +26,7 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
-namespace kptest {
+namespace kp::test {
 
 // One child process with its output read as lines.
 class ChildProcess {
@@ -202,4 +202,4 @@ class SimProcess : public ChildProcess {
   }
 };
 
-}  // namespace kptest
+}  // namespace kp::test

@@ -12,7 +12,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-namespace kptest {
+namespace kp::test {
 
 class UnreadableNode {
  public:
@@ -38,4 +38,4 @@ class UnreadableNode {
   __user_cap_data_struct saved_[2]{};
 };
 
-}  // namespace kptest
+}  // namespace kp::test

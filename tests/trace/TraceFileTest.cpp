@@ -11,7 +11,7 @@
 #include <fstream>
 #include <iterator>
 
-namespace kp::tracetest {
+namespace kp::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -62,4 +62,4 @@ TEST(TraceFile, WrittenAtOnceRefusedWhenItCannotBe) {
 }
 
 }  // namespace
-}  // namespace kp::tracetest
+}  // namespace kp::test

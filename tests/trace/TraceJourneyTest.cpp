@@ -18,7 +18,7 @@
 #include <cstdlib>
 #include <fstream>
 
-namespace kp::tracetest {
+namespace kp::test {
 namespace {
 
 Bytes KeyOf(const char* password) {
@@ -246,4 +246,4 @@ TEST(TraceJourney, PcapTakesTheDefaultPipesUntilALinkAndCountsDevices) {
 }
 
 }  // namespace
-}  // namespace kp::tracetest
+}  // namespace kp::test

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace kp::tracetest {
+namespace kp::test {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -38,4 +38,4 @@ class TeeTrace : public TraceSet {
   std::vector<TraceSet*> sinks_;
 };
 
-}  // namespace kp::tracetest
+}  // namespace kp::test

@@ -12,7 +12,7 @@
 #include <functional>
 #include <random>
 
-namespace kp::tracetest {
+namespace kp::test {
 namespace {
 
 constexpr uint64_t kStart = 7000000;  // the clock's value when the trace began
@@ -210,4 +210,4 @@ TEST(TraceText, ParserRefusesWhatTheGrammarDoesNot) {
 }
 
 }  // namespace
-}  // namespace kp::tracetest
+}  // namespace kp::test

@@ -1,6 +1,6 @@
 // The socket backend against a small server written here: listing, stale files, exclusive
 // open, whole transfers both ways, time-outs and a vanished server.
-#include "platform/simclient/SimSocketPlatform.h"
+#include "platform/simclient/SimUnixPlatform.h"
 #include "RuntimeFolder.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 const Guid kClass = {0x5B6638C7, 0xB7EA, 0x4BF3, {0x8A, 0x83, 0x3E, 0xAF, 0x32, 0x6C, 0x4F, 0x73}};
@@ -89,14 +89,14 @@ class TestServer {
   std::thread thread_;
 };
 
-class SimSocketPlatformTest : public ::testing::Test {
+class SimUnixPlatformTest : public ::testing::Test {
  protected:
   // The servers' sockets go into the test's own runtime folder, removed with it.
   void SetUp() override { dir = runtime.Path(); }
 
   std::string SocketPath(int n, const Guid& g = kClass) { return dir + "/" + simsock::SocketName(g, 4242, n); }
 
-  std::vector<std::string> List(SimSocketPlatform& p, const Guid& g = kClass) {
+  std::vector<std::string> List(SimUnixPlatform& p, const Guid& g = kClass) {
     std::vector<std::string> paths;
     const DevInfoHandle list = p.SetupDiGetClassDevsA(g);
     DeviceInterfaceData d;
@@ -113,14 +113,14 @@ class SimSocketPlatformTest : public ::testing::Test {
 
   static std::vector<uint8_t> Echo(std::vector<uint8_t> m) { return m; }
 
-  kptest::RuntimeFolder runtime;
+  kp::test::RuntimeFolder runtime;
   std::string dir;
 };
 
-TEST_F(SimSocketPlatformTest, ListsZeroOneAndTwoServersOfTheClassOnly) {
-  SimSocketPlatform p(dir);
+TEST_F(SimUnixPlatformTest, ListsZeroOneAndTwoServersOfTheClassOnly) {
+  SimUnixPlatform p(dir);
   EXPECT_TRUE(List(p).empty());
-  SimSocketPlatform missing(dir + "/nothing-here");
+  SimUnixPlatform missing(dir + "/nothing-here");
   EXPECT_TRUE(List(missing).empty());
 
   TestServer a(SocketPath(0), Echo);
@@ -131,8 +131,8 @@ TEST_F(SimSocketPlatformTest, ListsZeroOneAndTwoServersOfTheClassOnly) {
   EXPECT_EQ(List(p, kOtherClass), std::vector<std::string>{SocketPath(2, kOtherClass)});
 }
 
-TEST_F(SimSocketPlatformTest, StaleSocketFileFailsToOpenWithoutHarm) {
-  SimSocketPlatform p(dir);
+TEST_F(SimUnixPlatformTest, StaleSocketFileFailsToOpenWithoutHarm) {
+  SimUnixPlatform p(dir);
   {
     TestServer dead(SocketPath(0), Echo);
     dead.Stop();  // the file stays, nobody listens
@@ -142,10 +142,10 @@ TEST_F(SimSocketPlatformTest, StaleSocketFileFailsToOpenWithoutHarm) {
   EXPECT_EQ(p.CreateFileA((dir + "/not-a-socket").c_str()), kInvalidHandle);
 }
 
-TEST_F(SimSocketPlatformTest, OpenIsExclusiveAndDescriptorsComeFromTheHello) {
+TEST_F(SimUnixPlatformTest, OpenIsExclusiveAndDescriptorsComeFromTheHello) {
   TestServer server(SocketPath(0), Echo);
-  SimSocketPlatform p(dir);
-  SimSocketPlatform q(dir);
+  SimUnixPlatform p(dir);
+  SimUnixPlatform q(dir);
   const FileHandle f = p.CreateFileA(SocketPath(0).c_str());
   ASSERT_NE(f, kInvalidHandle);
   EXPECT_EQ(q.CreateFileA(SocketPath(0).c_str()), kInvalidHandle);  // busy
@@ -186,12 +186,12 @@ TEST_F(SimSocketPlatformTest, OpenIsExclusiveAndDescriptorsComeFromTheHello) {
   EXPECT_NE(again, kInvalidHandle);
 }
 
-TEST_F(SimSocketPlatformTest, TransfersAreWholeMessagesAndSilenceTimesOut) {
+TEST_F(SimUnixPlatformTest, TransfersAreWholeMessagesAndSilenceTimesOut) {
   TestServer server(SocketPath(0), [](std::vector<uint8_t> m) {
     if (m.size() == 1) return std::vector<uint8_t>{};  // stays silent on one-byte requests
     return m;
   });
-  SimSocketPlatform p(dir);
+  SimUnixPlatform p(dir);
   const FileHandle f = p.CreateFileA(SocketPath(0).c_str());
   WinUsbHandle w = kInvalidHandle;
   ASSERT_TRUE(p.WinUsb_Initialize(f, &w));
@@ -219,7 +219,7 @@ TEST_F(SimSocketPlatformTest, TransfersAreWholeMessagesAndSilenceTimesOut) {
 
 // A simulator that greets its client and then reads nothing more: once its queue is full, a
 // request fails after a bounded wait instead of holding the program for good.
-TEST_F(SimSocketPlatformTest, AServerThatStopsReadingCannotHoldAWrite) {
+TEST_F(SimUnixPlatformTest, AServerThatStopsReadingCannotHoldAWrite) {
   const std::string path = SocketPath(0);
   const int listener = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
   sockaddr_un a{};
@@ -233,7 +233,7 @@ TEST_F(SimSocketPlatformTest, AServerThatStopsReadingCannotHoldAWrite) {
     const auto hello = simsock::EncodeHello(ReadyHello(simsock::kReady));
     ::send(client, hello.data(), hello.size(), MSG_NOSIGNAL);
   });
-  SimSocketPlatform p(dir);
+  SimUnixPlatform p(dir);
   const FileHandle f = p.CreateFileA(path.c_str());
   greeter.join();
   WinUsbHandle w = kInvalidHandle;
@@ -249,9 +249,9 @@ TEST_F(SimSocketPlatformTest, AServerThatStopsReadingCannotHoldAWrite) {
   ::close(listener);
 }
 
-TEST_F(SimSocketPlatformTest, VanishedServerMakesTransfersFail) {
+TEST_F(SimUnixPlatformTest, VanishedServerMakesTransfersFail) {
   auto server = std::make_unique<TestServer>(SocketPath(0), Echo);
-  SimSocketPlatform p(dir);
+  SimUnixPlatform p(dir);
   const FileHandle f = p.CreateFileA(SocketPath(0).c_str());
   WinUsbHandle w = kInvalidHandle;
   ASSERT_TRUE(p.WinUsb_Initialize(f, &w));
@@ -302,4 +302,4 @@ TEST(SimSocketProtocol, DirectoryFollowsTheRuntimeFolder) {
 }
 
 }  // namespace
-}  // namespace kp
+}  // namespace kp::test

@@ -1,6 +1,6 @@
 // Windows has no quit signals; a console's Ctrl+C, Ctrl+Break and close come to a handler on
 // a thread of their own, which asks the event loop to quit as the signal pipe does on Unix.
-#include "sim/process/SignalQuit.h"
+#include "sim/process/QuitOnSignal.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -28,7 +28,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 }  // namespace
 
-bool QuitOnSignals(QObject*) {
+bool QuitOnSignal(QObject*) {
   static const bool installed = SetConsoleCtrlHandler(OnConsoleEvent, TRUE) != FALSE;
   return installed;
 }

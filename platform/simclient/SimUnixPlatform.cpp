@@ -1,4 +1,4 @@
-#include "platform/simclient/SimSocketPlatform.h"
+#include "platform/simclient/SimUnixPlatform.h"
 
 #include "simwire/PacketSocket.h"
 
@@ -42,12 +42,12 @@ class UnixChannel : public SimChannel {
 
 }  // namespace
 
-bool SimSocketPlatform::IsDeviceFile(const std::string& fileName,
+bool SimUnixPlatform::IsDeviceFile(const std::string& fileName,
                                      const Guid& interfaceClass) const {
   return simsock::SocketNameIsOfClass(fileName, interfaceClass);
 }
 
-std::unique_ptr<SimChannel> SimSocketPlatform::Connect(const std::string& path,
+std::unique_ptr<SimChannel> SimUnixPlatform::Connect(const std::string& path,
                                                        simsock::Hello* hello) {
   // Blocking: a transfer waits as long as the pipe's time-out says, by a wait before it.
   const packet::SocketHandle fd = packet::Connect(path, false);

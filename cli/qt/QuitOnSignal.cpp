@@ -1,4 +1,4 @@
-#include "cli/qt/QuitSignals.h"
+#include "cli/qt/QuitOnSignal.h"
 
 #include <QObject>
 #include <QSocketNotifier>
@@ -24,7 +24,7 @@ extern "C" void OnQuitSignal(int) {
 
 }  // namespace
 
-bool CallOnQuitSignals(QObject* context, std::function<void()> onQuit) {
+bool CallOnQuitSignal(QObject* context, std::function<void()> onQuit) {
   if (signalPipe[0] >= 0) return false;
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0) {
     return false;

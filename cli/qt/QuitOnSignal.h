@@ -12,6 +12,6 @@ namespace kp {
 // Call once, after the application object exists; `context` owns the pipe's notifier and
 // `onQuit` runs on its thread at every signal. False on a second call, and when the pipe or
 // the handlers cannot be set up.
-bool CallOnQuitSignals(QObject* context, std::function<void()> onQuit);
+bool CallOnQuitSignal(QObject* context, std::function<void()> onQuit);
 
 }  // namespace kp

@@ -9,6 +9,6 @@ namespace kp {
 
 // Call once, after the application object exists; `context` owns the pipe's notifier.
 // False when the pipe or the handlers cannot be set up.
-bool QuitOnSignals(QObject* context);
+bool QuitOnSignal(QObject* context);
 
 }  // namespace kp

@@ -9,9 +9,9 @@
 
 namespace kp {
 
-class SimSocketPlatform : public SimClientPlatform {
+class SimUnixPlatform : public SimClientPlatform {
  public:
-  explicit SimSocketPlatform(std::string directory = simsock::SocketDirectory())
+  explicit SimUnixPlatform(std::string directory = simsock::SocketDirectory())
       : SimClientPlatform(std::move(directory)) {}
 
  protected:
