@@ -5,7 +5,7 @@
 #include "app/FormStyle.h"
 #include "app/MessageBox.h"
 #include "link/Tracecom.h"
-#include "platform/NumberText.h"
+#include "base/NumberText.h"
 #include "programmer/OperatorTexts.h"
 #include "ui_Wmain.h"
 

@@ -1,6 +1,6 @@
 #include "cli/CliOptions.h"
 
-#include "platform/NumberText.h"
+#include "base/NumberText.h"
 
 #include <array>
 #include <cstddef>

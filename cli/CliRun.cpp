@@ -5,7 +5,7 @@
 #include "crypto/PasswordKey.h"
 #include "crypto/SecureWipe.h"
 #include "link/Tracecom.h"
-#include "platform/NumberText.h"
+#include "base/NumberText.h"
 #include "programmer/OperatorTexts.h"
 
 namespace kp {

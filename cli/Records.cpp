@@ -1,6 +1,6 @@
 #include "cli/Records.h"
 
-#include "platform/NumberText.h"
+#include "base/NumberText.h"
 #include "programmer/KpR50.h"
 
 #include <cerrno>

@@ -19,7 +19,7 @@
 // waiting is virtual time, so a run never sleeps; a hang can only be a loop in our code.
 #include "link/Crc16.h"
 #include "link/KpFrame.h"
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "platform/virtual/VirtualBus.h"
 #include "programmer/KpR50.h"
 

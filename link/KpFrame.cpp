@@ -1,7 +1,7 @@
 #include "link/KpFrame.h"
 
 #include "link/Crc16.h"
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
 
 #include <algorithm>
 

@@ -2,7 +2,7 @@
 
 #include "crypto/SecureWipe.h"
 #include "link/KpFrame.h"
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,8 +1,8 @@
 #include "link/WUsbBulkD.h"
 
 #include "link/WUsbErr.h"
-#include "platform/ByteOrder.h"
-#include "platform/NumberText.h"
+#include "base/ByteOrder.h"
+#include "base/NumberText.h"
 
 #include <cstring>
 #include <memory>

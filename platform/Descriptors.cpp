@@ -1,6 +1,6 @@
 #include "platform/Descriptors.h"
 
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "platform/UsbPlatform.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 // and its model record.
 #include "programmer/KpR50.h"
 
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 // moves the 16-byte file that holds the department number and the index.
 #include "programmer/KpR50.h"
 
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
 
 #include <cstring>
 

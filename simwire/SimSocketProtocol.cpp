@@ -1,6 +1,6 @@
 #include "simwire/SimSocketProtocol.h"
 
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "simwire/RuntimeFolder.h"
 
 #include <cstdio>

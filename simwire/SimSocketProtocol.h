@@ -9,7 +9,7 @@
 // transfer and every message from the server one IN transfer.
 #pragma once
 
-#include "platform/UsbPlatform.h"
+#include "base/UsbTypes.h"
 
 #include <array>
 #include <cstdint>

@@ -1,8 +1,8 @@
 #include "simwire/SimTcpProtocol.h"
 
 #include "crypto/SecureWipe.h"
-#include "platform/ByteOrder.h"
-#include "platform/NumberText.h"
+#include "base/ByteOrder.h"
+#include "base/NumberText.h"
 #include "simwire/RuntimeFolder.h"
 #include "simwire/SimSocketProtocol.h"
 

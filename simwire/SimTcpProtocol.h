@@ -29,7 +29,7 @@
 // one IN transfer. An empty frame from the client means it is leaving.
 #pragma once
 
-#include "platform/UsbPlatform.h"
+#include "base/UsbTypes.h"
 
 #include <array>
 #include <cstddef>

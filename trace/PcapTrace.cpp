@@ -1,6 +1,6 @@
 #include "trace/PcapTrace.h"
 
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
 
 #include <cstring>
 #include <string>

@@ -2,7 +2,7 @@
 
 #include "link/KpCommands.h"
 #include "link/KpWire.h"
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
 
 #include <optional>
 

@@ -4,8 +4,8 @@
 #include "link/Crc16.h"
 #include "link/KpCommands.h"
 #include "link/KpWire.h"
-#include "platform/ByteOrder.h"
-#include "platform/NumberText.h"
+#include "base/ByteOrder.h"
+#include "base/NumberText.h"
 #include "trace/TraceTextEscape.h"
 
 #include <algorithm>

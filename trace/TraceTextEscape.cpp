@@ -1,6 +1,6 @@
 #include "trace/TraceTextEscape.h"
 
-#include "platform/NumberText.h"
+#include "base/NumberText.h"
 
 #include <cstdint>
 

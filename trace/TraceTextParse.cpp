@@ -2,7 +2,7 @@
 #include "trace/TraceText.h"
 #include "trace/TraceTextEscape.h"
 
-#include "platform/NumberText.h"
+#include "base/NumberText.h"
 
 namespace kp {
 

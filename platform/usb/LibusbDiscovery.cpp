@@ -2,7 +2,7 @@
 // Microsoft OS descriptors, probed once per attachment.
 #include "platform/usb/LibusbPlatform.h"
 
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "platform/usb/MsOsDescriptors.h"
 
 #include <algorithm>

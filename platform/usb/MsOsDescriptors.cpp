@@ -1,7 +1,7 @@
 #include "platform/usb/MsOsDescriptors.h"
 
-#include "platform/ByteOrder.h"
-#include "platform/NumberText.h"
+#include "base/ByteOrder.h"
+#include "base/NumberText.h"
 
 #include <algorithm>
 #include <array>

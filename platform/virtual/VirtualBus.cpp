@@ -1,6 +1,6 @@
 #include "platform/virtual/VirtualBus.h"
 
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "platform/Descriptors.h"
 #include "platform/DevicePath.h"
 

@@ -2,8 +2,8 @@
 
 #include "link/Crc16.h"
 #include "link/KpWire.h"
-#include "platform/ByteOrder.h"
-#include "platform/NumberText.h"
+#include "base/ByteOrder.h"
+#include "base/NumberText.h"
 #include "trace/TraceSecrets.h"
 #include "trace/TraceText.h"
 

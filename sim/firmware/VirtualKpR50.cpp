@@ -6,7 +6,7 @@
 #include "link/KpFrame.h"
 #include "link/KpWUsbBulkD.h"
 #include "link/WUsbBulkD.h"
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
 
 #include <algorithm>
 #include <cstring>

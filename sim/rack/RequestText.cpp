@@ -3,8 +3,8 @@
 #include "link/KpFrame.h"
 #include "link/KpWUsbBulkD.h"
 #include "link/KpWire.h"
-#include "platform/ByteOrder.h"
-#include "platform/NumberText.h"
+#include "base/ByteOrder.h"
+#include "base/NumberText.h"
 #include "sim/firmware/VirtualKpR50.h"
 
 #include <cstdio>

@@ -2,7 +2,7 @@
 
 #include "crypto/PasswordKey.h"
 #include "crypto/SecureWipe.h"
-#include "platform/NumberText.h"
+#include "base/NumberText.h"
 #include "sim/rack/SimWords.h"
 
 namespace kp {

@@ -2,7 +2,7 @@
 // same way wherever it appears; numbers come from platform/NumberText.h.
 #pragma once
 
-#include "platform/NumberText.h"
+#include "base/NumberText.h"
 #include "sim/firmware/VirtualKpR50.h"
 
 #include <optional>

@@ -1,7 +1,7 @@
 #include "sim/server/SimSocketServer.h"
 
 #include "link/WUsbBulkD.h"
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "platform/Descriptors.h"
 #include "simwire/ErrorText.h"
 #include "simwire/SimSocketProtocol.h"

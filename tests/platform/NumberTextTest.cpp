@@ -1,6 +1,6 @@
 // Numbers as text: the edges each reader must refuse, which the callers' own tests reach
 // only in part.
-#include "platform/NumberText.h"
+#include "base/NumberText.h"
 
 #include <gtest/gtest.h>
 

@@ -6,8 +6,8 @@
 #include "TraceTestSupport.h"
 
 #include "crypto/PasswordKey.h"
-#include "platform/ByteOrder.h"
-#include "platform/NumberText.h"
+#include "base/ByteOrder.h"
+#include "base/NumberText.h"
 #include "programmer/KpR50.h"
 #include "sim/firmware/VirtualKpR50.h"
 #include "trace/PcapTrace.h"

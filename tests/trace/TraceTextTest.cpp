@@ -3,7 +3,7 @@
 #include "TraceTestSupport.h"
 
 #include "codepage/PasswordCodePage.h"
-#include "platform/NumberText.h"
+#include "base/NumberText.h"
 #include "trace/TraceText.h"
 #include "trace/TraceTextEscape.h"
 
