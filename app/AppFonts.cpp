@@ -107,8 +107,8 @@ QStringList WrappedLines(const QFont& font, const QString& text, qreal width) {
 qreal LineStep(const QFont& font, const QString& text, qreal pixelRatio) {
   const QFontMetricsF metrics(font);
   const qreal ink = metrics.tightBoundingRect(QString(text).remove(u'\n')).height();
-  const qreal devicePixels = std::max(std::ceil(metrics.lineSpacing() * pixelRatio),
-                                      std::ceil(ink * pixelRatio) + 2);
+  const qreal devicePixels =
+      std::max(std::ceil(metrics.lineSpacing() * pixelRatio), std::ceil(ink * pixelRatio) + 2);
   return devicePixels / pixelRatio;
 }
 
@@ -154,8 +154,9 @@ bool Fits(const QWidget* widget, const QString& text) {
       return lines.size() * LineStep(label->font(), text, ratio) <= label->height();
     }
     if (label->wordWrap()) {
-      const QRect needed = metrics.boundingRect(QRect(0, 0, label->width(), 1 << 20),
-                                                static_cast<int>(label->alignment()) | Qt::TextWordWrap, text);
+      const QRect needed =
+          metrics.boundingRect(QRect(0, 0, label->width(), 1 << 20),
+                               static_cast<int>(label->alignment()) | Qt::TextWordWrap, text);
       return needed.width() <= label->width() && needed.height() <= label->height();
     }
     return metrics.horizontalAdvance(text) <= label->width() && metrics.height() <= label->height();
@@ -208,7 +209,8 @@ void UseFreeTypeFontEngine() {
   // not every font the system has (Wine lists no Tahoma there) and falls back to any face.
   wchar_t module[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH);
-  const QString folder = QFileInfo(QString::fromWCharArray(module, static_cast<int>(length))).absolutePath();
+  const QString folder =
+      QFileInfo(QString::fromWCharArray(module, static_cast<int>(length))).absolutePath();
   for (const char* file : kFontFiles) {
     if (!QFileInfo(folder + u'/' + QString::fromLatin1(file)).isReadable()) return;
   }
@@ -250,7 +252,8 @@ QStringList RegisterApplicationFonts(const QString& folder) {
   // missing as a file that would not load.
   for (const char* family : {kMainWinFamily, kDialogFamily}) {
     if (LoadedFamilies().contains(QString::fromLatin1(family)) &&
-        QFontInfo(NamedFont(family, kDialogPixels, false)).family() != QString::fromLatin1(family)) {
+        QFontInfo(NamedFont(family, kDialogPixels, false)).family() !=
+            QString::fromLatin1(family)) {
       notLoaded << QString::fromLatin1(family);
     }
   }

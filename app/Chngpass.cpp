@@ -25,8 +25,9 @@ TChngPassDlg::TChngPassDlg(QWidget* owner) : QDialog(owner), ui(new Ui::TChngPas
     connect(box, &QLineEdit::textChanged, this, &TChngPassDlg::OldPassEditChange);
   }
   connect(ui->ChngPassBtn, &QPushButton::clicked, this, &TChngPassDlg::ChngPassBtnClick);
-  FitCaptions(this, {{ui->DescrLbl, {QString::fromUtf8(kForcedChangeHeading),
-                                     QString::fromUtf8(kChangeHeading)}}});
+  FitCaptions(this,
+              {{ui->DescrLbl,
+                {QString::fromUtf8(kForcedChangeHeading), QString::fromUtf8(kChangeHeading)}}});
 }
 
 TChngPassDlg::~TChngPassDlg() { delete ui; }
@@ -53,9 +54,8 @@ void TChngPassDlg::OldPassEditChange() {
 
 void TChngPassDlg::ChngPassBtnClick() {
   const QString password = ui->NewPass1Edit->text();  // shares the box's text, no copy
-  const std::u32string lacking = kp::UnrepresentableCharacters(
-      std::u16string_view(reinterpret_cast<const char16_t*>(password.utf16()),
-                          static_cast<size_t>(password.size())));
+  const std::u32string lacking = kp::UnrepresentableCharacters(std::u16string_view(
+      reinterpret_cast<const char16_t*>(password.utf16()), static_cast<size_t>(password.size())));
   if (lacking.empty()) {
     accept();
     return;

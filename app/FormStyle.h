@@ -11,8 +11,7 @@ inline void MakeFixedDialog(QWidget* form, const QFont& font, Qt::WindowType kin
   form->setFont(font);
   form->setFixedSize(form->size());
   form->setWindowFlags(kind | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                       Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                       Qt::WindowCloseButtonHint);
+                       Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 }
 
 // Each edit box is named after the label that is its buddy, without the colon: a screen

@@ -5,7 +5,6 @@
 #include "app/QtTranslation.h"
 #include "link/WUsbErr.h"
 
-
 KoderApplication::KoderApplication(int& argc, char** argv) : QApplication(argc, argv) {
   if (!LoadQtTranslation(qtTranslation_).isEmpty()) installTranslator(&qtTranslation_);
   installEventFilter(new EnterPressesButton(this));

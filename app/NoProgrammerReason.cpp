@@ -9,8 +9,7 @@ QString UnreachableText(const kp::UnreachableDevice& device) {
   return QString::fromStdString(kp::UnreachableReason(device));
 }
 
-void NoProgrammerReason::Update(QLabel* label, const kp::UsbPlatform& platform,
-                                bool connected) {
+void NoProgrammerReason::Update(QLabel* label, const kp::UsbPlatform& platform, bool connected) {
   QStringList lines;
   if (!connected) {
     for (const kp::UnreachableDevice& device : platform.UnreachableDevices()) {

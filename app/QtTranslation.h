@@ -15,5 +15,4 @@ QStringList QtTranslationFiles();
 
 // Loads the first of `files` that loads into `translator`; the file it took, or an empty text
 // when none did (Qt's texts then stay English).
-QString LoadQtTranslation(QTranslator& translator,
-                          const QStringList& files = QtTranslationFiles());
+QString LoadQtTranslation(QTranslator& translator, const QStringList& files = QtTranslationFiles());

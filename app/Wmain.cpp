@@ -125,15 +125,18 @@ TMainWin::~TMainWin() { delete ui; }
 void TMainWin::FitStatusCaptions() {
   const QString uid = QStringLiteral("0123456789ABCDEF").left(2 * kp::kUidSize);
   FitCaptions(this, {
-      {ui->PrgrLbl, {QString::fromUtf8(kNoProgrammerText),
-                     QStringLiteral("Programator KP-R50 Nr: 65535, Soft: 65535")}},
-      {ui->KeyLbl, {QString::fromUtf8(kTargetKeysText), QString::fromUtf8(kTemporaryKeysText),
-                    QString::fromUtf8(kNoKeysText)}},
-      {ui->SygnLbl, {QString(8, u'D'), QString::fromLatin1(kNoSignatureText)}},
-      {ui->PrUidLbl, {uid}},
-      {ui->RdUidLbl, {uid}},
-      {ui->LoginBtn, {QString::fromUtf8(kLoginText), QString::fromUtf8(kChangePasswordText)}},
-  });
+                        {ui->PrgrLbl,
+                         {QString::fromUtf8(kNoProgrammerText),
+                          QStringLiteral("Programator KP-R50 Nr: 65535, Soft: 65535")}},
+                        {ui->KeyLbl,
+                         {QString::fromUtf8(kTargetKeysText), QString::fromUtf8(kTemporaryKeysText),
+                          QString::fromUtf8(kNoKeysText)}},
+                        {ui->SygnLbl, {QString(8, u'D'), QString::fromLatin1(kNoSignatureText)}},
+                        {ui->PrUidLbl, {uid}},
+                        {ui->RdUidLbl, {uid}},
+                        {ui->LoginBtn,
+                         {QString::fromUtf8(kLoginText), QString::fromUtf8(kChangePasswordText)}},
+                    });
 }
 
 void TMainWin::SetupForm() {
@@ -177,13 +180,13 @@ void TMainWin::SetupForm() {
 void TMainWin::NameForScreenReaders() {
   NameBoxesByTheirLabels(this);
   const std::pair<QWidget*, const char*> names[] = {
-      {ui->PrDepEdit, kPrDepName}, {ui->PrIdxEdit, kPrIdxName},   {ui->RdDepEdit, kRdDepName},
+      {ui->PrDepEdit, kPrDepName}, {ui->PrIdxEdit, kPrIdxName},      {ui->RdDepEdit, kRdDepName},
       {ui->RdIdxEdit, kRdIdxName}, {ui->ProgrTagBar, kProgressName},
   };
   for (const auto& [widget, name] : names) widget->setAccessibleName(QString::fromUtf8(name));
   // The accepted range stands beside the box; a screen reader hears it with the box.
-  for (const auto& [edit, range] : {std::pair{ui->PrDepEdit, ui->PrDepRngLbl},
-                                    std::pair{ui->PrIdxEdit, ui->PrIdxRngLbl}}) {
+  for (const auto& [edit, range] :
+       {std::pair{ui->PrDepEdit, ui->PrDepRngLbl}, std::pair{ui->PrIdxEdit, ui->PrIdxRngLbl}}) {
     edit->setAccessibleDescription(range->text().remove(u'(').remove(u')'));
   }
   ShowUid(ui->PrUidLbl, ui->PrUidLbl->text());
@@ -219,20 +222,14 @@ int32_t TMainWin::PollProgrammer() { return PresentPoll(session.Poll()); }
 
 int32_t TMainWin::PresentPoll(kp::PollResult result) {
   switch (result) {
-    case kp::PollResult::StatusRead:
-      return 0;
-    case kp::PollResult::NoProgrammer:
-      twoProgrammersArmed = true;
-      return 0;
+    case kp::PollResult::StatusRead: return 0;
+    case kp::PollResult::NoProgrammer: twoProgrammersArmed = true; return 0;
     case kp::PollResult::TwoProgrammers:
       if (twoProgrammersArmed) ShowError(kTwoProgrammersText);
       twoProgrammersArmed = false;
       return 0;
-    case kp::PollResult::Linked:
-      twoProgrammersArmed = true;
-      return 1;
-    case kp::PollResult::Dropped:
-      break;
+    case kp::PollResult::Linked: twoProgrammersArmed = true; return 1;
+    case kp::PollResult::Dropped: break;
   }
   return -1;
 }
@@ -261,7 +258,8 @@ void TMainWin::RefreshStatusPanel() {
   ui->PrgrLbl->setPalette(palette);
 
   const char* keyText = kNoKeysText;
-  if (keys) keyText = (status & kp::kStatusTemporaryKeys) != 0 ? kTemporaryKeysText : kTargetKeysText;
+  if (keys)
+    keyText = (status & kp::kStatusTemporaryKeys) != 0 ? kTemporaryKeysText : kTargetKeysText;
   ui->KeyLbl->setText(QString::fromUtf8(keyText));
   ui->KeyLbl->setVisible(connected);
 
@@ -280,9 +278,9 @@ void TMainWin::RefreshStatusPanel() {
   ui->LoginBtn->setEnabled(connected);
 
   QWidget* const operatorControls[] = {
-      ui->PrUidTxtLbl, ui->PrUidLbl,    ui->PrDepTxtLbl, ui->PrDepEdit,   ui->PrDepRngLbl,
-      ui->PrIdxTxtLbl, ui->PrIdxEdit,   ui->PrIdxRngLbl, ui->ClearTagBtn, ui->ProgrTagBtn,
-      ui->RdUidTxtLbl, ui->RdUidLbl,    ui->RdDepTxtLbl, ui->RdDepEdit,   ui->RdIdxTxtLbl,
+      ui->PrUidTxtLbl, ui->PrUidLbl,  ui->PrDepTxtLbl, ui->PrDepEdit,   ui->PrDepRngLbl,
+      ui->PrIdxTxtLbl, ui->PrIdxEdit, ui->PrIdxRngLbl, ui->ClearTagBtn, ui->ProgrTagBtn,
+      ui->RdUidTxtLbl, ui->RdUidLbl,  ui->RdDepTxtLbl, ui->RdDepEdit,   ui->RdIdxTxtLbl,
       ui->RdIdxEdit,   ui->ReadTagBtn};
   for (QWidget* control : operatorControls) control->setEnabled(connected);
 
@@ -342,8 +340,7 @@ void TMainWin::UidToHex(const uint8_t* bytes, int count) {
 }
 
 void TMainWin::ShowError(const char* text) {
-  ShowMessageBox(this, QMessageBox::Critical, QStringLiteral("Error"),
-                 QString::fromUtf8(text));
+  ShowMessageBox(this, QMessageBox::Critical, QStringLiteral("Error"), QString::fromUtf8(text));
 }
 
 void TMainWin::ShowInfo(const char* text) {

@@ -103,8 +103,7 @@ class TMainWin : public QWidget {
   // the card's UID.
   bool PresentCardOutcome(const kp::CardOutcome& outcome, uint8_t uid[kp::kUidSize]);
   // The key of a password typed in a box; the 8-bit text lives only during the derivation.
-  static void DeriveKeyOf(const QString& password, const char* identity,
-                          uint8_t key[kp::kKeySize]);
+  static void DeriveKeyOf(const QString& password, const char* identity, uint8_t key[kp::kKeySize]);
   // Reads none of the window's state; forwards to the crypto layer.
   static void DerivePasswordKey(const char* identity, const char* password,
                                 uint8_t key[kp::kKeySize]);

@@ -227,17 +227,11 @@ bool TMainWin::CheckCardReady() {
 
 // --- flows ---
 
-bool TMainWin::PresentPasswordOutcome(const kp::PasswordOutcome& outcome,
-                                      const char* doneText) {
+bool TMainWin::PresentPasswordOutcome(const kp::PasswordOutcome& outcome, const char* doneText) {
   switch (outcome.end) {
-    case kp::PasswordOutcome::End::Done:
-      ShowInfo(doneText);
-      return true;
-    case kp::PasswordOutcome::End::Refused:
-      ShowError(outcome.refusal);
-      return false;
-    case kp::PasswordOutcome::End::LinkFailed:
-      break;
+    case kp::PasswordOutcome::End::Done: ShowInfo(doneText); return true;
+    case kp::PasswordOutcome::End::Refused: ShowError(outcome.refusal); return false;
+    case kp::PasswordOutcome::End::LinkFailed: break;
   }
   ShowNoConnection();
   return false;
@@ -282,12 +276,9 @@ bool TMainWin::PresentCardOutcome(const kp::CardOutcome& outcome, uint8_t uid[kp
     case kp::CardOutcome::End::Done:
       std::memcpy(uid, programmer.cardInfo.uid, kp::kUidSize);
       return true;
-    case kp::CardOutcome::End::Refused:
-      ShowError(kp::CardResultText(outcome.result));
-      return false;
+    case kp::CardOutcome::End::Refused: ShowError(kp::CardResultText(outcome.result)); return false;
     case kp::CardOutcome::End::Uncertain:  // the card may hold anything: the link is lost
-    case kp::CardOutcome::End::LinkFailed:
-      break;
+    case kp::CardOutcome::End::LinkFailed: break;
   }
   ShowNoConnection();
   return false;

@@ -32,13 +32,14 @@ int main(int argc, char* argv[]) {
   std::unique_ptr<kp::TraceFile> trace;
   if (!traceOptions.path.empty()) {
     std::string error;
-    trace = kp::TraceFile::Open(
-        traceOptions.path, traceOptions.pcap ? kp::TraceFormat::Pcap : kp::TraceFormat::Text,
-        {std::string("kpnox-koder ") + kp::ProgramVersion(), kp::SystemText(),
-         kp::SystemBackendsText()},
-        kp::MonotonicMicroseconds, &error);
+    trace = kp::TraceFile::Open(traceOptions.path,
+                                traceOptions.pcap ? kp::TraceFormat::Pcap : kp::TraceFormat::Text,
+                                {std::string("kpnox-koder ") + kp::ProgramVersion(),
+                                 kp::SystemText(), kp::SystemBackendsText()},
+                                kp::MonotonicMicroseconds, &error);
     if (!trace) {
-      std::fprintf(stderr, "kpnox-koder: nie można zapisać śladu / cannot write the trace: %s: %s\n",
+      std::fprintf(stderr,
+                   "kpnox-koder: nie można zapisać śladu / cannot write the trace: %s: %s\n",
                    traceOptions.path.c_str(), error.c_str());
       return 2;
     }

@@ -17,8 +17,8 @@ namespace {
 const uint8_t kMacKey[16] = {0x2b, 0x7e, 0x15, 0x16, 0x28, 0xae, 0xd2, 0xa6,
                              0xab, 0xf7, 0x15, 0x88, 0x09, 0xcf, 0x4f, 0x3c};
 // The login request: identity field "user", then a challenge.
-const uint8_t kLoginRequest[28] = {'u', 's', 'e', 'r', 0, 0, 0, 0, 0, 0, 0, 0,
-                                   0x6b, 0xc1, 0xbe, 0xe2, 0x2e, 0x40, 0x9f, 0x96,
+const uint8_t kLoginRequest[28] = {'u',  's',  'e',  'r',  0,    0,    0,    0,    0,    0,
+                                   0,    0,    0x6b, 0xc1, 0xbe, 0xe2, 0x2e, 0x40, 0x9f, 0x96,
                                    0xe9, 0x3d, 0x7e, 0x11, 0x73, 0x93, 0x17, 0x2a};
 
 void DeriveLoop(benchmark::State& state) {
@@ -41,7 +41,8 @@ void BM_DerivePasswordKey_Portable(benchmark::State& state) {
 }
 
 void BM_OpenSSL_DeriveLoop(benchmark::State& state) {
-  uint8_t block[32] = {'u', 's', 'e', 'r', 0, 0, 0, 0, 0, 0, 0, 0, 'h', 'a', 's', 'l', 'o', '1', '2', '3'};
+  uint8_t block[32] = {'u', 's', 'e', 'r', 0,   0,   0,   0,   0,   0,
+                       0,   0,   'h', 'a', 's', 'l', 'o', '1', '2', '3'};
   for (auto _ : state) {
     kp::bench::OpenSslDeriveLoop(block, kp::kPasswordIterations);
     benchmark::DoNotOptimize(block);

@@ -166,8 +166,8 @@ RowsLeft RowsNotDone(const std::vector<CardRow>& rows, const std::vector<CardRec
     if (record.result != "ok" || record.line <= 0 || done.contains(record.line)) continue;
     const auto found = rowOfLine.find(record.line);
     const CardRow* row = found == rowOfLine.end() ? nullptr : found->second;
-    const bool same = row != nullptr && record.department == row->department &&
-                      record.index == row->index;
+    const bool same =
+        row != nullptr && record.department == row->department && record.index == row->index;
     done[record.line] = same;
     if (same) continue;
     const std::string recorded = RowText(record.department.value_or(-1), record.index.value_or(-1));

@@ -90,8 +90,7 @@ int Command::SingleCard(const CliOptions& options) {
                       (outcome.end == CardEnd::Done || record.result == kResultBlank);
   if (erased) c_.err << kCardErasedText << '\n';
   if (record.result == ResultWord(kCardOk) || erased) return kExitDone;
-  return outcome.end == CardEnd::Uncertain && !s_.Connected() ? kExitNoProgrammer
-                                                               : kExitNotDone;
+  return outcome.end == CardEnd::Uncertain && !s_.Connected() ? kExitNoProgrammer : kExitNotDone;
 }
 
 bool Command::AwaitCard() {

@@ -28,7 +28,6 @@ constexpr std::array<CommandName, 8> kCommands = {{
 // The options that take a value, each with the commands it belongs to.
 enum class ValueOption { Department, Index, FirstIndex, Count, List, Output, Resume, kCount };
 
-
 ParsedCli Fail(std::string error) { return {std::nullopt, std::move(error)}; }
 
 bool Takes(CliCommand command, std::initializer_list<CliCommand> commands) {
@@ -43,8 +42,8 @@ bool Traces(CliCommand command) { return command != CliCommand::Doctor; }
 
 // The commands that write a record for each card.
 bool WritesRecords(CliCommand command) {
-  return Takes(command, {CliCommand::Program, CliCommand::Read, CliCommand::Erase,
-                         CliCommand::Batch});
+  return Takes(command,
+               {CliCommand::Program, CliCommand::Read, CliCommand::Erase, CliCommand::Batch});
 }
 
 }  // namespace
@@ -140,8 +139,7 @@ std::optional<ValueOption> ValueOptionOf(const std::string& name, CliCommand com
 
 std::optional<ParsedCli> StoreValue(ValueOption which, const std::string& name,
                                     const std::string& value, CliOptions& options) {
-  if (which == ValueOption::List || which == ValueOption::Output ||
-      which == ValueOption::Resume) {
+  if (which == ValueOption::List || which == ValueOption::Output || which == ValueOption::Resume) {
     if (value.empty()) return Fail("brak wartości / missing value: " + name);
     std::string& path = which == ValueOption::List     ? options.listPath
                         : which == ValueOption::Output ? options.outputPath
@@ -209,8 +207,9 @@ std::optional<ParsedCli> CheckTogether(const OptionScan& scan) {
     return Fail(std::move(wrong));
   }
   if (!Traces(command) && (!scan.options.trace.path.empty() || scan.options.trace.formatGiven)) {
-    return Fail("nieznana opcja / unknown option: --trace (bez łącza z programatorem / no link "
-                "to the programmer)");
+    return Fail(
+        "nieznana opcja / unknown option: --trace (bez łącza z programatorem / no link "
+        "to the programmer)");
   }
   const bool department = scan.Seen(ValueOption::Department);
   if (command == CliCommand::Program && (!department || !scan.Seen(ValueOption::Index))) {
@@ -249,7 +248,8 @@ ParsedCli ParseCliOptions(const std::vector<std::string>& all) {
   const std::vector<std::string> args(all.begin() + static_cast<std::ptrdiff_t>(first), all.end());
   if (std::optional<ParsedCli> done = ParseFirst(args, scan.options)) {
     if (done->options && (first > 0)) {
-      return Fail("--help i --version bez innych argumentów / --help and --version take nothing else");
+      return Fail(
+          "--help i --version bez innych argumentów / --help and --version take nothing else");
     }
     return *done;
   }
@@ -278,25 +278,28 @@ constexpr const char* kResumeHelp =
     "                              skips the rows that have an ok record in RECORDS\n";
 constexpr const char* kDuplicatesHelp =
     "  --allow-duplicates          lista może powtarzać wiersz / the list may repeat a row\n";
-constexpr const char* kHelpHelp =
-    "  -h, --help                  ta pomoc / this help\n";
+constexpr const char* kHelpHelp = "  -h, --help                  ta pomoc / this help\n";
 
 struct CommandHelp {
   CliCommand command;
-  const char* synopsis;  // after "kpnox-cli "
-  const char* what;      // Polish, then English
+  const char* synopsis;    // after "kpnox-cli "
+  const char* what;        // Polish, then English
   const char* options[6];  // their lines, in order; the rest null
 };
 
 const CommandHelp kCommandHelp[] = {
-    {CliCommand::Status, "status [--json]",
+    {CliCommand::Status,
+     "status [--json]",
      "Programator i karta w polu: numer, firmware, klucze, hasło, zalogowanie, karta i UID.\n"
      "The programmer and the card in the field: number, firmware, keys, password, login,\n"
      "the card and its UID.\n",
      {"  --json                      jako obiekt JSON / as a JSON object\n"}},
-    {CliCommand::Login, "login [--password-stdin]",
-     "Sprawdza hasło użytkownika. / Checks the user password.\n", {kPasswordHelp}},
-    {CliCommand::Passwd, "passwd [--password-stdin]",
+    {CliCommand::Login,
+     "login [--password-stdin]",
+     "Sprawdza hasło użytkownika. / Checks the user password.\n",
+     {kPasswordHelp}},
+    {CliCommand::Passwd,
+     "passwd [--password-stdin]",
      "Zmienia hasło użytkownika (8..20 znaków; z terminala nowe dwa razy).\n"
      "Changes the user password (8..20 characters; at a terminal the new one twice).\n",
      {kPasswordHelp}},
@@ -306,12 +309,14 @@ const CommandHelp kCommandHelp[] = {
      "Programuje pustą kartę w polu numerami D i I (0..99999), jeden rekord.\n"
      "Programs the blank card in the field with D and I (0..99999); one record.\n",
      {kOutputHelp, kJsonHelp, kQuietHelp, kPasswordHelp}},
-    {CliCommand::Read, "read [--wait] [--output PLIK/FILE] [--json] [--quiet] [--password-stdin]",
+    {CliCommand::Read,
+     "read [--wait] [--output PLIK/FILE] [--json] [--quiet] [--password-stdin]",
      "Czyta kartę w polu, jeden rekord; z --wait karta po karcie do Ctrl+C.\n"
      "Reads the card in the field, one record; with --wait card after card until Ctrl+C.\n",
      {"  --wait                      kolejne karty / card after card\n", kOutputHelp, kJsonHelp,
       kQuietHelp, kPasswordHelp}},
-    {CliCommand::Erase, "erase [--output PLIK/FILE] [--json] [--quiet] [--password-stdin]",
+    {CliCommand::Erase,
+     "erase [--output PLIK/FILE] [--json] [--quiet] [--password-stdin]",
      "Kasuje kartę w polu, jeden rekord. / Erases the card in the field; one record.\n",
      {kOutputHelp, kJsonHelp, kQuietHelp, kPasswordHelp}},
     {CliCommand::Batch,
@@ -324,7 +329,8 @@ const CommandHelp kCommandHelp[] = {
      "optional header department,index) or from a range of indexes; a record per card.\n"
      "Wiersz listy powtórzony to błąd / a row repeated in the list is an error.\n",
      {kResumeHelp, kDuplicatesHelp, kOutputHelp, kJsonHelp, kQuietHelp, kPasswordHelp}},
-    {CliCommand::Doctor, "doctor [--json]",
+    {CliCommand::Doctor,
+     "doctor [--json]",
      "Dlaczego programatora nie widać: urządzenia USB, reguła udev, uprawnienia, kto go\n"
      "trzyma, sterownik WinUSB, symulator; i jeden następny krok. Kod 0 tylko wtedy, gdy\n"
      "prawdziwy KP-R50 jest gotowy, inaczej 7.\n"
@@ -380,8 +386,8 @@ std::string CliUsage() {
 std::string CommandUsage(CliCommand command) {
   for (const CommandHelp& help : kCommandHelp) {
     if (help.command != command) continue;
-    std::string usage = std::string("Użycie / usage: kpnox-cli ") + help.synopsis + "\n\n" +
-                        help.what + "\n";
+    std::string usage =
+        std::string("Użycie / usage: kpnox-cli ") + help.synopsis + "\n\n" + help.what + "\n";
     for (const char* option : help.options) {
       if (option != nullptr) usage += option;
     }

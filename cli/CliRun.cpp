@@ -24,8 +24,7 @@ Command::~Command() {
 
 int Command::Open() {
   switch (s_.Poll()) {
-    case PollResult::Linked:
-      return kExitDone;
+    case PollResult::Linked: return kExitDone;
     case PollResult::TwoProgrammers:
       c_.err << kTwoProgrammersText << '\n';
       return kExitNoProgrammer;
@@ -39,8 +38,7 @@ int Command::Open() {
       return kExitNoProgrammer;
     }
     case PollResult::StatusRead:
-    case PollResult::Dropped:
-      break;
+    case PollResult::Dropped: break;
   }
   c_.err << kNoConnectionText << '\n';
   return kExitNoProgrammer;
@@ -119,19 +117,13 @@ int Command::Run(const CliOptions& options, const std::vector<CardRow>& rows) {
   if (const int rc = Open(); rc != kExitDone) return rc;
   try {
     switch (options.command) {
-      case CliCommand::Status:
-        return Status(options.json);
-      case CliCommand::Login:
-        return Login();
-      case CliCommand::Passwd:
-        return Passwd();
+      case CliCommand::Status: return Status(options.json);
+      case CliCommand::Login: return Login();
+      case CliCommand::Passwd: return Passwd();
       case CliCommand::Program:
-      case CliCommand::Erase:
-        return SingleCard(options);
-      case CliCommand::Read:
-        return options.wait ? ReadWait() : SingleCard(options);
-      case CliCommand::Batch:
-        return Batch(rows);
+      case CliCommand::Erase: return SingleCard(options);
+      case CliCommand::Read: return options.wait ? ReadWait() : SingleCard(options);
+      case CliCommand::Batch: return Batch(rows);
       case CliCommand::Help:
       case CliCommand::Version:
       case CliCommand::Doctor:  // the caller's, as help and version

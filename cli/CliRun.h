@@ -39,14 +39,14 @@ using PasswordSource = std::function<std::optional<std::u16string>(const char* p
 
 struct CliContext {
   UsbPlatform& platform;
-  std::ostream& out;            // status
-  RecordWriter& records;        // every card's record (opened, not yet begun)
-  std::ostream& err;            // messages for people
+  std::ostream& out;      // status
+  RecordWriter& records;  // every card's record (opened, not yet begun)
+  std::ostream& err;      // messages for people
   PasswordSource password;
   bool confirmNewPassword;  // passwd asks for the new password twice (a terminal)
   const std::atomic<bool>& stop;
   std::function<std::string()> clock;  // record time stamps
-  bool quiet = false;  // no progress line per card on `err`
+  bool quiet = false;                  // no progress line per card on `err`
 };
 
 // status, login, passwd, program, read, erase; batch from `rows` (the list already read and

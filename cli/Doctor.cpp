@@ -68,35 +68,40 @@ Judgement RuleStep(const Facts& facts, const UsbDevice& d, Verdict verdict) {
     if (!r.overridden) rules.push_back(&r);
   }
   const auto pick = [&](const std::function<bool(const RuleFile&)>& which) -> const RuleFile* {
-    const auto it = std::find_if(rules.begin(), rules.end(), [&](const RuleFile* r) { return which(*r); });
+    const auto it =
+        std::find_if(rules.begin(), rules.end(), [&](const RuleFile* r) { return which(*r); });
     return it == rules.end() ? nullptr : *it;
   };
-  const RuleFile* matching = pick([&](const RuleFile& r) {
-    return std::find(r.ids.begin(), r.ids.end(), ids) != r.ids.end();
-  });
+  const RuleFile* matching = pick(
+      [&](const RuleFile& r) { return std::find(r.ids.begin(), r.ids.end(), ids) != r.ids.end(); });
   if (matching != nullptr) {
     if (!facts.udevRunning) {
       if (facts.container) {
-        return say("udev nie działa w tym kontenerze, reguła nic nie daje: przekaż do kontenera "
-                   "węzeł " + d.node.path + " z prawem odczytu i zapisu dla tego użytkownika "
-                   "(albo uruchom jako root)",
-                   "udev does not run in this container, so the rule does nothing: pass the node " +
-                       d.node.path + " into the container, readable and writable by this user "
-                       "(or run as root)");
+        return say(
+            "udev nie działa w tym kontenerze, reguła nic nie daje: przekaż do kontenera "
+            "węzeł " +
+                d.node.path +
+                " z prawem odczytu i zapisu dla tego użytkownika "
+                "(albo uruchom jako root)",
+            "udev does not run in this container, so the rule does nothing: pass the node " +
+                d.node.path +
+                " into the container, readable and writable by this user "
+                "(or run as root)");
       }
       return say("udev nie działa: uruchom go (systemd-udevd), potem odłącz i podłącz programator",
                  "udev is not running: start it (systemd-udevd), then unplug the programmer and "
                  "plug it in again");
     }
     if (d.foundBy != FoundBy::UdevRule) {
-      return say("reguła " + matching->path + " jest, ale udev jej nie zastosował: " + kReloadPl,
-                 "the rule " + matching->path + " is there but udev has not applied it: " +
-                     kReloadEn);
+      return say(
+          "reguła " + matching->path + " jest, ale udev jej nie zastosował: " + kReloadPl,
+          "the rule " + matching->path + " is there but udev has not applied it: " + kReloadEn);
     }
-    return say("reguła daje dostęp (uaccess) tylko użytkownikowi zalogowanemu przy tym "
-               "komputerze: zaloguj się przy nim (nie przez ssh) albo uruchom jako root",
-               "the rule gives access (uaccess) only to the user logged in at this computer: log "
-               "in there (not over ssh), or run as root");
+    return say(
+        "reguła daje dostęp (uaccess) tylko użytkownikowi zalogowanemu przy tym "
+        "komputerze: zaloguj się przy nim (nie przez ssh) albo uruchom jako root",
+        "the rule gives access (uaccess) only to the user logged in at this computer: log "
+        "in there (not over ssh), or run as root");
   }
   if (const RuleFile* filled = pick([](const RuleFile& r) { return !r.ids.empty(); })) {
     std::string held;
@@ -108,8 +113,8 @@ Judgement RuleStep(const Facts& facts, const UsbDevice& d, Verdict verdict) {
   }
   if (const RuleFile* rule = pick([](const RuleFile&) { return true; })) {
     const bool local = rule->path.starts_with("/etc/");
-    const std::string file = local ? rule->path : "/etc/udev/rules.d/" +
-                                                      rule->path.substr(rule->path.rfind('/') + 1);
+    const std::string file =
+        local ? rule->path : "/etc/udev/rules.d/" + rule->path.substr(rule->path.rfind('/') + 1);
     const std::string copyPl = local ? "" : "skopiuj " + rule->path + " do /etc/udev/rules.d/ i ";
     const std::string copyEn = local ? "" : "copy " + rule->path + " to /etc/udev/rules.d/ and ";
     return say(copyPl + "w " + file + " wpisz " + ids +
@@ -128,18 +133,18 @@ Judgement RuleStep(const Facts& facts, const UsbDevice& d, Verdict verdict) {
 Judgement HeldStep(const Facts& facts, const UsbDevice& d) {
   std::string names;
   for (const Holder& h : d.holders) {
-    names += (names.empty() ? "" : ", ") + (h.name.empty() ? std::string("?") : h.name) +
-             " (PID " + std::to_string(h.pid) + ")";
+    names += (names.empty() ? "" : ", ") + (h.name.empty() ? std::string("?") : h.name) + " (PID " +
+             std::to_string(h.pid) + ")";
   }
   if (!names.empty()) {
     return Say(Verdict::Held, "zamknij program, który używa " + Name(facts, d) + ": " + names,
                "close the program that holds " + Name(facts, d) + ": " + names);
   }
-  return Say(Verdict::Held,
-             "zamknij program, który używa " + Name(facts, d) +
-                 " — drugi KpNOX Koder albo inne narzędzie",
-             "close the program that holds " + Name(facts, d) +
-                 " — a second KpNOX Koder, or another tool");
+  return Say(
+      Verdict::Held,
+      "zamknij program, który używa " + Name(facts, d) + " — drugi KpNOX Koder albo inne narzędzie",
+      "close the program that holds " + Name(facts, d) +
+          " — a second KpNOX Koder, or another tool");
 }
 
 }  // namespace
@@ -182,7 +187,8 @@ Judgement Judge(const Facts& facts) {
                "nothing: " + Name(facts, *d) + " is ready");
   }
   const auto named = [&](Open open) {
-    return First(facts, [&](const UsbDevice& d) { return IsNamed(d) && d.present && d.open == open; });
+    return First(facts,
+                 [&](const UsbDevice& d) { return IsNamed(d) && d.present && d.open == open; });
   };
   if (const UsbDevice* d = named(Open::Held)) return HeldStep(facts, *d);
   if (const UsbDevice* d = named(Open::NoPermission)) {
@@ -199,10 +205,12 @@ Judgement Judge(const Facts& facts) {
   }
   if (const UsbDevice* d = named(Open::Failed)) {
     return Say(Verdict::Broken,
-               "odłącz " + Name(facts, *d) + " i podłącz ponownie (gdy nie pomoże: inny port "
-               "lub kabel)",
-               "unplug " + Name(facts, *d) + " and plug it in again (if that does not help: "
-               "another port or cable)");
+               "odłącz " + Name(facts, *d) +
+                   " i podłącz ponownie (gdy nie pomoże: inny port "
+                   "lub kabel)",
+               "unplug " + Name(facts, *d) +
+                   " and plug it in again (if that does not help: "
+                   "another port or cable)");
   }
   if (const UsbDevice* d = First(facts, [](const UsbDevice& u) {
         return u.foundBy == FoundBy::NoDriver || u.foundBy == FoundBy::DeviceRegistry;
@@ -223,9 +231,8 @@ Judgement Judge(const Facts& facts) {
                    ": replace it with the programmer's WinUSB driver (Device Manager, Update "
                    "driver)");
   }
-  if (const UsbDevice* d = First(facts, [](const UsbDevice& u) {
-        return u.foundBy == FoundBy::VendorInterface;
-      })) {
+  if (const UsbDevice* d =
+          First(facts, [](const UsbDevice& u) { return u.foundBy == FoundBy::VendorInterface; })) {
     return RuleStep(facts, *d, Verdict::NotNamed);
   }
   if (simulated > 0) {
@@ -328,8 +335,11 @@ std::string Joined(const std::vector<std::string>& items) {
 // The length of the well-formed UTF-8 sequence at `at`, 0 when there is none.
 size_t Utf8Length(const std::string& text, size_t at) {
   const auto lead = static_cast<unsigned char>(text[at]);
-  const size_t n = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-                 : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
+  const size_t n = lead < 0x80                   ? 1
+                   : lead >= 0xC2 && lead < 0xE0 ? 2
+                   : lead >= 0xE0 && lead < 0xF0 ? 3
+                   : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                 : 0;
   if (n == 0 || text.size() - at < n) return 0;
   uint32_t cp = lead & (0xFF >> (n + 1));
   for (size_t k = 1; k < n; ++k) {
@@ -404,8 +414,9 @@ void DeviceText(const Facts& facts, const UsbDevice& d, std::string& out) {
       out += ": brak / missing\n";
     } else {
       out += " " + n.owner + ":" + n.group + " " + Octal(n.mode) + ", ACL: " +
-             (!n.acl ? std::string("nieznana / unknown")
-                     : n.acl->empty() ? std::string("brak / none") : Joined(*n.acl)) +
+             (!n.acl           ? std::string("nieznana / unknown")
+              : n.acl->empty() ? std::string("brak / none")
+                               : Joined(*n.acl)) +
              ", odczyt i zapis / read and write: " + (n.readWrite ? "tak / yes" : "nie / no") +
              "\n";
     }
@@ -448,8 +459,8 @@ std::string DoctorText(const Facts& facts, const Judgement& judgement) {
       if (r.overridden) out += " (przesłonięta / overridden)";
       out += "\n";
     }
-    out += "\nSystem: libusb " + facts.libusbVersion + ", udev: " +
-           (facts.udevRunning ? "działa / running" : "nie działa / not running") +
+    out += "\nSystem: libusb " + facts.libusbVersion +
+           ", udev: " + (facts.udevRunning ? "działa / running" : "nie działa / not running") +
            (facts.container ? ", kontener / container" : "") + "\n";
   }
   out += "\nSymulator kpr50-sim / simulator:\n";
@@ -465,23 +476,25 @@ std::string DoctorText(const Facts& facts, const Judgement& judgement) {
 
 std::string DoctorJson(const Facts& facts, const Judgement& judgement) {
   const bool linux = facts.system == Facts::System::Linux;
-  const char* system = linux ? "linux" : facts.system == Facts::System::Windows ? "windows" : "other";
+  const char* system = linux                                    ? "linux"
+                       : facts.system == Facts::System::Windows ? "windows"
+                                                                : "other";
   std::string out = std::string("{\"verdict\":\"") + VerdictWord(judgement.verdict) +
                     "\",\"exit_code\":" + std::to_string(judgement.exitCode) +
                     ",\"next_step\":{\"pl\":" + Json(judgement.stepPl) +
                     ",\"en\":" + Json(judgement.stepEn) + "},\"system\":\"" + system +
                     "\",\"listed\":" + Bool(facts.listed);
   if (linux) {
-    out += ",\"libusb\":" + Json(facts.libusbVersion) + ",\"udev_running\":" +
-           Bool(facts.udevRunning) + ",\"container\":" + Bool(facts.container);
+    out += ",\"libusb\":" + Json(facts.libusbVersion) +
+           ",\"udev_running\":" + Bool(facts.udevRunning) +
+           ",\"container\":" + Bool(facts.container);
   }
   out += ",\"devices\":[";
   for (size_t i = 0; i < facts.devices.size(); ++i) {
     const UsbDevice& d = facts.devices[i];
     out += std::string(i == 0 ? "" : ",") + "{\"found_by\":\"" + FoundWords(d.foundBy).json +
-           "\",\"vendor_id\":\"" + Hex4(d.vendorId) + "\",\"product_id\":\"" +
-           Hex4(d.productId) + "\",\"serial\":" + Json(d.serial) + ",\"open\":\"" +
-           OpenWords(d.open).json + "\"";
+           "\",\"vendor_id\":\"" + Hex4(d.vendorId) + "\",\"product_id\":\"" + Hex4(d.productId) +
+           "\",\"serial\":" + Json(d.serial) + ",\"open\":\"" + OpenWords(d.open).json + "\"";
     if (linux) {
       const NodeAccess& n = d.node;
       std::string acl = "null";
@@ -540,8 +553,7 @@ std::string DoctorJson(const Facts& facts, const Judgement& judgement) {
   for (size_t i = 0; i < facts.simulators.size(); ++i) {
     const SimulatorProgrammer& s = facts.simulators[i];
     out += std::string(i == 0 ? "" : ",") + "{\"place\":" + Json(s.place) +
-           ",\"transport\":" + Json(s.transport) + ",\"open\":\"" + OpenWords(s.open).json +
-           "\"}";
+           ",\"transport\":" + Json(s.transport) + ",\"open\":\"" + OpenWords(s.open).json + "\"}";
   }
   return out + "]}\n";
 }

@@ -62,7 +62,7 @@ int SyncToDisk(int fd) { return _commit(fd); }
 void CloseFile(int fd) { _close(fd); }
 // A regular file, and how much it holds.
 bool RegularFile(int fd, int64_t* size) {
-  struct _stat64 st{};
+  struct _stat64 st {};
   if (_fstat64(fd, &st) != 0) return false;
   *size = st.st_size;
   return (st.st_mode & _S_IFMT) == _S_IFREG;
@@ -75,7 +75,7 @@ ssize_t WriteSome(int fd, const char* data, size_t size) { return write(fd, data
 int SyncToDisk(int fd) { return fsync(fd); }
 void CloseFile(int fd) { close(fd); }
 bool RegularFile(int fd, int64_t* size) {
-  struct stat st{};
+  struct stat st {};
   if (fstat(fd, &st) != 0) return false;
   *size = st.st_size;
   return S_ISREG(st.st_mode);
@@ -197,8 +197,8 @@ bool RecordWriter::Write(const CardRecord& r) {
     text = "{\"department\":" + number(r.department, "null") +
            ",\"index\":" + number(r.index, "null") +
            ",\"uid\":" + (r.uid.empty() ? std::string("null") : "\"" + r.uid + "\"") +
-           ",\"result\":\"" + r.result + "\",\"time\":\"" + r.time + "\",\"line\":" +
-           (r.line > 0 ? std::to_string(r.line) : std::string("null")) + "}\n";
+           ",\"result\":\"" + r.result + "\",\"time\":\"" + r.time +
+           "\",\"line\":" + (r.line > 0 ? std::to_string(r.line) : std::string("null")) + "}\n";
   } else {
     text = number(r.department, "") + ',' + number(r.index, "") + ',' + r.uid + ',' + r.result +
            ',' + r.time + ',' + std::to_string(r.line) + '\n';
@@ -346,8 +346,7 @@ std::optional<std::vector<CardRecord>> ParseRecords(std::string_view text, std::
       if (!json) {
         for (const std::string_view column : CsvFields(line)) columns.emplace_back(column);
         if (line != kCsvHeader) {
-          *error = where + "nie nagłówek rekordów / not the records' header: " +
-                   std::string(line);
+          *error = where + "nie nagłówek rekordów / not the records' header: " + std::string(line);
           return std::nullopt;
         }
         continue;
@@ -362,9 +361,9 @@ std::optional<std::vector<CardRecord>> ParseRecords(std::string_view text, std::
                values.size() == columns.size()) {
       fields.emplace();
       for (size_t i = 0; i < values.size(); ++i) {
-        (*fields)[columns[i]] = Value{columns[i] == "uid" || columns[i] == "result" ||
-                                          columns[i] == "time",
-                                      std::string(values[i])};
+        (*fields)[columns[i]] =
+            Value{columns[i] == "uid" || columns[i] == "result" || columns[i] == "time",
+                  std::string(values[i])};
       }
     }
     std::optional<CardRecord> record = fields ? RecordOf(*fields) : std::nullopt;

@@ -193,8 +193,7 @@ bool BatchRows(const kp::CliOptions& options, std::vector<kp::CardRow>& rows) {
     if (!ReadOrSay(options.listPath, &text)) return false;
     kp::CardList list = kp::ParseCardList(text);
     if (!ListUsable(list.errors, options.listPath)) return false;
-    if (!options.allowDuplicates &&
-        !ListUsable(kp::RepeatedRows(list.rows), options.listPath)) {
+    if (!options.allowDuplicates && !ListUsable(kp::RepeatedRows(list.rows), options.listPath)) {
       return false;
     }
     rows = std::move(list.rows);
@@ -287,7 +286,8 @@ int main(int argc, char** argv) {
   const kp::CliOptions& options = *parsed.options;
   if (const std::optional<int> exitCode = RunInfoCommand(options)) return *exitCode;
   // The doctor looks at the machine itself: it links no programmer.
-  if (options.command == kp::CliCommand::Doctor) return kp::doctor::RunDoctor(std::cout, options.json);
+  if (options.command == kp::CliCommand::Doctor)
+    return kp::doctor::RunDoctor(std::cout, options.json);
   std::vector<kp::CardRow> rows;
   if (options.command == kp::CliCommand::Batch && !BatchRows(options, rows)) {
     return kp::kExitUsage;

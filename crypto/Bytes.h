@@ -36,7 +36,8 @@ inline uint64_t BigEndian64(uint64_t v) {
 #if defined(__GNUC__) || defined(__clang__)
   return __builtin_bswap64(v);
 #else
-  return (uint64_t{ByteSwap32(static_cast<uint32_t>(v))} << 32) | ByteSwap32(static_cast<uint32_t>(v >> 32));
+  return (uint64_t{ByteSwap32(static_cast<uint32_t>(v))} << 32) |
+         ByteSwap32(static_cast<uint32_t>(v >> 32));
 #endif
 }
 

@@ -36,4 +36,3 @@ void Hash::Update(const void* data, uint32_t length) {
 }
 
 }  // namespace kp
-

@@ -9,8 +9,12 @@ namespace kp {
 
 namespace {
 
-inline uint32_t BigSigma0(uint32_t x) { return std::rotr(x, 2) ^ std::rotr(x, 13) ^ std::rotr(x, 22); }
-inline uint32_t BigSigma1(uint32_t x) { return std::rotr(x, 6) ^ std::rotr(x, 11) ^ std::rotr(x, 25); }
+inline uint32_t BigSigma0(uint32_t x) {
+  return std::rotr(x, 2) ^ std::rotr(x, 13) ^ std::rotr(x, 22);
+}
+inline uint32_t BigSigma1(uint32_t x) {
+  return std::rotr(x, 6) ^ std::rotr(x, 11) ^ std::rotr(x, 25);
+}
 inline uint32_t SmallSigma0(uint32_t x) { return std::rotr(x, 7) ^ std::rotr(x, 18) ^ (x >> 3); }
 inline uint32_t SmallSigma1(uint32_t x) { return std::rotr(x, 17) ^ std::rotr(x, 19) ^ (x >> 10); }
 inline uint32_t Choose(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y ^ z)); }
@@ -30,8 +34,8 @@ struct Rounds {
     if constexpr (i >= 16) {
       w[i % 16] += SmallSigma1(w[(i - 2) % 16]) + w[(i - 7) % 16] + SmallSigma0(w[(i - 15) % 16]);
     }
-    const uint32_t t1 =
-        h + BigSigma1(e) + Choose(e, v[(a + 5) % 8], v[(a + 6) % 8]) + kSha256RoundConstants[i] + w[i % 16];
+    const uint32_t t1 = h + BigSigma1(e) + Choose(e, v[(a + 5) % 8], v[(a + 6) % 8]) +
+                        kSha256RoundConstants[i] + w[i % 16];
     const uint32_t t2 = BigSigma0(v[a]) + Majority(v[a], v[(a + 1) % 8], v[(a + 2) % 8]);
     v[(a + 3) % 8] += t1;
     h = t1 + t2;

@@ -30,10 +30,11 @@ CpuidRegisters Cpuid(unsigned leaf) {
 #if defined(_MSC_VER) && !defined(__clang__)
   int out[4];
   __cpuidex(out, static_cast<int>(leaf), 0);
-  r = {static_cast<unsigned>(out[0]), static_cast<unsigned>(out[1]),
-       static_cast<unsigned>(out[2]), static_cast<unsigned>(out[3])};
+  r = {static_cast<unsigned>(out[0]), static_cast<unsigned>(out[1]), static_cast<unsigned>(out[2]),
+       static_cast<unsigned>(out[3])};
 #else
-  if (static_cast<unsigned>(__get_cpuid_max(0, nullptr)) >= leaf) __cpuid_count(leaf, 0, r.a, r.b, r.c, r.d);
+  if (static_cast<unsigned>(__get_cpuid_max(0, nullptr)) >= leaf)
+    __cpuid_count(leaf, 0, r.a, r.b, r.c, r.d);
 #endif
   return r;
 }

@@ -40,9 +40,9 @@ using Bytes = std::vector<uint8_t>;
 constexpr std::array<uint8_t, 16> kKey = {0x2B, 0x7E, 0x15, 0x16, 0x28, 0xAE, 0xD2, 0xA6,
                                           0xAB, 0xF7, 0x15, 0x88, 0x09, 0xCF, 0x4F, 0x3C};
 constexpr uint8_t kCommands[11] = {
-    sim::kCmdStatus,         sim::kCmdKeySignature, sim::kCmdLogout,    sim::kCmdChallenge,
-    sim::kCmdCardInfo,       sim::kCmdLogin,        sim::kCmdChangePassword,
-    sim::kCmdPrepareCard,    sim::kCmdWriteFile,    sim::kCmdReadFile,  sim::kCmdEraseCard};
+    sim::kCmdStatus,    sim::kCmdKeySignature, sim::kCmdLogout,         sim::kCmdChallenge,
+    sim::kCmdCardInfo,  sim::kCmdLogin,        sim::kCmdChangePassword, sim::kCmdPrepareCard,
+    sim::kCmdWriteFile, sim::kCmdReadFile,     sim::kCmdEraseCard};
 
 void Check(bool condition) {
   if (!condition) std::abort();
@@ -78,7 +78,7 @@ struct Snapshot {
   size_t commands;
 
   static Snapshot Of(const VirtualKpR50& fw) {
-    return {fw.StatusWord(), fw.PasswordKey(), fw.Challenge(), fw.Card(),
+    return {fw.StatusWord(), fw.PasswordKey(), fw.Challenge(),      fw.Card(),
             fw.CardUid(),    fw.CardFile(),    fw.Commands().size()};
   }
   friend bool operator==(const Snapshot&, const Snapshot&) = default;
@@ -183,9 +183,7 @@ void Help(const VirtualKpR50& fw, uint8_t command, Bytes& payload) {
     case sim::kCmdReadFile:
       if (!payload.empty()) payload[0] = sim::kCardSelector;
       break;
-    case sim::kCmdEraseCard:
-      put(0, uid.data(), uid.size());
-      break;
+    case sim::kCmdEraseCard: put(0, uid.data(), uid.size()); break;
     case sim::kCmdLogin: {
       const auto challenge = fw.Challenge();
       const auto key = fw.PasswordKey();
@@ -198,8 +196,7 @@ void Help(const VirtualKpR50& fw, uint8_t command, Bytes& payload) {
     case sim::kCmdChangePassword:
       if (const auto key = fw.PasswordKey()) put(12, key->data(), key->size());
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -224,8 +221,8 @@ void KnobOperation(VirtualKpR50& fw, Knobs& knobs, uint8_t op, Input& in) {
     case 10: fw.SetLoggedIn(!fw.LoggedIn()); break;
     case 11: fw.ClearPassword(); break;
     case 12:
-      fw.SetPasswordKey(kKey.data(), (op & 0x10) ? PasswordState::SetByAdministrator
-                                                 : PasswordState::SetByUser);
+      fw.SetPasswordKey(kKey.data(),
+                        (op & 0x10) ? PasswordState::SetByAdministrator : PasswordState::SetByUser);
       break;
     case 13:
       knobs.vanishAt = fw.OutTransfers() + in.Byte() % 4;

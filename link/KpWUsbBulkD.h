@@ -63,8 +63,8 @@ class KpWUsbBulkD : public WUsbBulkD {
                    uint8_t* destination, uint32_t timeoutMs);
   // expected >= 2: 0 when the reply carried `expected` bytes, the byte of a one-byte reply;
   // WUsbErr 6 otherwise, 11 (nothing sent) when expected < 2.
-  int32_t ExchangeData(uint8_t command, uint32_t length, const uint8_t* payload,
-                       uint32_t expected, uint8_t* destination, uint32_t timeoutMs);
+  int32_t ExchangeData(uint8_t command, uint32_t length, const uint8_t* payload, uint32_t expected,
+                       uint8_t* destination, uint32_t timeoutMs);
   // Returns only on the one-byte reply 0; WUsbErr 6 on another length, 4 on another byte.
   void ExchangeAck(uint8_t command, uint32_t length, const uint8_t* payload, uint32_t timeoutMs);
   // The byte of a one-byte reply; WUsbErr 6 on another length.

@@ -86,6 +86,7 @@ static_assert(kCardHeaderSize == 9);
 static_assert(kCardInfoFurther2At < kCardInfoReplySize);
 static_assert(kFileIndexAt + 4 <= kCardFileSize && kCardFileSize <= kMaxCardFileData);
 static_assert(kReadReplyDataAt + kMaxCardFileData <= kMaxPayload, "a read reply fits in one frame");
-static_assert(kCardHeaderSize + kMaxCardFileData <= kMaxPayload, "a write request fits in one frame");
+static_assert(kCardHeaderSize + kMaxCardFileData <= kMaxPayload,
+              "a write request fits in one frame");
 
 }  // namespace kp::wire

@@ -107,8 +107,8 @@ bool WUsbBulkD::Link() {
   inDrained = false;
   connectionMark = false;
   isOpen = true;
-  tracer->TraceLink(linkedPath ? linkedPath.get() : "", serialNumber,
-                    static_cast<uint8_t>(pipeOut), static_cast<uint8_t>(pipeIn));
+  tracer->TraceLink(linkedPath ? linkedPath.get() : "", serialNumber, static_cast<uint8_t>(pipeOut),
+                    static_cast<uint8_t>(pipeIn));
   return true;
 }
 
@@ -177,8 +177,7 @@ bool WUsbBulkD::QueryDevice() {
 void WUsbBulkD::SetPipeTimeout(uint32_t milliseconds) {
   if (milliseconds == pipeTimeout || !isOpen) return;
   if (!platform_.WinUsb_SetPipePolicy(winUsbHandle, static_cast<uint8_t>(pipeIn),
-                                      kPipeTransferTimeout, sizeof milliseconds,
-                                      &milliseconds)) {
+                                      kPipeTransferTimeout, sizeof milliseconds, &milliseconds)) {
     throw WUsbErr{wusb::kPipeTimeoutRefused, 0};
   }
   pipeTimeout = milliseconds;
@@ -215,8 +214,7 @@ int32_t WUsbBulkD::ReadBulk(int32_t capacity, uint8_t* buffer) {
   if (!isOpen) throw WUsbErr{wusb::kNotOpen, 0};
   uint32_t got = 0;
   const uint32_t room = capacity > 0 ? static_cast<uint32_t>(capacity) : 0;
-  if (!platform_.WinUsb_ReadPipe(winUsbHandle, static_cast<uint8_t>(pipeIn), buffer, room,
-                                 &got)) {
+  if (!platform_.WinUsb_ReadPipe(winUsbHandle, static_cast<uint8_t>(pipeIn), buffer, room, &got)) {
     got = 0;
   }
   if (got > room) got = room;  // a platform that reports more than it was given room for

@@ -12,7 +12,8 @@ CompositePlatform::~CompositePlatform() {
   for (auto& [h, f] : files_) backends_[f.backend]->CloseHandle(f.handle);
   for (auto& [h, list] : lists_) {
     for (size_t b = 0; b < list.backendLists.size(); ++b) {
-      if (list.backendLists[b] != kInvalidHandle) backends_[b]->SetupDiDestroyDeviceInfoList(list.backendLists[b]);
+      if (list.backendLists[b] != kInvalidHandle)
+        backends_[b]->SetupDiDestroyDeviceInfoList(list.backendLists[b]);
     }
   }
 }
@@ -38,7 +39,8 @@ DevInfoHandle CompositePlatform::SetupDiGetClassDevsA(const Guid& interfaceClass
     if (h == kInvalidHandle) continue;  // one backend without a list does not hide the others
     any = true;
     DeviceInterfaceData data;
-    for (uint32_t i = 0; backends_[b]->SetupDiEnumDeviceInterfaces(h, interfaceClass, i, &data); ++i) {
+    for (uint32_t i = 0; backends_[b]->SetupDiEnumDeviceInterfaces(h, interfaceClass, i, &data);
+         ++i) {
       list.members.push_back({b, data});
     }
   }
@@ -120,21 +122,19 @@ bool CompositePlatform::WinUsb_Free(WinUsbHandle handle) {
 }
 
 bool CompositePlatform::WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uint8_t index,
-                                             uint16_t languageId, uint8_t* buffer,
-                                             uint32_t length, uint32_t* transferred) {
+                                             uint16_t languageId, uint8_t* buffer, uint32_t length,
+                                             uint32_t* transferred) {
   Routed r;
   return Find(winUsb_, handle, &r) &&
          backends_[r.backend]->WinUsb_GetDescriptor(r.handle, type, index, languageId, buffer,
                                                     length, transferred);
 }
 
-bool CompositePlatform::WinUsb_QueryInterfaceSettings(WinUsbHandle handle,
-                                                      uint8_t alternateSetting,
+bool CompositePlatform::WinUsb_QueryInterfaceSettings(WinUsbHandle handle, uint8_t alternateSetting,
                                                       InterfaceDescriptor* descriptor) {
   Routed r;
-  return Find(winUsb_, handle, &r) &&
-         backends_[r.backend]->WinUsb_QueryInterfaceSettings(r.handle, alternateSetting,
-                                                             descriptor);
+  return Find(winUsb_, handle, &r) && backends_[r.backend]->WinUsb_QueryInterfaceSettings(
+                                          r.handle, alternateSetting, descriptor);
 }
 
 bool CompositePlatform::WinUsb_QueryPipe(WinUsbHandle handle, uint8_t alternateSetting,
@@ -148,14 +148,12 @@ bool CompositePlatform::WinUsb_SetPipePolicy(WinUsbHandle handle, uint8_t pipeId
                                              uint32_t policyType, uint32_t valueLength,
                                              const void* value) {
   Routed r;
-  return Find(winUsb_, handle, &r) &&
-         backends_[r.backend]->WinUsb_SetPipePolicy(r.handle, pipeId, policyType, valueLength,
-                                                    value);
+  return Find(winUsb_, handle, &r) && backends_[r.backend]->WinUsb_SetPipePolicy(
+                                          r.handle, pipeId, policyType, valueLength, value);
 }
 
-bool CompositePlatform::WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId,
-                                         const uint8_t* buffer, uint32_t length,
-                                         uint32_t* transferred) {
+bool CompositePlatform::WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
+                                         uint32_t length, uint32_t* transferred) {
   Routed r;
   return Find(winUsb_, handle, &r) &&
          backends_[r.backend]->WinUsb_WritePipe(r.handle, pipeId, buffer, length, transferred);
@@ -179,7 +177,8 @@ void CompositePlatform::Sleep(uint32_t milliseconds) {
 std::vector<UnreachableDevice> CompositePlatform::UnreachableDevices() const {
   std::vector<UnreachableDevice> all;
   for (const auto& backend : backends_) {
-    for (UnreachableDevice& device : backend->UnreachableDevices()) all.push_back(std::move(device));
+    for (UnreachableDevice& device : backend->UnreachableDevices())
+      all.push_back(std::move(device));
   }
   return all;
 }

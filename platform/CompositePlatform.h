@@ -41,8 +41,8 @@ class CompositePlatform : public UsbPlatform {
                         PipeInformation* pipe) override;
   bool WinUsb_SetPipePolicy(WinUsbHandle handle, uint8_t pipeId, uint32_t policyType,
                             uint32_t valueLength, const void* value) override;
-  bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
-                        uint32_t length, uint32_t* transferred) override;
+  bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer, uint32_t length,
+                        uint32_t* transferred) override;
   bool WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_t* buffer, uint32_t length,
                        uint32_t* transferred) override;
   void Sleep(uint32_t milliseconds) override;

@@ -9,8 +9,8 @@ namespace kp {
 // Every list is empty; everything else fails, as for a device that has gone.
 class NullPlatform : public UsbBackend {
  public:
-  bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
-                        uint32_t length, uint32_t* transferred) override;
+  bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer, uint32_t length,
+                        uint32_t* transferred) override;
   bool WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_t* buffer, uint32_t length,
                        uint32_t* transferred) override;
 

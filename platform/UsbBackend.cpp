@@ -123,8 +123,8 @@ bool UsbBackend::WinUsb_QueryInterfaceSettings(WinUsbHandle handle, uint8_t alte
   return false;
 }
 
-bool UsbBackend::WinUsb_QueryPipe(WinUsbHandle handle, uint8_t alternateSetting,
-                                  uint8_t pipeIndex, PipeInformation* pipe) {
+bool UsbBackend::WinUsb_QueryPipe(WinUsbHandle handle, uint8_t alternateSetting, uint8_t pipeIndex,
+                                  PipeInformation* pipe) {
   OpenFile* open = FileOfWinUsb(handle);
   if (open == nullptr || pipe == nullptr || !Describes(*open)) return false;
   for (const AltSetting& setting : open->altSettings) {

@@ -8,8 +8,8 @@
 
 namespace kp {
 
-const uint8_t kKpR50ModelRecord[8] = {wire::kModelCode >> 8, wire::kModelCode & 0xFF, 0x05, 0x00,
-                                      0x35, 0x00, 0x00, 0x00};
+const uint8_t kKpR50ModelRecord[8] = {
+    wire::kModelCode >> 8, wire::kModelCode & 0xFF, 0x05, 0x00, 0x35, 0x00, 0x00, 0x00};
 
 KpR50::KpR50(UsbPlatform& platform, const Guid* guid, TraceSet* sink)
     : KpWUsbBulkD(platform, guid, sink) {}
@@ -28,9 +28,7 @@ void KpR50::ReadStatusAndSignature() {
   keySignature = GetLe32(signature);
 }
 
-void KpR50::Logout() {
-  ExchangeAck(kCmdLogout, 0, nullptr, kLogoutTimeoutMs);
-}
+void KpR50::Logout() { ExchangeAck(kCmdLogout, 0, nullptr, kLogoutTimeoutMs); }
 
 void KpR50::GetChallenge(uint8_t challenge[kChallengeSize]) {
   if (Exchange(kCmdChallenge, 0, nullptr, kChallengeSize, challenge, kChallengeTimeoutMs) ==

@@ -25,6 +25,7 @@ inline constexpr uint32_t kEraseCardTimeoutMs = 1000;
 // Sizes on the wire.
 using wire::kCardFileSize;
 using wire::kCardInfoReplySize;
+using wire::kCardSelector;
 using wire::kChallengeSize;
 using wire::kChangePasswordRequestSize;
 using wire::kIdentityFieldSize;
@@ -33,7 +34,6 @@ using wire::kLoginReplySize;
 using wire::kLoginRequestSize;
 using wire::kMaxCardFileData;
 using wire::kUidSize;
-using wire::kCardSelector;
 inline constexpr int32_t kCardTypeDesfire = wire::kCardTypeDesfire;
 
 // The KP-R50 model record: model code 0x00AA (high byte first), match result 5.

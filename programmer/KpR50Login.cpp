@@ -36,8 +36,7 @@ bool KpR50::SendPasswordChange(const char* identity, const uint8_t oldKey[kKeySi
   FillTextField(&request[wire::kChangeIdentityAt], kIdentityFieldSize, identity);
   std::memcpy(&request[wire::kChangeOldKeyAt], oldKey, kKeySize);
   std::memcpy(&request[wire::kChangeNewKeyAt], newKey, kKeySize);
-  return ExchangeStatus(kCmdChangePassword, sizeof request, request,
-                        kChangePasswordTimeoutMs) == 0;
+  return ExchangeStatus(kCmdChangePassword, sizeof request, request, kChangePasswordTimeoutMs) == 0;
 }
 
 }  // namespace kp

@@ -7,8 +7,7 @@ std::string UnreachableReason(const UnreachableDevice& device) {
   switch (device.why) {
     case Unreachable::NoPermission:
       return where + "brak uprawnień do urządzenia USB — zainstaluj regułę udev (README)";
-    case Unreachable::HeldElsewhere:
-      return where + "urządzenie zajęte przez inny program";
+    case Unreachable::HeldElsewhere: return where + "urządzenie zajęte przez inny program";
   }
   return where;
 }

@@ -168,8 +168,7 @@ Guard OperatorSession::CheckKeysAndPassword() const {
 }
 
 Guard OperatorSession::CheckNoForcedChange() const {
-  return (programmer_.statusWord & kStatusAdminPassword) != 0 ? Guard::ForcedChange
-                                                               : Guard::Passed;
+  return (programmer_.statusWord & kStatusAdminPassword) != 0 ? Guard::ForcedChange : Guard::Passed;
 }
 
 Guard OperatorSession::CheckCardReady(const PollSeen& seen) {

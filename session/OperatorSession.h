@@ -40,12 +40,12 @@ enum class PollResult {
 // The guards' refusals, in the order the guards run.
 enum class Guard {
   Passed,
-  NoConnection,    // "Brak połączenia z Programatorem R50."
+  NoConnection,  // "Brak połączenia z Programatorem R50."
   NoKeys,
   NoUserPassword,
   NotLoggedIn,
-  ForcedChange,    // the administrator's password must be changed first
-  Reconnected,     // the programmer was re-linked while a dialog was open
+  ForcedChange,  // the administrator's password must be changed first
+  Reconnected,   // the programmer was re-linked while a dialog was open
 };
 
 // The message of a guard's refusal; nullptr for Passed.

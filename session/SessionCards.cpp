@@ -55,8 +55,7 @@ CardOutcome OperatorSession::Program(int32_t department, int32_t index) {
 CardOutcome OperatorSession::Read() {
   int32_t department = 0;
   int32_t index = 0;
-  CardOutcome outcome =
-      RunCardOperation([&] { return programmer_.ReadCard(&department, &index); });
+  CardOutcome outcome = RunCardOperation([&] { return programmer_.ReadCard(&department, &index); });
   if (outcome.end == End::Done) {
     outcome.department = department;
     outcome.index = index;

@@ -12,9 +12,7 @@ namespace {
 
 using End = PasswordOutcome::End;
 
-bool LoggedInNow(const KpR50& programmer) {
-  return (programmer.statusWord & kStatusLoggedIn) != 0;
-}
+bool LoggedInNow(const KpR50& programmer) { return (programmer.statusWord & kStatusLoggedIn) != 0; }
 
 // A refusal that came only after the request went out twice says nothing about the password:
 // the first request may have been carried out (a login uses up its challenge, a change

@@ -45,9 +45,9 @@ bool ReadAnnounceFile(const std::string& path, simtcp::Announce* announce) {
                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info{};
-  bool ok = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
-            (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-                0;
+  bool ok =
+      GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
   DWORD got = 0;
   ok = ok && ReadFile(file, text, sizeof text, &got, nullptr);
   ::CloseHandle(file);
@@ -106,8 +106,8 @@ bool WriteAnnounceFile(const std::string& path, const simtcp::Announce& announce
   return ok;
 #else
   (void)unlink(temporary.c_str());
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                      0600);
+  const int fd =
+      open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   bool ok = fd >= 0;
   for (size_t done = 0; ok && done < text.size();) {
     const ssize_t n = write(fd, text.data() + done, text.size() - done);

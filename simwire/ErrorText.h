@@ -13,8 +13,6 @@ inline void SetError(std::string* error, std::string text) {
 }
 
 // "<what>: <the text of errno>".
-inline std::string ErrnoText(const std::string& what) {
-  return what + ": " + std::strerror(errno);
-}
+inline std::string ErrnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
 
 }  // namespace kp

@@ -11,7 +11,8 @@ FrameStream::~FrameStream() { loopback::Close(socket_); }
 
 FrameStream::FrameStream(FrameStream&& other) noexcept
     : socket_(std::exchange(other.socket_, loopback::kNoSocket)),
-      reader_(std::move(other.reader_)), out_(std::move(other.out_)) {}
+      reader_(std::move(other.reader_)),
+      out_(std::move(other.out_)) {}
 
 FrameStream& FrameStream::operator=(FrameStream&& other) noexcept {
   if (this != &other) {

@@ -60,8 +60,7 @@ loopback::Io Send(SocketHandle socket, std::span<const uint8_t> message) {
   for (;;) {
     const ssize_t n = send(socket, message.data(), message.size(), MSG_NOSIGNAL);
     if (n >= 0) {
-      return static_cast<size_t>(n) == message.size() ? loopback::Io::Done
-                                                      : loopback::Io::Failed;
+      return static_cast<size_t>(n) == message.size() ? loopback::Io::Done : loopback::Io::Failed;
     }
     if (errno != EINTR) return loopback::LastFailure();
   }
@@ -72,8 +71,7 @@ loopback::Io SendWithin(SocketHandle socket, std::span<const uint8_t> message, i
   for (;;) {
     const ssize_t n = send(socket, message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n >= 0) {
-      return static_cast<size_t>(n) == message.size() ? loopback::Io::Done
-                                                      : loopback::Io::Failed;
+      return static_cast<size_t>(n) == message.size() ? loopback::Io::Done : loopback::Io::Failed;
     }
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return loopback::LastFailure();

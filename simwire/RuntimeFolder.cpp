@@ -19,8 +19,7 @@ namespace kp {
 #if defined(_WIN32)
 
 std::wstring WideText(const std::string& utf8) {
-  const int size =
-      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.c_str(), -1, nullptr, 0);
+  const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.c_str(), -1, nullptr, 0);
   if (size <= 1) return {};
   std::wstring wide(static_cast<size_t>(size), L'\0');
   MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.c_str(), -1, wide.data(), size);

@@ -60,8 +60,7 @@ bool DecodeHello(std::span<const uint8_t> m, Hello* hello) {
   for (uint8_t i = 0; i < *pipeCount; ++i) {
     const uint8_t* p = take(kPipeRecord);
     if (p == nullptr || p[0] > static_cast<uint8_t>(PipeType::Interrupt)) return false;
-    h.pipes.push_back({static_cast<PipeType>(p[0]), p[1],
-                       GetLe16(&p[2]), p[4]});
+    h.pipes.push_back({static_cast<PipeType>(p[0]), p[1], GetLe16(&p[2]), p[4]});
   }
   if (at != m.size()) return false;
   *hello = std::move(h);
@@ -82,8 +81,8 @@ std::string GuidText(const Guid& g) {
 
 std::string DeviceFileName(const Guid& interfaceClass, long serverPid, int index,
                            const std::string& suffix) {
-  return GuidText(interfaceClass) + "." + std::to_string(serverPid) + "." +
-         std::to_string(index) + suffix;
+  return GuidText(interfaceClass) + "." + std::to_string(serverPid) + "." + std::to_string(index) +
+         suffix;
 }
 
 bool DeviceFileIsOfClass(const std::string& fileName, const Guid& interfaceClass,

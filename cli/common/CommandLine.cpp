@@ -56,8 +56,7 @@ std::string CheckTraceOptions(const TraceOptions& trace) {
   return {};
 }
 
-CliRequest ParseCli(const std::vector<std::string>& args, TraceOptions* trace,
-                    std::string* error) {
+CliRequest ParseCli(const std::vector<std::string>& args, TraceOptions* trace, std::string* error) {
   if (args.empty()) return CliRequest::Run;
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) return CliRequest::Help;
   if (args.size() == 1 && args[0] == "--version") return CliRequest::Version;
@@ -125,16 +124,10 @@ std::string KoderUsage() {
 int AnswerKoderCli(const std::vector<std::string>& args, TraceOptions* trace) {
   std::string error;
   switch (ParseCli(args, trace, &error)) {
-    case CliRequest::Run:
-      return -1;
-    case CliRequest::Help:
-      std::fputs(KoderUsage().c_str(), stdout);
-      return 0;
-    case CliRequest::Version:
-      std::printf("KpNOX Koder %s\n", ProgramVersion());
-      return 0;
-    case CliRequest::Unknown:
-      break;
+    case CliRequest::Run: return -1;
+    case CliRequest::Help: std::fputs(KoderUsage().c_str(), stdout); return 0;
+    case CliRequest::Version: std::printf("KpNOX Koder %s\n", ProgramVersion()); return 0;
+    case CliRequest::Unknown: break;
   }
   if (error.empty()) {
     std::string given;

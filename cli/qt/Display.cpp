@@ -49,7 +49,8 @@ bool DisplayNamed() {
 std::string NoDisplayLine(const std::string& program, const std::string& reason) {
   return program + ": brak ekranu / no display (" + reason +
          "); uruchom na pulpicie albo na ekranie wirtualnym / run it on a desktop or "
-         "under a virtual one: xvfb-run -a " + program + "\n";
+         "under a virtual one: xvfb-run -a " +
+         program + "\n";
 }
 
 DisplayGuard::DisplayGuard(const char* program) {

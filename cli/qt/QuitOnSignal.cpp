@@ -30,13 +30,12 @@ bool CallOnQuitSignal(QObject* context, std::function<void()> onQuit) {
     return false;
   }
   auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, context);
-  QObject::connect(notifier, &QSocketNotifier::activated, context,
-                   [onQuit = std::move(onQuit)] {
-                     char bytes[16];
-                     while (read(signalPipe[0], bytes, sizeof bytes) > 0) {
-                     }
-                     onQuit();
-                   });
+  QObject::connect(notifier, &QSocketNotifier::activated, context, [onQuit = std::move(onQuit)] {
+    char bytes[16];
+    while (read(signalPipe[0], bytes, sizeof bytes) > 0) {
+    }
+    onQuit();
+  });
   struct sigaction action {};
   action.sa_handler = OnQuitSignal;
   sigemptyset(&action.sa_mask);

@@ -18,12 +18,14 @@ std::vector<std::string> ListPaths(UsbPlatform& platform, const Guid& interfaceC
   const DevInfoHandle list = platform.SetupDiGetClassDevsA(interfaceClass);
   if (list == kInvalidHandle) return paths;
   DeviceInterfaceData member;
-  for (uint32_t i = 0; platform.SetupDiEnumDeviceInterfaces(list, interfaceClass, i, &member); ++i) {
+  for (uint32_t i = 0; platform.SetupDiEnumDeviceInterfaces(list, interfaceClass, i, &member);
+       ++i) {
     uint32_t size = 0;
     platform.SetupDiGetDeviceInterfaceDetailA(list, member, nullptr, 0, &size);
     if (size == 0) continue;
     std::string path(size, '\0');
-    if (!platform.SetupDiGetDeviceInterfaceDetailA(list, member, path.data(), size, &size)) continue;
+    if (!platform.SetupDiGetDeviceInterfaceDetailA(list, member, path.data(), size, &size))
+      continue;
     path.resize(path.find('\0'));
     paths.push_back(std::move(path));
   }

@@ -40,7 +40,7 @@ struct NodeAccess {
   bool exists = false;
   std::string owner;  // the name, or the number when it has none
   std::string group;
-  uint32_t mode = 0;  // permission bits
+  uint32_t mode = 0;       // permission bits
   bool readWrite = false;  // this user may open it for reading and writing
   // Named users and groups of its ACL ("user:anna:rw-", "mask::rw-"); empty: no ACL;
   // nothing: it cannot be told (no xattr support, or not allowed to read it).
@@ -85,7 +85,7 @@ struct RuleFile {
   std::string path;
   State state = State::Template;
   std::vector<std::string> ids;  // "1a2b:3c4d" of the active lines, as written
-  bool overridden = false;  // a file of the same name in a folder read first hides it
+  bool overridden = false;       // a file of the same name in a folder read first hides it
 };
 
 // One of kpr50-sim's programmers, found by its socket or announce file.

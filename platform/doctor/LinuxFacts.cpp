@@ -104,8 +104,8 @@ std::optional<std::vector<std::string>> ReadAcl(const std::string& path) {
     const auto tag = static_cast<uint16_t>(le(at, 2));
     const uint32_t perm = le(at + 2, 2);
     const uint32_t id = le(at + 4, 4);
-    const std::string bits = std::string(perm & 4 ? "r" : "-") + (perm & 2 ? "w" : "-") +
-                             (perm & 1 ? "x" : "-");
+    const std::string bits =
+        std::string(perm & 4 ? "r" : "-") + (perm & 2 ? "w" : "-") + (perm & 1 ? "x" : "-");
     if (tag == kUser) entries.push_back("user:" + UserName(id) + ":" + bits);
     if (tag == kGroup) entries.push_back("group:" + GroupName(id) + ":" + bits);
     if (tag == kMask) entries.push_back("mask::" + bits);
@@ -132,7 +132,8 @@ NodeAccess ReadNode(const std::string& path) {
 }
 
 // Every other process with `node` open, as far as /proc lets this user see.
-void FindHolders(const std::string& procRoot, const std::set<std::string>& node, UsbDevice* device) {
+void FindHolders(const std::string& procRoot, const std::set<std::string>& node,
+                 UsbDevice* device) {
   DIR* processes = ::opendir(procRoot.c_str());
   if (processes == nullptr) {
     device->holdersComplete = false;
@@ -141,8 +142,8 @@ void FindHolders(const std::string& procRoot, const std::set<std::string>& node,
   const long self = static_cast<long>(::getpid());
   while (const dirent* entry = ::readdir(processes)) {
     const std::string pid = entry->d_name;
-    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos ||
-        pid.size() > 9 || std::stol(pid) == self) {
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid.size() > 9 ||
+        std::stol(pid) == self) {
       continue;
     }
     const std::string fdFolder = procRoot + "/" + pid + "/fd";
@@ -157,7 +158,8 @@ void FindHolders(const std::string& procRoot, const std::set<std::string>& node,
       if (node.contains(LinkTarget(fdFolder + "/" + fd->d_name))) holds = true;
     }
     ::closedir(fds);
-    if (holds) device->holders.push_back({std::stol(pid), Attribute(procRoot + "/" + pid + "/comm")});
+    if (holds)
+      device->holders.push_back({std::stol(pid), Attribute(procRoot + "/" + pid + "/comm")});
   }
   ::closedir(processes);
   std::sort(device->holders.begin(), device->holders.end(),
@@ -171,8 +173,8 @@ bool Exists(const std::string& path) {
 
 std::vector<RuleFile> ReadRules(const std::string& root) {
   std::vector<RuleFile> rules;
-  std::set<std::string> names;                    // files seen in a folder read earlier
-  std::set<std::pair<dev_t, ino_t>> seen;         // /lib is often /usr/lib
+  std::set<std::string> names;             // files seen in a folder read earlier
+  std::set<std::pair<dev_t, ino_t>> seen;  // /lib is often /usr/lib
   for (const char* folder : kRuleFolders) {
     const std::string path = root + folder;
     struct stat folderStat {};

@@ -99,8 +99,8 @@ std::vector<Guid> KeyGuids(const WindowsCalls& calls, HDEVINFO list, SP_DEVINFO_
   for (const wchar_t* name : {L"DeviceInterfaceGUIDs", L"DeviceInterfaceGUID"}) {
     DWORD type = 0;
     DWORD size = 0;
-    if (calls.queryValue(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        size == 0 || size > kMaxValueBytes) {
+    if (calls.queryValue(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || size == 0 ||
+        size > kMaxValueBytes) {
       continue;
     }
     std::vector<BYTE> bytes(size);
@@ -121,7 +121,7 @@ uint16_t IdAfter(const std::wstring& hardwareId, const wchar_t* key) {
   unsigned value = 0;
   for (size_t i = at + 4; i < at + 8; ++i) {
     const wchar_t c = hardwareId[i];
-    const int digit = (c >= L'0' && c <= L'9') ? c - L'0'
+    const int digit = (c >= L'0' && c <= L'9')   ? c - L'0'
                       : (c >= L'a' && c <= L'f') ? c - L'a' + 10
                       : (c >= L'A' && c <= L'F') ? c - L'A' + 10
                                                  : -1;
@@ -164,10 +164,8 @@ Open TryOpenPath(const WindowsCalls& calls, const std::wstring& path) {
   switch (GetLastError()) {
     case ERROR_SHARING_VIOLATION:
     case ERROR_ACCESS_DENIED:
-    case ERROR_BUSY:
-      return Open::Held;
-    default:
-      return Open::Failed;
+    case ERROR_BUSY: return Open::Held;
+    default: return Open::Failed;
   }
 }
 
@@ -195,7 +193,8 @@ std::vector<Member> Members(const WindowsCalls& calls, HDEVINFO list, const GUID
     Member member;
     member.info.cbSize = sizeof member.info;
     if (!calls.interfaceDetail(list, &itf, detail, size, nullptr, &member.info)) continue;
-    member.path.assign(detail->DevicePath, wcsnlen(detail->DevicePath, (size - kPathAt) / sizeof(wchar_t)));
+    member.path.assign(detail->DevicePath,
+                       wcsnlen(detail->DevicePath, (size - kPathAt) / sizeof(wchar_t)));
     members.push_back(std::move(member));
   }
   return members;
@@ -219,7 +218,8 @@ Facts GatherWindowsFacts(const Guid& interfaceClass, const WindowsCalls& calls) 
     const DeviceList present(calls, &guid, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     facts.listed = present.Ok();
     if (present.Ok()) {
-      for (const Member& m : Members(calls, present.Get(), guid)) presentPaths.insert(Lower(m.path));
+      for (const Member& m : Members(calls, present.Get(), guid))
+        presentPaths.insert(Lower(m.path));
     }
   }
   // Without DIGCF_PRESENT the members seen before come too: the programmer's driver is

@@ -34,8 +34,7 @@ SimClientPlatform::SimClientPlatform(std::string directory) : directory_(std::mo
 
 SimClientPlatform::~SimClientPlatform() = default;
 
-std::optional<std::vector<std::string>> SimClientPlatform::ListDevices(
-    const Guid& interfaceClass) {
+std::optional<std::vector<std::string>> SimClientPlatform::ListDevices(const Guid& interfaceClass) {
   std::vector<std::string> paths;
   held_.clear();
   std::error_code error;

@@ -28,8 +28,7 @@ class SimChannel {
   virtual Result Send(const uint8_t* bytes, uint32_t length) = 0;
   // Waits at most timeoutMs (negative: no limit) for one IN transfer; a longer message loses
   // its tail. *received holds the count on Done.
-  virtual Result Receive(uint8_t* buffer, uint32_t capacity, uint32_t* received,
-                         int timeoutMs) = 0;
+  virtual Result Receive(uint8_t* buffer, uint32_t capacity, uint32_t* received, int timeoutMs) = 0;
 };
 
 class SimClientPlatform : public UsbBackend {
@@ -47,8 +46,8 @@ class SimClientPlatform : public UsbBackend {
   // client (the window, say) holds them.
   std::vector<UnreachableDevice> UnreachableDevices() const override;
 
-  bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
-                        uint32_t length, uint32_t* transferred) override;
+  bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer, uint32_t length,
+                        uint32_t* transferred) override;
   bool WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_t* buffer, uint32_t length,
                        uint32_t* transferred) override;
 

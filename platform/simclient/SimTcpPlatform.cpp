@@ -18,8 +18,7 @@ class TcpChannel : public SimChannel {
     return stream_.SendWithin({bytes, length}, kSendLimitMs) ? Result::Done : Result::Gone;
   }
 
-  Result Receive(uint8_t* buffer, uint32_t capacity, uint32_t* received,
-                 int timeoutMs) override {
+  Result Receive(uint8_t* buffer, uint32_t capacity, uint32_t* received, int timeoutMs) override {
     std::vector<uint8_t> message;
     const Result r = ReceiveMessage(&message, timeoutMs);
     if (r != Result::Done) return r;
@@ -60,8 +59,7 @@ std::unique_ptr<SimChannel> SimTcpPlatform::Connect(const std::string& path,
   if (!ReadAnnounceFile(path, &announce)) return nullptr;
   // Connect, our hello and the server's answer, all within the hello's time.
   const loopback::Deadline deadline = loopback::DeadlineIn(simsock::kHelloTimeoutMs);
-  const loopback::SocketHandle socket =
-      loopback::Connect(announce.port, simsock::kHelloTimeoutMs);
+  const loopback::SocketHandle socket = loopback::Connect(announce.port, simsock::kHelloTimeoutMs);
   if (socket == loopback::kNoSocket) return nullptr;  // a stale file: nobody listens there
   auto channel = std::make_unique<TcpChannel>(socket);
   const std::vector<uint8_t> mine = simtcp::EncodeClientHello(announce.clientToken);
@@ -73,9 +71,8 @@ std::unique_ptr<SimChannel> SimTcpPlatform::Connect(const std::string& path,
   if (channel->ReceiveMessage(&answer, left) != SimChannel::Result::Done ||
       answer.size() < simtcp::kTokenSize ||
       !simtcp::SameToken({answer.data(), simtcp::kTokenSize}, announce.serverToken) ||
-      !simsock::DecodeHello({answer.data() + simtcp::kTokenSize,
-                             answer.size() - simtcp::kTokenSize},
-                            hello)) {
+      !simsock::DecodeHello(
+          {answer.data() + simtcp::kTokenSize, answer.size() - simtcp::kTokenSize}, hello)) {
     return nullptr;
   }
   return channel;

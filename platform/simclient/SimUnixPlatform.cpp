@@ -19,8 +19,7 @@ class UnixChannel : public SimChannel {
                : Result::Gone;
   }
 
-  Result Receive(uint8_t* buffer, uint32_t capacity, uint32_t* received,
-                 int timeoutMs) override {
+  Result Receive(uint8_t* buffer, uint32_t capacity, uint32_t* received, int timeoutMs) override {
     // A hang-up counts as readable: the receive then tells that the server has gone.
     switch (loopback::WaitFor(fd_, false, timeoutMs)) {
       case loopback::Wait::Ready: break;
@@ -42,13 +41,12 @@ class UnixChannel : public SimChannel {
 
 }  // namespace
 
-bool SimUnixPlatform::IsDeviceFile(const std::string& fileName,
-                                     const Guid& interfaceClass) const {
+bool SimUnixPlatform::IsDeviceFile(const std::string& fileName, const Guid& interfaceClass) const {
   return simsock::SocketNameIsOfClass(fileName, interfaceClass);
 }
 
 std::unique_ptr<SimChannel> SimUnixPlatform::Connect(const std::string& path,
-                                                       simsock::Hello* hello) {
+                                                     simsock::Hello* hello) {
   // Blocking: a transfer waits as long as the pipe's time-out says, by a wait before it.
   const packet::SocketHandle fd = packet::Connect(path, false);
   if (fd == loopback::kNoSocket) return nullptr;  // a stale socket file: nobody listens

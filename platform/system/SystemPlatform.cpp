@@ -107,7 +107,7 @@ std::string SystemText() {
 #elif defined(__unix__)
 
 std::string SystemText() {
-  struct utsname name{};
+  struct utsname name {};
   if (uname(&name) != 0) return "Unix";
   return std::string(name.sysname) + " " + name.release + " " + name.version + " " + name.machine;
 }

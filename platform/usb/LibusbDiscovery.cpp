@@ -71,10 +71,9 @@ std::string InterfaceText(libusb_device* device) {
     static const char* const kTypes[] = {"control", "isochronous", "bulk", "interrupt"};
     for (int e = 0; e < alt.bNumEndpoints; ++e) {
       const libusb_endpoint_descriptor& ep = alt.endpoint[e];
-      std::snprintf(part, sizeof part, ", %s %s %02x",
-                    kTypes[ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK],
-                    (ep.bEndpointAddress & LIBUSB_ENDPOINT_IN) != 0 ? "IN" : "OUT",
-                    ep.bEndpointAddress);
+      std::snprintf(
+          part, sizeof part, ", %s %s %02x", kTypes[ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK],
+          (ep.bEndpointAddress & LIBUSB_ENDPOINT_IN) != 0 ? "IN" : "OUT", ep.bEndpointAddress);
       text += part;
     }
   }
@@ -155,8 +154,8 @@ std::map<std::pair<uint8_t, uint8_t>, LibusbPlatform::UdevRecord> LibusbPlatform
   return records;
 }
 
-bool LibusbPlatform::ControlIn(libusb_device_handle* handle, uint8_t requestType,
-                               uint8_t request, uint16_t value, uint16_t index, uint16_t length,
+bool LibusbPlatform::ControlIn(libusb_device_handle* handle, uint8_t requestType, uint8_t request,
+                               uint16_t value, uint16_t index, uint16_t length,
                                std::vector<uint8_t>* data) {
   data->assign(length, 0);
   const int n = libusb_control_transfer(handle, requestType, request, value, index, data->data(),
@@ -173,8 +172,8 @@ std::vector<Guid> LibusbPlatform::ProbeMsOs20(libusb_device_handle* handle, uint
   if (bcdUsb < msos::kMinBcdUsbForBos) return {};  // no BOS descriptor before USB 2.01
   std::vector<uint8_t> bos;
   const uint16_t bosValue = msos::kBosDescriptorType << 8;
-  if (!ControlIn(handle, kStandardIn, LIBUSB_REQUEST_GET_DESCRIPTOR, bosValue, 0,
-                 kBosHeaderLength, &bos) ||
+  if (!ControlIn(handle, kStandardIn, LIBUSB_REQUEST_GET_DESCRIPTOR, bosValue, 0, kBosHeaderLength,
+                 &bos) ||
       bos.size() != kBosHeaderLength) {
     return {};
   }
@@ -214,8 +213,7 @@ std::vector<Guid> LibusbPlatform::ProbeMsOs10(libusb_device_handle* handle) {
   const uint32_t total = GetLe32(properties.data());  // dwLength
   if (total < kExtendedHeaderLength || total > UINT16_MAX ||
       !ControlIn(handle, kVendorInterfaceIn, *vendorCode, value,
-                 msos::kMsOs10ExtendedPropertiesIndex, static_cast<uint16_t>(total),
-                 &properties)) {
+                 msos::kMsOs10ExtendedPropertiesIndex, static_cast<uint16_t>(total), &properties)) {
     return {};
   }
   return msos::ParseMsOs10ExtendedProperties(properties);
@@ -273,7 +271,8 @@ std::optional<std::vector<std::string>> LibusbPlatform::Scan(const Guid& interfa
     const bool known = record != udevRecords.end();
     const bool tagged = known && record->second.tagged;
     // A device udev tagged is never probed: the rule has said all there is to say.
-    const std::vector<Guid>& guids = tagged ? record->second.guids : ProbedGuids(device, attachment);
+    const std::vector<Guid>& guids =
+        tagged ? record->second.guids : ProbedGuids(device, attachment);
     const bool ofClass = std::find(guids.begin(), guids.end(), interfaceClass) != guids.end();
     if (survey != nullptr) {
       SurveyedDevice seen;
@@ -296,8 +295,8 @@ std::optional<std::vector<std::string>> LibusbPlatform::Scan(const Guid& interfa
     if (!ofClass) continue;
     const std::string path = PathOf(device);
     paths.push_back(path);
-    located_[path] = {attachment, known ? record->second.sysPath
-                                        : "/sys/bus/usb/devices/" + PortName(device)};
+    located_[path] = {attachment,
+                      known ? record->second.sysPath : "/sys/bus/usb/devices/" + PortName(device)};
   }
   std::erase_if(probed_, [&](const auto& e) { return !present.contains(e.first); });
   std::erase_if(located_, [&](const auto& e) { return !present.contains(e.second.attachment); });

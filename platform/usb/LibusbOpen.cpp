@@ -155,10 +155,10 @@ bool LibusbPlatform::OpenListed(const Located& listed, OpenDevice* open) {
 bool LibusbPlatform::CopyDescriptors(libusb_device* device, OpenDevice* open) {
   libusb_device_descriptor d{};
   if (libusb_get_device_descriptor(device, &d) != LIBUSB_SUCCESS) return false;
-  open->deviceDescriptor = DeviceDescriptor({d.bcdUSB, d.bDeviceClass, d.bDeviceSubClass,
-                                              d.bDeviceProtocol, d.bMaxPacketSize0, d.idVendor,
-                                              d.idProduct, d.bcdDevice, d.iManufacturer,
-                                              d.iProduct, d.iSerialNumber, d.bNumConfigurations});
+  open->deviceDescriptor =
+      DeviceDescriptor({d.bcdUSB, d.bDeviceClass, d.bDeviceSubClass, d.bDeviceProtocol,
+                        d.bMaxPacketSize0, d.idVendor, d.idProduct, d.bcdDevice, d.iManufacturer,
+                        d.iProduct, d.iSerialNumber, d.bNumConfigurations});
 
   // Without a configuration the device has no pipes, and the link skips it.
   libusb_config_descriptor* config = nullptr;
@@ -169,9 +169,10 @@ bool LibusbPlatform::CopyDescriptors(libusb_device* device, OpenDevice* open) {
       const libusb_interface_descriptor& alt = itf.altsetting[a];
       if (alt.bInterfaceNumber != kClaimedInterface) continue;
       AltSetting setting;
-      setting.descriptor = {alt.bLength,          alt.bDescriptorType,  alt.bInterfaceNumber,
-                            alt.bAlternateSetting, alt.bNumEndpoints,    alt.bInterfaceClass,
-                            alt.bInterfaceSubClass, alt.bInterfaceProtocol, alt.iInterface};
+      setting.descriptor = {
+          alt.bLength,       alt.bDescriptorType, alt.bInterfaceNumber,   alt.bAlternateSetting,
+          alt.bNumEndpoints, alt.bInterfaceClass, alt.bInterfaceSubClass, alt.bInterfaceProtocol,
+          alt.iInterface};
       for (int e = 0; e < alt.bNumEndpoints; ++e) {
         const libusb_endpoint_descriptor& ep = alt.endpoint[e];
         setting.pipes.push_back({static_cast<PipeType>(ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK),
@@ -212,12 +213,8 @@ void LibusbPlatform::NoteRefusal(const std::string& path, const Attachment& atta
                                  int libusbResult) {
   const std::string where = BusAndAddress(attachment.bus, attachment.address);
   switch (libusbResult) {
-    case LIBUSB_ERROR_ACCESS:
-      unreachable_[path] = {where, Unreachable::NoPermission};
-      break;
-    case LIBUSB_ERROR_BUSY:
-      unreachable_[path] = {where, Unreachable::HeldElsewhere};
-      break;
+    case LIBUSB_ERROR_ACCESS: unreachable_[path] = {where, Unreachable::NoPermission}; break;
+    case LIBUSB_ERROR_BUSY: unreachable_[path] = {where, Unreachable::HeldElsewhere}; break;
     default:
       unreachable_.erase(path);  // nothing the operator can act on
       break;

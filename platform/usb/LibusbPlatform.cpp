@@ -27,8 +27,7 @@ Verdict Judge(int code) {
     // A time-out, a stall, no permission (our udev rule is not installed), another holder
     // of the interface, and anything else: the operation failed, the device may still be
     // there.
-    default:
-      return {false, false, code};
+    default: return {false, false, code};
   }
 }
 
@@ -40,8 +39,7 @@ int Transfer(libusb_device_handle* handle, const PipeInformation& pipe, uint8_t*
       return libusb_bulk_transfer(handle, pipe.pipeId, buffer, size, done, timeoutMs);
     case PipeType::Interrupt:
       return libusb_interrupt_transfer(handle, pipe.pipeId, buffer, size, done, timeoutMs);
-    default:
-      return LIBUSB_ERROR_NOT_SUPPORTED;
+    default: return LIBUSB_ERROR_NOT_SUPPORTED;
   }
 }
 
@@ -69,19 +67,16 @@ bool LibusbPlatform::ReadDescriptor(OpenFile& file, uint8_t type, uint8_t index,
   auto& device = static_cast<OpenDevice&>(file);
   if (device.gone) return false;
   const uint16_t wIndex = type == kUsbStringDescriptorType ? languageId : 0;
-  const int n = libusb_control_transfer(device.handle.get(), kStandardIn,
-                                        LIBUSB_REQUEST_GET_DESCRIPTOR,
-                                        static_cast<uint16_t>((type << 8) | index), wIndex, buffer,
-                                        static_cast<uint16_t>(std::min<uint32_t>(length, UINT16_MAX)),
-                                        kControlTimeoutMs);
+  const int n = libusb_control_transfer(
+      device.handle.get(), kStandardIn, LIBUSB_REQUEST_GET_DESCRIPTOR,
+      static_cast<uint16_t>((type << 8) | index), wIndex, buffer,
+      static_cast<uint16_t>(std::min<uint32_t>(length, UINT16_MAX)), kControlTimeoutMs);
   if (!Succeeded(n, &device)) return false;
   *transferred = static_cast<uint32_t>(n);
   return true;
 }
 
-bool LibusbPlatform::MayInitialize(OpenFile& file) {
-  return !static_cast<OpenDevice&>(file).gone;
-}
+bool LibusbPlatform::MayInitialize(OpenFile& file) { return !static_cast<OpenDevice&>(file).gone; }
 
 // Only a pipe the device has takes a time-out.
 bool LibusbPlatform::MayTakePipePolicy(OpenFile& file, uint8_t pipeId) {
@@ -119,7 +114,8 @@ bool LibusbPlatform::WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_
   // No time-out set means none, as with WinUSB; libusb reads 0 the same way.
   const uint32_t ms = device->PipeTimeout(pipeId);
   int done = 0;
-  if (!Succeeded(Transfer(device->handle.get(), *pipe, buffer, length, &done, ms), device)) return false;
+  if (!Succeeded(Transfer(device->handle.get(), *pipe, buffer, length, &done, ms), device))
+    return false;
   *transferred = static_cast<uint32_t>(done);
   return true;
 }

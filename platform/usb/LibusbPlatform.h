@@ -78,8 +78,8 @@ class LibusbPlatform : public UsbBackend {
   LibusbPlatform(const LibusbPlatform&) = delete;
   LibusbPlatform& operator=(const LibusbPlatform&) = delete;
 
-  bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
-                        uint32_t length, uint32_t* transferred) override;
+  bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer, uint32_t length,
+                        uint32_t* transferred) override;
   bool WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_t* buffer, uint32_t length,
                        uint32_t* transferred) override;
   // Listed devices that the last open refused for lack of permission or because another
@@ -172,7 +172,7 @@ class LibusbPlatform : public UsbBackend {
     intptr_t count_ = 0;
   };
   struct OpenDevice : OpenFile {
-    DeviceHandle handle;   // before the claim: the claim is given back first
+    DeviceHandle handle;  // before the claim: the claim is given back first
     InterfaceClaim claim;
     std::string path;
     bool gone = false;  // unplugged: every later transfer fails at once
@@ -187,8 +187,8 @@ class LibusbPlatform : public UsbBackend {
   std::vector<Guid> ProbeMsOs20(libusb_device_handle* handle, uint16_t bcdUsb);
   std::vector<Guid> ProbeMsOs10(libusb_device_handle* handle);
   // One control IN transfer; *data holds what came.
-  bool ControlIn(libusb_device_handle* handle, uint8_t requestType, uint8_t request,
-                 uint16_t value, uint16_t index, uint16_t length, std::vector<uint8_t>* data);
+  bool ControlIn(libusb_device_handle* handle, uint8_t requestType, uint8_t request, uint16_t value,
+                 uint16_t index, uint16_t length, std::vector<uint8_t>* data);
   bool Succeeded(int libusbResult, OpenDevice* device = nullptr);
   OpenDevice* DeviceOf(WinUsbHandle handle) { return FileOfWinUsb<OpenDevice>(handle); }
   // The steps of CreateFileA.

@@ -31,7 +31,7 @@ constexpr size_t kSubsetHeaderLength = 8;
 constexpr size_t kDescriptorPrefix = 4;  // wLength, wDescriptorType
 
 constexpr size_t kBosHeaderLength = 5;
-constexpr size_t kCapabilityPrefix = 3;         // bLength, bDescriptorType, bDevCapabilityType
+constexpr size_t kCapabilityPrefix = 3;           // bLength, bDescriptorType, bDevCapabilityType
 constexpr size_t kPlatformCapabilityHeader = 20;  // ... bReserved, PlatformCapabilityUUID
 constexpr size_t kSetInfoLength = 8;
 
@@ -107,7 +107,8 @@ bool CollectPropertyGuids(uint32_t dataType, Bytes name, Bytes data, std::vector
     size_t end = text.find('\0', start);
     if (end == std::string::npos) end = text.size();
     if (end > start) {
-      if (auto g = ParseGuidText(std::string_view(text).substr(start, end - start))) out->push_back(*g);
+      if (auto g = ParseGuidText(std::string_view(text).substr(start, end - start)))
+        out->push_back(*g);
     }
     start = end + 1;
   }
@@ -192,8 +193,7 @@ struct SetWalk {
   // One descriptor `d` of `type` at `at`; false when the set is malformed.
   bool Take(uint16_t type, size_t at, Bytes d) {
     switch (type) {
-      case kSetHeader:
-        return false;
+      case kSetHeader: return false;
       case kConfigurationSubset: {
         const size_t total = Le16(d, 6);
         if (inConfiguration || total < kSubsetHeaderLength || total > set.size() - at) {
@@ -215,8 +215,7 @@ struct SetWalk {
         functionEnd = at + total;
         return true;
       }
-      case kRegistryProperty:
-        return TakeProperty(d);
+      case kRegistryProperty: return TakeProperty(d);
       default:  // features that do not name interfaces, and types newer than ours
         return true;
     }
@@ -265,14 +264,15 @@ std::optional<uint8_t> ParseMsOs10StringDescriptor(Bytes d) {
     return std::nullopt;
   }
   for (size_t i = 0; i < 7; ++i) {
-    if (d[2 + 2 * i] != static_cast<uint8_t>(kSignature[i]) || d[3 + 2 * i] != 0) return std::nullopt;
+    if (d[2 + 2 * i] != static_cast<uint8_t>(kSignature[i]) || d[3 + 2 * i] != 0)
+      return std::nullopt;
   }
   return d[16];
 }
 
 std::vector<Guid> ParseMsOs10ExtendedProperties(Bytes d) {
-  if (d.size() < kExtendedHeaderLength || Le32(d, 0) != d.size() ||
-      Le16(d, 4) != kMsOs10Version || Le16(d, 6) != kMsOs10ExtendedPropertiesIndex) {
+  if (d.size() < kExtendedHeaderLength || Le32(d, 0) != d.size() || Le16(d, 4) != kMsOs10Version ||
+      Le16(d, 6) != kMsOs10ExtendedPropertiesIndex) {
     return {};
   }
   std::vector<Guid> guids;

@@ -19,7 +19,7 @@ namespace kp::msos {
 inline constexpr uint8_t kBosDescriptorType = 0x0F;
 inline constexpr uint8_t kDeviceCapabilityType = 0x10;
 inline constexpr uint8_t kPlatformCapability = 0x05;
-inline constexpr uint16_t kMsOs20DescriptorIndex = 7;      // wIndex of the set request
+inline constexpr uint16_t kMsOs20DescriptorIndex = 7;  // wIndex of the set request
 inline constexpr uint8_t kMsOs10StringIndex = 0xEE;
 inline constexpr uint16_t kMsOs10ExtendedPropertiesIndex = 5;  // wIndex of that request
 inline constexpr uint16_t kMinBcdUsbForBos = 0x0201;
@@ -35,8 +35,8 @@ inline constexpr uint32_t kRegSz = 1;
 inline constexpr uint32_t kRegMultiSz = 7;
 
 struct MsOs20SetInfo {
-  uint8_t vendorCode = 0;   // bRequest of the vendor request that returns the set
-  uint16_t setLength = 0;   // wLength of that request
+  uint8_t vendorCode = 0;  // bRequest of the vendor request that returns the set
+  uint16_t setLength = 0;  // wLength of that request
 };
 
 // A whole BOS descriptor (wTotalLength bytes). The descriptor-set information of the

@@ -65,14 +65,10 @@ WINUSB_INTERFACE_HANDLE ToWinUsb(WinUsbHandle handle) {
 
 PipeType FromWindows(USBD_PIPE_TYPE type) {
   switch (type) {
-    case UsbdPipeTypeIsochronous:
-      return PipeType::Isochronous;
-    case UsbdPipeTypeBulk:
-      return PipeType::Bulk;
-    case UsbdPipeTypeInterrupt:
-      return PipeType::Interrupt;
-    case UsbdPipeTypeControl:
-      break;
+    case UsbdPipeTypeIsochronous: return PipeType::Isochronous;
+    case UsbdPipeTypeBulk: return PipeType::Bulk;
+    case UsbdPipeTypeInterrupt: return PipeType::Interrupt;
+    case UsbdPipeTypeControl: break;
   }
   return PipeType::Control;
 }
@@ -103,9 +99,8 @@ bool WinUsbPlatform::SetupDiEnumDeviceInterfaces(DevInfoHandle list, const Guid&
 }
 
 bool WinUsbPlatform::SetupDiGetDeviceInterfaceDetailA(DevInfoHandle list,
-                                                      const DeviceInterfaceData& data,
-                                                      char* path, uint32_t pathSize,
-                                                      uint32_t* requiredSize) {
+                                                      const DeviceInterfaceData& data, char* path,
+                                                      uint32_t pathSize, uint32_t* requiredSize) {
   if (list == kInvalidHandle) return false;
   SP_DEVICE_INTERFACE_DATA member = ToWindows(data);
 
@@ -124,8 +119,8 @@ bool WinUsbPlatform::SetupDiGetDeviceInterfaceDetailA(DevInfoHandle list,
   if (pathSize == 0 || pathSize > MAXDWORD - kPathOffset) return false;
   const DWORD recordSize = kPathOffset + pathSize;
   // DWORD elements keep the record's size field aligned.
-  std::unique_ptr<DWORD[]> storage(
-      new (std::nothrow) DWORD[(recordSize + sizeof(DWORD) - 1) / sizeof(DWORD)]);
+  std::unique_ptr<DWORD[]> storage(new (std::nothrow)
+                                       DWORD[(recordSize + sizeof(DWORD) - 1) / sizeof(DWORD)]);
   if (!storage) return false;
   auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.get());
   detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
@@ -152,9 +147,9 @@ bool WinUsbPlatform::SetupDiDestroyDeviceInfoList(DevInfoHandle list) {
 FileHandle WinUsbPlatform::CreateFileA(const char* path) {
   if (path == nullptr) return kInvalidHandle;
   // WinUSB needs the file opened for overlapped I/O, although every transfer here waits.
-  const HANDLE file = ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+  const HANDLE file =
+      ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
   if (file == INVALID_HANDLE_VALUE) return kInvalidHandle;
   return reinterpret_cast<FileHandle>(file);
 }
@@ -182,8 +177,7 @@ bool WinUsbPlatform::WinUsb_GetDescriptor(WinUsbHandle handle, uint8_t type, uin
                                           uint16_t languageId, uint8_t* buffer, uint32_t length,
                                           uint32_t* transferred) {
   ULONG count = 0;
-  if (!::WinUsb_GetDescriptor(ToWinUsb(handle), type, index, languageId, buffer, length,
-                              &count)) {
+  if (!::WinUsb_GetDescriptor(ToWinUsb(handle), type, index, languageId, buffer, length, &count)) {
     return false;
   }
   if (transferred != nullptr) *transferred = static_cast<uint32_t>(count);
@@ -219,9 +213,8 @@ bool WinUsbPlatform::WinUsb_QueryPipe(WinUsbHandle handle, uint8_t alternateSett
   return true;
 }
 
-bool WinUsbPlatform::WinUsb_SetPipePolicy(WinUsbHandle handle, uint8_t pipeId,
-                                          uint32_t policyType, uint32_t valueLength,
-                                          const void* value) {
+bool WinUsbPlatform::WinUsb_SetPipePolicy(WinUsbHandle handle, uint8_t pipeId, uint32_t policyType,
+                                          uint32_t valueLength, const void* value) {
   // WinUSB only reads the value of a policy being set.
   return ::WinUsb_SetPipePolicy(ToWinUsb(handle), pipeId, policyType, valueLength,
                                 const_cast<void*>(value)) != FALSE;

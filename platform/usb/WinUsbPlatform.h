@@ -13,8 +13,8 @@ class WinUsbPlatform final : public UsbPlatform {
   DevInfoHandle SetupDiGetClassDevsA(const Guid& interfaceClass) override;
   // `data->reserved` carries the member's own Reserved field, so the member can be handed
   // back to SetupAPI exactly as SetupAPI gave it.
-  bool SetupDiEnumDeviceInterfaces(DevInfoHandle list, const Guid& interfaceClass,
-                                   uint32_t index, DeviceInterfaceData* data) override;
+  bool SetupDiEnumDeviceInterfaces(DevInfoHandle list, const Guid& interfaceClass, uint32_t index,
+                                   DeviceInterfaceData* data) override;
   // SetupAPI sizes the whole detail record; the seam sizes only the path, with its zero.
   bool SetupDiGetDeviceInterfaceDetailA(DevInfoHandle list, const DeviceInterfaceData& data,
                                         char* path, uint32_t pathSize,
@@ -32,8 +32,8 @@ class WinUsbPlatform final : public UsbPlatform {
                         PipeInformation* pipe) override;
   bool WinUsb_SetPipePolicy(WinUsbHandle handle, uint8_t pipeId, uint32_t policyType,
                             uint32_t valueLength, const void* value) override;
-  bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
-                        uint32_t length, uint32_t* transferred) override;
+  bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer, uint32_t length,
+                        uint32_t* transferred) override;
   bool WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_t* buffer, uint32_t length,
                        uint32_t* transferred) override;
   void Sleep(uint32_t milliseconds) override;

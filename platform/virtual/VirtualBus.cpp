@@ -111,9 +111,7 @@ uint32_t VirtualBus::PipeTimeout(DeviceId id, uint8_t pipeId) const {
 
 int VirtualBus::OpenHandles() const { return static_cast<int>(HandleCount()); }
 
-std::string VirtualBus::PathOf(DeviceId id) {
-  return "\\\\?\\virtual#kpr50#" + std::to_string(id);
-}
+std::string VirtualBus::PathOf(DeviceId id) { return "\\\\?\\virtual#kpr50#" + std::to_string(id); }
 
 VirtualBus::Device* VirtualBus::Find(DeviceId id) {
   auto it = devices_.find(id);

@@ -30,7 +30,7 @@ struct VirtualDeviceConfig {
   Guid interfaceClass{};  // the device-interface class it is listed under
   uint16_t vendorId = 0x1209;
   uint16_t productId = 0x0001;
-  uint8_t iSerialNumber = 3;     // 0: the device has no serial-number string
+  uint8_t iSerialNumber = 3;  // 0: the device has no serial-number string
   std::u16string serialNumber = u"1A2B";
   std::vector<PipeInformation> pipes = {
       {PipeType::Bulk, 0x81, 64, 0},
@@ -54,10 +54,10 @@ enum class Fault {
 
 // One transfer as the bus saw it, for assertions.
 struct TransferRecord {
-  bool out = false;           // true: host to device
-  bool ok = false;            // what the platform call reported
-  std::vector<uint8_t> bytes; // written (as asked) or read
-  uint64_t atMs = 0;          // virtual time when the transfer ended
+  bool out = false;            // true: host to device
+  bool ok = false;             // what the platform call reported
+  std::vector<uint8_t> bytes;  // written (as asked) or read
+  uint64_t atMs = 0;           // virtual time when the transfer ended
 };
 
 class VirtualBus : public UsbBackend {
@@ -89,11 +89,11 @@ class VirtualBus : public UsbBackend {
   // Whether Transfers() keeps a copy of every transfer (on by default). A fuzzer that never
   // looks at them turns it off: the copies cost more than the rest of a transfer.
   void KeepTransfers(bool keep) { keepTransfers_ = keep; }
-  bool IsOpen(DeviceId id) const;          // a file handle holds it
+  bool IsOpen(DeviceId id) const;  // a file handle holds it
   // The time-out set on a pipe of the open device (0: none set, or not open).
   uint32_t PipeTimeout(DeviceId id, uint8_t pipeId) const;
   int SetPipePolicyCalls() const { return setPipePolicyCalls_; }
-  int OpenHandles() const;                 // lists, files and WinUSB handles not yet released
+  int OpenHandles() const;  // lists, files and WinUSB handles not yet released
 
   // The virtual clock.
   uint64_t NowMs() const { return nowMs_; }
@@ -110,8 +110,8 @@ class VirtualBus : public UsbBackend {
                                      InterfaceDescriptor* descriptor) override;
   bool WinUsb_SetPipePolicy(WinUsbHandle handle, uint8_t pipeId, uint32_t policyType,
                             uint32_t valueLength, const void* value) override;
-  bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer,
-                        uint32_t length, uint32_t* transferred) override;
+  bool WinUsb_WritePipe(WinUsbHandle handle, uint8_t pipeId, const uint8_t* buffer, uint32_t length,
+                        uint32_t* transferred) override;
   bool WinUsb_ReadPipe(WinUsbHandle handle, uint8_t pipeId, uint8_t* buffer, uint32_t length,
                        uint32_t* transferred) override;
   void Sleep(uint32_t milliseconds) override;

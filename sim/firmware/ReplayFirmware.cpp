@@ -35,8 +35,8 @@ void RestoreCrcs(std::vector<uint8_t>& bytes, const std::vector<bool>& withheld,
     if (length < wire::kFrameOverhead || length > bytes.size() - at) return;
     const size_t crcAt = at + length - 2;
     if (withheld[crcAt] || withheld[crcAt + 1]) {
-      auto crc = static_cast<uint16_t>(
-          Crc16(&bytes[at], static_cast<int32_t>(length - 2), kCrc16Initial));
+      auto crc =
+          static_cast<uint16_t>(Crc16(&bytes[at], static_cast<int32_t>(length - 2), kCrc16Initial));
       if (sawBad) crc = static_cast<uint16_t>(~crc);
       PutLe16(&bytes[crcAt], crc);
     }
@@ -75,8 +75,8 @@ std::string NoticeText(const ReplayNotice& notice) {
   return text;
 }
 
-std::unique_ptr<ReplayFirmware> ReplayFirmware::FromText(std::string_view text,
-                                                        ReplaySpeed speed, std::string* error) {
+std::unique_ptr<ReplayFirmware> ReplayFirmware::FromText(std::string_view text, ReplaySpeed speed,
+                                                         std::string* error) {
   std::optional<TraceText> trace = ParseTraceText(text, error);
   if (!trace) return nullptr;
   std::unique_ptr<ReplayFirmware> replay(new ReplayFirmware());
@@ -94,8 +94,13 @@ std::unique_ptr<ReplayFirmware> ReplayFirmware::FromText(std::string_view text,
       steps.push_back({true, firstEventLine + i, event.micros, {}, {}, {}, {}});
       ++replay->links_;
     } else if (event.toDevice && !event.bytes.empty()) {
-      steps.push_back({false, firstEventLine + i, event.micros, std::move(event.bytes),
-                       std::move(event.withheld), std::move(free), {}});
+      steps.push_back({false,
+                       firstEventLine + i,
+                       event.micros,
+                       std::move(event.bytes),
+                       std::move(event.withheld),
+                       std::move(free),
+                       {}});
       ++replay->requests_;
     } else if (!event.toDevice && !event.bytes.empty() && !steps.empty()) {
       Step& step = steps.back();

@@ -24,22 +24,15 @@ std::optional<bool> PayloadFits(uint8_t command, size_t size) {
     case kCmdKeySignature:
     case kCmdLogout:
     case kCmdChallenge:
-    case kCmdCardInfo:
-      return size == 0;
-    case kCmdLogin:
-      return size == wire::kLoginRequestSize;
-    case kCmdChangePassword:
-      return size == wire::kChangePasswordRequestSize;
-    case kCmdPrepareCard:
-      return size == wire::kCardHeaderSize;
+    case kCmdCardInfo: return size == 0;
+    case kCmdLogin: return size == wire::kLoginRequestSize;
+    case kCmdChangePassword: return size == wire::kChangePasswordRequestSize;
+    case kCmdPrepareCard: return size == wire::kCardHeaderSize;
     case kCmdWriteFile:
       return size >= wire::kCardHeaderSize && size <= wire::kCardHeaderSize + kMaxCardFileData;
-    case kCmdReadFile:
-      return size == wire::kReadRequestSize;
-    case kCmdEraseCard:
-      return size == wire::kEraseRequestSize;
-    default:
-      return std::nullopt;
+    case kCmdReadFile: return size == wire::kReadRequestSize;
+    case kCmdEraseCard: return size == wire::kEraseRequestSize;
+    default: return std::nullopt;
   }
 }
 
@@ -114,12 +107,8 @@ bool VirtualKpR50::FaultBefore(uint8_t command, size_t payloadSize,
   fired_ = *firing;
   faults_.erase(faults_.begin() + static_cast<std::ptrdiff_t>(*due));
   switch ((*firing)->kind) {
-    case FaultKind::DropBefore:
-      Vanish();
-      return true;
-    case FaultKind::Stall:
-      stalledCommand_ = command;
-      return true;
+    case FaultKind::DropBefore: Vanish(); return true;
+    case FaultKind::Stall: stalledCommand_ = command; return true;
     case FaultKind::CardLeave:
       RemoveCard();  // it takes what it holds along; the field is empty
       return false;
@@ -196,7 +185,8 @@ std::vector<InTransfer> VirtualKpR50::Shape(const Reply& reply,
   const uint64_t delayMs = firingIs(FaultKind::Delay) ? firing->delayMs : delayMs_;
   std::vector<uint8_t> payload = reply.payload;
   if (wrongLength) payload.push_back(0);
-  std::vector<uint8_t> frame = EncodeFrame(static_cast<uint8_t>(reply.command | kReplyBit), payload);
+  std::vector<uint8_t> frame =
+      EncodeFrame(static_cast<uint8_t>(reply.command | kReplyBit), payload);
   if (garbage) {
     for (auto& b : frame) b = static_cast<uint8_t>(random_());
     // However unlikely, random bytes must not happen to form a good frame.
@@ -261,7 +251,9 @@ std::vector<uint8_t> VirtualKpR50::CardInfo() const {
   switch (card_) {
     case CardKind::None: return One(kStatusNoCard);
     case CardKind::DesfireEmpty: typeAndContent = kCardTypeDesfire << 2 | kContentEmpty; break;
-    case CardKind::DesfirePrepared: typeAndContent = kCardTypeDesfire << 2 | kContentPrepared; break;
+    case CardKind::DesfirePrepared:
+      typeAndContent = kCardTypeDesfire << 2 | kContentPrepared;
+      break;
     case CardKind::DesfireWithFile: typeAndContent = kCardTypeDesfire << 2 | kContentFile; break;
     case CardKind::Foreign: typeAndContent = kCardTypeOther << 2; break;
   }
@@ -354,8 +346,8 @@ uint8_t VirtualKpR50::CheckCardAccess(std::optional<uint8_t> selector,
 }
 
 std::vector<uint8_t> VirtualKpR50::PrepareCard(std::span<const uint8_t> request) {
-  const uint8_t refusal = CheckCardAccess(request[wire::kCardSelectorAt],
-                                          request.subspan(wire::kCardUidAt, kUidSize));
+  const uint8_t refusal =
+      CheckCardAccess(request[wire::kCardSelectorAt], request.subspan(wire::kCardUidAt, kUidSize));
   if (refusal != kStatusOk) return One(refusal);
   if (card_ != CardKind::DesfireEmpty) return One(kStatusCardState);
   card_ = CardKind::DesfirePrepared;
@@ -363,8 +355,8 @@ std::vector<uint8_t> VirtualKpR50::PrepareCard(std::span<const uint8_t> request)
 }
 
 std::vector<uint8_t> VirtualKpR50::WriteFile(std::span<const uint8_t> request) {
-  const uint8_t refusal = CheckCardAccess(request[wire::kCardSelectorAt],
-                                          request.subspan(wire::kCardUidAt, kUidSize));
+  const uint8_t refusal =
+      CheckCardAccess(request[wire::kCardSelectorAt], request.subspan(wire::kCardUidAt, kUidSize));
   if (refusal != kStatusOk) return One(refusal);
   const auto data = request.subspan(wire::kCardDataAt);
   if (data.size() != kCardFileSize) return One(kStatusBadLength);

@@ -72,28 +72,28 @@ namespace kp {
 namespace sim {
 
 // Command bytes the firmware answers: the protocol's own table.
-using kp::kCmdStatus;
-using kp::kCmdKeySignature;
-using kp::kCmdLogout;
-using kp::kCmdChallenge;
 using kp::kCmdCardInfo;
-using kp::kCmdLogin;
+using kp::kCmdChallenge;
 using kp::kCmdChangePassword;
-using kp::kCmdPrepareCard;
-using kp::kCmdWriteFile;
-using kp::kCmdReadFile;
 using kp::kCmdEraseCard;
+using kp::kCmdKeySignature;
+using kp::kCmdLogin;
+using kp::kCmdLogout;
+using kp::kCmdPrepareCard;
+using kp::kCmdReadFile;
+using kp::kCmdStatus;
+using kp::kCmdWriteFile;
 
 using wire::kModelCode;
 // Field sizes: the protocol's own table.
 using wire::kCardFileSize;
+using wire::kCardSelector;
+using wire::kCardTypeDesfire;
 using wire::kChallengeSize;
 using wire::kIdentityFieldSize;
 using wire::kKeySize;
 using wire::kMaxCardFileData;
 using wire::kUidSize;
-using wire::kCardSelector;
-using wire::kCardTypeDesfire;
 inline constexpr uint8_t kCardTypeOther = 1;
 inline constexpr uint8_t kContentEmpty = 0;
 inline constexpr uint8_t kContentPrepared = 1;
@@ -105,7 +105,7 @@ inline constexpr uint8_t kStatusUnknownCommand = 0x01;
 inline constexpr uint8_t kStatusBadLength = 0x02;
 inline constexpr uint8_t kStatusNoKeys = 0x03;
 inline constexpr uint8_t kStatusNotLoggedIn = 0x04;
-inline constexpr uint8_t kStatusNoCard = 0x05;  // no card, or not the card the request names
+inline constexpr uint8_t kStatusNoCard = 0x05;     // no card, or not the card the request names
 inline constexpr uint8_t kStatusOtherCard = 0x06;  // a card of another type
 inline constexpr uint8_t kStatusCardState = 0x07;  // the card's content does not allow it
 inline constexpr uint8_t kStatusLoginRefused = 0x08;
@@ -134,8 +134,8 @@ enum class FaultKind {
 struct FirmwareFault {
   FaultKind kind = FaultKind::DropBefore;
   uint8_t command = 0;
-  uint32_t nth = 1;       // fires at the nth request of the command, 1 the next one
-  uint64_t delayMs = 0;   // Delay only
+  uint32_t nth = 1;      // fires at the nth request of the command, 1 the next one
+  uint64_t delayMs = 0;  // Delay only
   bool operator==(const FirmwareFault&) const = default;
 };
 
@@ -215,9 +215,7 @@ class VirtualKpR50 : public ServedFirmware {
   // from the bus it was plugged into, or the vanish handler runs.
   void VanishAtTransfer(uint64_t n) { vanishAt_ = n; }
   // What vanishing means for a transport other than the VirtualBus.
-  void SetVanishHandler(std::function<void()> handler) override {
-    onVanish_ = std::move(handler);
-  }
+  void SetVanishHandler(std::function<void()> handler) override { onVanish_ = std::move(handler); }
   bool Vanished() const { return vanished_; }
   // Arms a fault; it replaces all armed before and counts requests from now on.
   void ArmFault(const FirmwareFault& fault);

@@ -28,8 +28,7 @@ class StdinCommands {
  public:
   StdinCommands(SimRack& rack, QObject* context) : rack_(rack) {
     // No input at all: run until a quit signal.
-    ReadStdin(context, {[this](std::string_view chunk) { return Take(chunk); },
-                        [this] { End(); }});
+    ReadStdin(context, {[this](std::string_view chunk) { return Take(chunk); }, [this] { End(); }});
   }
 
  private:

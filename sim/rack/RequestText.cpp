@@ -55,20 +55,23 @@ const char* CommandName(uint8_t command) {
   }
 }
 
-constexpr uint8_t kKnownCommands[] = {kCmdStatus,    kCmdKeySignature,   kCmdLogout,
-                                      kCmdChallenge, kCmdCardInfo,       kCmdLogin,
-                                      kCmdChangePassword, kCmdPrepareCard, kCmdWriteFile,
-                                      kCmdReadFile,  kCmdEraseCard};
+constexpr uint8_t kKnownCommands[] = {
+    kCmdStatus,         kCmdKeySignature, kCmdLogout,    kCmdChallenge, kCmdCardInfo, kCmdLogin,
+    kCmdChangePassword, kCmdPrepareCard,  kCmdWriteFile, kCmdReadFile,  kCmdEraseCard};
 
 struct FaultName {
   FaultKind kind;
   const char* name;
 };
 constexpr FaultName kFaultNames[] = {
-    {FaultKind::DropBefore, "drop-before"}, {FaultKind::DropAfter, "drop-after"},
-    {FaultKind::CardLeave, "card-leave"},   {FaultKind::CardSwap, "card-swap"},
-    {FaultKind::Stall, "stall"},            {FaultKind::Delay, "delay"},
-    {FaultKind::AnswerTwice, "twice"},      {FaultKind::WrongLength, "wrong-length"},
+    {FaultKind::DropBefore, "drop-before"},
+    {FaultKind::DropAfter, "drop-after"},
+    {FaultKind::CardLeave, "card-leave"},
+    {FaultKind::CardSwap, "card-swap"},
+    {FaultKind::Stall, "stall"},
+    {FaultKind::Delay, "delay"},
+    {FaultKind::AnswerTwice, "twice"},
+    {FaultKind::WrongLength, "wrong-length"},
     {FaultKind::Garbage, "garbage"},
 };
 
@@ -239,8 +242,7 @@ Summary Summarise(std::span<const uint8_t> request, const std::vector<InTransfer
       case kCmdEraseCard:
         if (p.size() == wire::kEraseRequestSize) s.uid = UidAt(p, wire::kEraseUidAt);
         break;
-      default:
-        break;
+      default: break;
     }
   }
   // Only the first IN transfer counts: that is the one the tool takes as the reply.
@@ -272,8 +274,8 @@ std::string RequestLine(const RequestSummary& s) {
   std::string line(1, s.command > 0x20 && s.command < 0x7F ? static_cast<char>(s.command) : '?');
   const char* name = CommandName(s.command);
   line += name != nullptr ? std::string(" ") + name : Format(" unknown 0x%02X", s.command);
-  const bool cardInRequest = s.command == kCmdPrepareCard || s.command == kCmdWriteFile ||
-                             s.command == kCmdEraseCard;
+  const bool cardInRequest =
+      s.command == kCmdPrepareCard || s.command == kCmdWriteFile || s.command == kCmdEraseCard;
   if (cardInRequest && s.uid) line += " card " + UidText(*s.uid);
   if (s.command == kCmdWriteFile && s.numbers) line += ' ' + NumbersLine(*s.numbers);
   return line + " -> " + ReplyLine(s);

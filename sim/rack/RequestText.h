@@ -23,15 +23,15 @@ struct RequestSummary {
     Data,     // a longer payload
   };
 
-  bool framed = false;   // the request was one good frame
-  size_t size = 0;       // bytes of the request transfer
+  bool framed = false;  // the request was one good frame
+  size_t size = 0;      // bytes of the request transfer
   uint8_t command = 0;
   // The card a card command names, or the one a card-info or read-file reply reports.
   std::optional<std::array<uint8_t, 8>> uid;
   // Department and index written by write-file or read back by read-file.
   std::optional<std::pair<int32_t, int32_t>> numbers;
   Reply reply = Reply::None;
-  uint8_t status = 0;  // Reply::Status
+  uint8_t status = 0;            // Reply::Status
   std::vector<uint8_t> payload;  // the reply's payload, Reply::Data
 };
 

@@ -56,8 +56,8 @@ bool SetFlag(const std::string& name, SimOptions& o) {
   return true;
 }
 
-constexpr std::string_view kValueOptions[] = {"--programmers", "--keys",      "--password",
-                                              "--card",        "--transport", "--seed",
+constexpr std::string_view kValueOptions[] = {"--programmers", "--keys",        "--password",
+                                              "--card",        "--transport",   "--seed",
                                               "--replay",      "--replay-speed"};
 
 // What a replayed programmer takes from its trace, not from the command line.
@@ -141,9 +141,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* options,
       value = name.substr(equals + 1);
       name = name.substr(0, equals);
     }
-    if (modelOption.empty() &&
-        std::find(std::begin(kModelOptions), std::end(kModelOptions), name) !=
-            std::end(kModelOptions)) {
+    if (modelOption.empty() && std::find(std::begin(kModelOptions), std::end(kModelOptions),
+                                         name) != std::end(kModelOptions)) {
       modelOption = name;
     }
     speedGiven = speedGiven || name == "--replay-speed";
@@ -187,7 +186,8 @@ Options:
   --keys none|target|temporary          keys in the programmers (default target)
   --password none|admin:PASS|user:PASS  the user password, set by the administrator
                          (the user must change it) or by the user
-                         (default admin:)") + kDefaultPassword + R"()
+                         (default admin:)") +
+         kDefaultPassword + R"()
   --card none|empty|foreign|programmed:DEP:IDX
                          the card in each field (default empty: a blank DESFire card)
   --no-card              same as --card none

@@ -15,7 +15,7 @@ struct SimOptions {
   bool version = false;
   bool headless = false;
   int programmers = 1;
-  ProgrammerSetup setup;  // each programmer starts like this
+  ProgrammerSetup setup;         // each programmer starts like this
   std::optional<uint64_t> seed;  // card UIDs and challenges; random when absent
   SimTransport transport = kDefaultSimTransport;
   // --replay FILE: the one programmer answers as the text trace FILE has it (ReplayFirmware).
@@ -26,8 +26,7 @@ struct SimOptions {
 inline constexpr int kMaxSimProgrammers = 8;
 
 // `args` without the program name. False, with the reason in *error, on anything unknown.
-bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* options,
-                     std::string* error);
+bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* options, std::string* error);
 
 // What --help prints: the options, the headless commands and the event lines.
 std::string SimHelpText();

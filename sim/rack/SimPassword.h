@@ -14,8 +14,6 @@ namespace kp {
 std::optional<std::string> SimPasswordBytes(const std::string& utf8);
 
 // A password the simulator can set.
-inline bool IsSimPassword(const std::string& utf8) {
-  return SimPasswordBytes(utf8).has_value();
-}
+inline bool IsSimPassword(const std::string& utf8) { return SimPasswordBytes(utf8).has_value(); }
 
 }  // namespace kp

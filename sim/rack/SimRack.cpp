@@ -56,8 +56,8 @@ SimRack::~SimRack() {
 int SimRack::Insert(std::unique_ptr<ReplayFirmware> replay) {
   int index = 1;
   while (programmers_.count(index) != 0) ++index;
-  auto programmer = std::make_unique<SimProgrammer>(index, SeedOf(seed_, index), transport_,
-                                                    std::move(replay));
+  auto programmer =
+      std::make_unique<SimProgrammer>(index, SeedOf(seed_, index), transport_, std::move(replay));
   SimProgrammer& p = *programmer;
   programmers_[index] = std::move(programmer);
   p.server.SetStateObserver([this, index](ServerEvent event, const std::string& detail) {
@@ -75,8 +75,8 @@ int SimRack::AddReplay(std::unique_ptr<ReplayFirmware> replay, bool plugged) {
   if (replay == nullptr) return Add(ProgrammerSetup{});
   const int index = Insert(std::move(replay));
   const ReplayFirmware& r = *Find(index)->replay;
-  Emit("replay " + std::to_string(index) + " loaded: " + Counted(r.Requests(), "request") +
-       ", " + Counted(r.Links(), "link"));
+  Emit("replay " + std::to_string(index) + " loaded: " + Counted(r.Requests(), "request") + ", " +
+       Counted(r.Links(), "link"));
   EmitReplayNotices(index);  // a trace without a step has finished already
   if (plugged) Plug(index);
   Changed(index);
@@ -155,8 +155,8 @@ void SimRack::UnplugAll() {
 }
 
 void SimRack::ApplyKeys(SimProgrammer& p, KeyState keys) {
-  p.firmware.SetKeys(keys, keys == KeyState::Temporary ? kTemporaryKeySignature
-                                                       : kTargetKeySignature);
+  p.firmware.SetKeys(keys,
+                     keys == KeyState::Temporary ? kTemporaryKeySignature : kTargetKeySignature);
 }
 
 bool SimRack::ApplyPassword(SimProgrammer& p, const PasswordSetup& password) {

@@ -164,5 +164,4 @@ class SimRack {
   RequestSink onRequest_;
 };
 
-
 }  // namespace kp

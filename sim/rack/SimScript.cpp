@@ -42,8 +42,7 @@ std::optional<std::pair<uint8_t, uint32_t>> AimOf(const std::string& word) {
 
 // fault clear [n] | fault [also] delay MS COMMAND[:N] [n] | fault [also] KIND COMMAND[:N] [n]
 // Without "also" the fault replaces all armed; with it, it is armed beside them.
-ScriptOutcome RunFaultLine(SimRack& rack, std::vector<std::string> words,
-                           const std::string& line) {
+ScriptOutcome RunFaultLine(SimRack& rack, std::vector<std::string> words, const std::string& line) {
   int n = 1;
   if (words.size() > 1 && words[1] == "clear" && Split(words, 1, &n)) {
     rack.ClearFault(n);
@@ -123,8 +122,7 @@ std::optional<ScriptOutcome> RunCardLine(SimRack& rack, const std::vector<std::s
 }
 
 // The lines about one programmer's state and behaviour; nullopt for any other line.
-std::optional<ScriptOutcome> RunProgrammerLine(SimRack& rack,
-                                               const std::vector<std::string>& words,
+std::optional<ScriptOutcome> RunProgrammerLine(SimRack& rack, const std::vector<std::string>& words,
                                                const std::string& line) {
   const std::string& verb = words[0];
   const std::string kind = words.size() > 1 ? words[1] : std::string();
@@ -136,9 +134,9 @@ std::optional<ScriptOutcome> RunProgrammerLine(SimRack& rack,
   } else if (verb == "password" && kind == "none" && Split(words, 1, &n)) {
     rack.SetPassword(n, {PasswordState::None, {}});
   } else if (verb == "password" && (kind == "admin" || kind == "user") && Split(words, 2, &n)) {
-    rack.SetPassword(n, {kind == "admin" ? PasswordState::SetByAdministrator
-                                         : PasswordState::SetByUser,
-                         words[2]});
+    rack.SetPassword(
+        n,
+        {kind == "admin" ? PasswordState::SetByAdministrator : PasswordState::SetByUser, words[2]});
   } else if (verb == "stall" && words.size() == 1) {
     rack.Stall(1, 0);
   } else if ((verb == "stall" || verb == "delay") && Split(words, 1, &n)) {

@@ -33,7 +33,10 @@ std::u16string SimSerialNumber(long pid, int index) {
 
 SimSocketServer::SimSocketServer(ServedFirmware& firmware, int index, std::u16string serial,
                                  SimTransport transport)
-    : firmware_(firmware), index_(index), serial_(std::move(serial)), transport_(transport),
+    : firmware_(firmware),
+      index_(index),
+      serial_(std::move(serial)),
+      transport_(transport),
       context_(std::make_unique<QObject>()) {
   // A firmware told to vanish takes the device off the bus, as pulling the cable would.
   firmware_.SetVanishHandler([this] { vanishRequested_ = true; });

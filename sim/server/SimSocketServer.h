@@ -54,8 +54,8 @@ class SimSocketServer {
  public:
   using StateObserver = std::function<void(ServerEvent event, const std::string& detail)>;
   // One request handed to the firmware and what it answered.
-  using RequestObserver = std::function<void(std::span<const uint8_t> request,
-                                             const std::vector<InTransfer>& replies)>;
+  using RequestObserver =
+      std::function<void(std::span<const uint8_t> request, const std::vector<InTransfer>& replies)>;
 
   // `index` names the socket; `serial` is the serial-number string. The firmware must
   // outlive the server.

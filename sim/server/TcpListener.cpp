@@ -94,8 +94,8 @@ class TcpLink : public ClientLink {
   void WaitToWrite(bool on) {
     if (writer_ == nullptr) {
       if (!on) return;
-      writer_ = new QSocketNotifier(static_cast<qintptr>(stream_.Handle()),
-                                    QSocketNotifier::Write, context_);
+      writer_ = new QSocketNotifier(static_cast<qintptr>(stream_.Handle()), QSocketNotifier::Write,
+                                    context_);
       // A failure here shows on the read side too, where the server notices it.
       QObject::connect(writer_, &QSocketNotifier::activated, context_, [this] { (void)Flush(); });
     }
@@ -111,7 +111,9 @@ class TcpLink : public ClientLink {
 class TcpListener : public ServerListener {
  public:
   TcpListener(int index, QObject* context, ClientSink onClient, RefusalSink onRefused)
-      : index_(index), context_(context), onClient_(std::move(onClient)),
+      : index_(index),
+        context_(context),
+        onClient_(std::move(onClient)),
         onRefused_(std::move(onRefused)) {}
 
   ~TcpListener() override {
@@ -162,8 +164,8 @@ class TcpListener : public ServerListener {
     const uint64_t id = nextId_++;
     Waiting& w = waiting_[id];
     w.stream = FrameStream(socket);
-    w.notifier = WatchReadable(static_cast<intptr_t>(socket), context_,
-                               [this, id] { ReadWaiting(id); });
+    w.notifier =
+        WatchReadable(static_cast<intptr_t>(socket), context_, [this, id] { ReadWaiting(id); });
     w.timer = new QTimer(context_);
     w.timer->setSingleShot(true);
     QObject::connect(w.timer, &QTimer::timeout, context_, [this, id] { Refuse(id, "time-out"); });

@@ -57,9 +57,7 @@ class UnixLink : public ClientLink {
     return Read::Message;
   }
 
-  bool HasInput() override {
-    return loopback::WaitFor(fd_, false, 0) != loopback::Wait::TimedOut;
-  }
+  bool HasInput() override { return loopback::WaitFor(fd_, false, 0) != loopback::Wait::TimedOut; }
 
   bool Buffered() const override { return false; }
 

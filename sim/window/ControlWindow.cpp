@@ -59,8 +59,9 @@ std::optional<QString> LogTextOf(const std::string& line) {
       return QStringLiteral("Programator %1 odtwarza zapis (%2)").arg(n, detail.mid(8));
     }
     if (rest.rfind("mismatch ", 0) == 0) {
-      return QStringLiteral("Programator %1: rozkaz niezgodny z zapisem, dalej bez odpowiedzi "
-                            "(%2)")
+      return QStringLiteral(
+                 "Programator %1: rozkaz niezgodny z zapisem, dalej bez odpowiedzi "
+                 "(%2)")
           .arg(n, detail.mid(9));
     }
     if (rest == "finished") {
@@ -77,8 +78,9 @@ std::optional<QString> LogTextOf(const std::string& line) {
   if (rest == "busy") {
     // At every link the application checks that no second programmer answers: its second
     // connection is turned away here. Nothing is wrong, and the line must not read so.
-    return QStringLiteral("Programator %1: już połączony, drugie połączenie odmówione "
-                          "(zwykłe sprawdzenie przy łączeniu)")
+    return QStringLiteral(
+               "Programator %1: już połączony, drugie połączenie odmówione "
+               "(zwykłe sprawdzenie przy łączeniu)")
         .arg(n);
   }
   if (rest == "disconnected") return QStringLiteral("Programator %1: program rozłączony").arg(n);

@@ -112,15 +112,14 @@ void ProgrammerPanel::AddStateRows(QGridLayout* grid) {
 
   keysCombo_ = new QComboBox;
   keysCombo_->setObjectName("KeysCombo");
-  keysCombo_->addItems({QStringLiteral("brak"), QStringLiteral("docelowe"),
-                        QStringLiteral("tymczasowe")});
+  keysCombo_->addItems(
+      {QStringLiteral("brak"), QStringLiteral("docelowe"), QStringLiteral("tymczasowe")});
   grid->addWidget(Caption("Klucze:"), 2, 0);
   grid->addWidget(keysCombo_, 2, 1, 1, 3);
 
   passwordCombo_ = new QComboBox;
   passwordCombo_->setObjectName("PasswordCombo");
-  passwordCombo_->addItems({QStringLiteral("brak"),
-                            QStringLiteral("nadane przez administratora"),
+  passwordCombo_->addItems({QStringLiteral("brak"), QStringLiteral("nadane przez administratora"),
                             QStringLiteral("ustawione przez użytkownika")});
   grid->addWidget(Caption("Hasło użytkownika:"), 3, 0);
   grid->addWidget(passwordCombo_, 3, 1, 1, 3);
@@ -199,8 +198,7 @@ void ProgrammerPanel::AddCardRows(QGridLayout* grid) {
   grid->addLayout(numbersRow, 8, 0, 1, 4);
 
   connect(emptyBtn, &QPushButton::clicked, this, [this] { PlaceCard(CardSetupKind::Empty); });
-  connect(foreignBtn, &QPushButton::clicked, this,
-          [this] { PlaceCard(CardSetupKind::Foreign); });
+  connect(foreignBtn, &QPushButton::clicked, this, [this] { PlaceCard(CardSetupKind::Foreign); });
   connect(removeBtn, &QPushButton::clicked, this, [this] { PlaceCard(CardSetupKind::None); });
   connect(programmedBtn, &QPushButton::clicked, this,
           [this] { PlaceCard(CardSetupKind::Programmed); });
@@ -261,18 +259,18 @@ void ProgrammerPanel::AddAnswerRows(QGridLayout* grid) {
 void ProgrammerPanel::AddFaultRows(QGridLayout* grid) {
   faultKindCombo_ = new QComboBox;
   faultKindCombo_->setObjectName("FaultKindCombo");
-  for (const char* text : {"zerwanie przed rozkazem", "zerwanie po rozkazie", "karta odchodzi",
-                           "karta zamieniona na pustą", "brak odpowiedzi", "opóźnienie",
-                           "podwójna odpowiedź", "odpowiedź o złej długości",
-                           "odpowiedź nieczytelna"}) {
+  for (const char* text :
+       {"zerwanie przed rozkazem", "zerwanie po rozkazie", "karta odchodzi",
+        "karta zamieniona na pustą", "brak odpowiedzi", "opóźnienie", "podwójna odpowiedź",
+        "odpowiedź o złej długości", "odpowiedź nieczytelna"}) {
     faultKindCombo_->addItem(QString::fromUtf8(text));
   }
   faultCommandCombo_ = new QComboBox;
   faultCommandCombo_->setObjectName("FaultCommandCombo");
-  for (uint8_t command : {sim::kCmdCardInfo, sim::kCmdPrepareCard, sim::kCmdWriteFile,
-                          sim::kCmdReadFile, sim::kCmdEraseCard, sim::kCmdLogin,
-                          sim::kCmdChangePassword, sim::kCmdChallenge, sim::kCmdLogout,
-                          sim::kCmdStatus, sim::kCmdKeySignature}) {
+  for (uint8_t command :
+       {sim::kCmdCardInfo, sim::kCmdPrepareCard, sim::kCmdWriteFile, sim::kCmdReadFile,
+        sim::kCmdEraseCard, sim::kCmdLogin, sim::kCmdChangePassword, sim::kCmdChallenge,
+        sim::kCmdLogout, sim::kCmdStatus, sim::kCmdKeySignature}) {
     faultCommandCombo_->addItem(QString::fromStdString(sim::CommandText(command)), command);
   }
   faultNthSpin_ = new QSpinBox;
@@ -305,12 +303,10 @@ void ProgrammerPanel::AddFaultRows(QGridLayout* grid) {
   connect(faultKindCombo_, &QComboBox::currentIndexChanged, this,
           [this](int row) { faultMsSpin_->setEnabled(row == 5); });
   faultMsSpin_->setEnabled(false);
-
 }
 
 void ProgrammerPanel::ApplyPassword() {
-  static constexpr PasswordState kRows[] = {PasswordState::None,
-                                            PasswordState::SetByAdministrator,
+  static constexpr PasswordState kRows[] = {PasswordState::None, PasswordState::SetByAdministrator,
                                             PasswordState::SetByUser};
   const int row = passwordCombo_->currentIndex();
   const PasswordState state = kRows[row < 0 || row > 2 ? 0 : row];
@@ -322,18 +318,16 @@ void ProgrammerPanel::ApplyPassword() {
 }
 
 void ProgrammerPanel::ArmFault() {
-  static constexpr FaultKind kRows[] = {FaultKind::DropBefore,  FaultKind::DropAfter,
-                                        FaultKind::CardLeave,   FaultKind::CardSwap,
-                                        FaultKind::Stall,       FaultKind::Delay,
-                                        FaultKind::AnswerTwice, FaultKind::WrongLength,
-                                        FaultKind::Garbage};
+  static constexpr FaultKind kRows[] = {
+      FaultKind::DropBefore,  FaultKind::DropAfter,   FaultKind::CardLeave,
+      FaultKind::CardSwap,    FaultKind::Stall,       FaultKind::Delay,
+      FaultKind::AnswerTwice, FaultKind::WrongLength, FaultKind::Garbage};
   const int row = faultKindCombo_->currentIndex();
   FirmwareFault fault;
   fault.kind = kRows[row < 0 || row >= static_cast<int>(std::size(kRows)) ? 0 : row];
   fault.command = static_cast<uint8_t>(faultCommandCombo_->currentData().toUInt());
   fault.nth = static_cast<uint32_t>(faultNthSpin_->value());
-  fault.delayMs = fault.kind == FaultKind::Delay ? static_cast<uint64_t>(faultMsSpin_->value())
-                                                 : 0;
+  fault.delayMs = fault.kind == FaultKind::Delay ? static_cast<uint64_t>(faultMsSpin_->value()) : 0;
   rack_.ArmFault(index_, fault);
 }
 
@@ -349,7 +343,7 @@ void ProgrammerPanel::Refresh() {
     const QSignalBlocker block(pluggedChkBx_);
     pluggedChkBx_->setChecked(p->server.Plugged());
   }
-  clientLbl_->setText(!p->server.Plugged()  ? QStringLiteral("Klient: —")
+  clientLbl_->setText(!p->server.Plugged()    ? QStringLiteral("Klient: —")
                       : p->server.HasClient() ? QStringLiteral("Klient: program połączony")
                                               : QStringLiteral("Klient: brak"));
   const QString path = QString::fromStdString(p->server.SocketPath());

@@ -22,7 +22,7 @@ struct AccessibleRecord {
   QPointer<QObject> object;
   QString inserted;  // a text event's inserted and removed text
   QString removed;
-  QString carried;   // all the text or value the event itself holds
+  QString carried;  // all the text or value the event itself holds
   QString heard;    // for a name, description or value change: what the control says now
 };
 
@@ -68,8 +68,7 @@ class AccessibleEventLog {
       case QAccessible::ValueChanged:
         record.carried = static_cast<QAccessibleValueChangeEvent*>(event)->value().toString();
         break;
-      default:
-        break;
+      default: break;
     }
     record.carried += record.removed + record.inserted;
     if (QAccessibleInterface* source = event->accessibleInterface()) {

@@ -53,9 +53,9 @@ inline Key KeyOf(const char* password) {
 // information boxes, the class name for a dialog, with the heading for the change dialog.
 inline QString Line(const ModalRecord& record) {
   if (record.className == QLatin1String("QMessageBox")) {
-    const char* kind = record.icon == QMessageBox::Critical        ? "E: "
+    const char* kind = record.icon == QMessageBox::Critical      ? "E: "
                        : record.icon == QMessageBox::Information ? "I: "
-                                                                   : "?: ";
+                                                                 : "?: ";
     return QLatin1String(kind) + record.text;
   }
   if (record.className == QLatin1String("TChngPassDlg")) {
@@ -72,7 +72,6 @@ inline QStringList Seen(const ModalCloser& closer) {
 
 inline QString Error(const char* text) { return QStringLiteral("E: ") + QString::fromUtf8(text); }
 inline QString Info(const char* text) { return QStringLiteral("I: ") + QString::fromUtf8(text); }
-
 
 enum class Action { Login, Erase, Program, Read };
 
@@ -163,13 +162,14 @@ class ActionRig {
   // A one-byte refusal (status 7) for a command, from its `from`-th request on (0-based).
   void Refuse(uint8_t command, int from = 0) {
     auto seen = std::make_shared<int>(0);
-    WrapFirmware([command, from, seen](uint8_t c, std::span<const uint8_t>)
-                     -> std::optional<std::vector<kp::InTransfer>> {
-      if (c != command || (*seen)++ < from) return std::nullopt;
-      const uint8_t refusal[] = {0x07};
-      return std::vector<kp::InTransfer>{
-          {kp::EncodeFrame(static_cast<uint8_t>(command | 0x80), refusal), 0}};
-    });
+    WrapFirmware(
+        [command, from, seen](
+            uint8_t c, std::span<const uint8_t>) -> std::optional<std::vector<kp::InTransfer>> {
+          if (c != command || (*seen)++ < from) return std::nullopt;
+          const uint8_t refusal[] = {0x07};
+          return std::vector<kp::InTransfer>{
+              {kp::EncodeFrame(static_cast<uint8_t>(command | 0x80), refusal), 0}};
+        });
   }
 
   // Command bytes the firmware carried out, as text ("MnLM").

@@ -24,9 +24,7 @@ enum class State { Unplugged, NoKeys, NoPassword, NotLoggedIn, AdminPasswordLogg
 
 void Arrange(ActionRig& rig, State state) {
   switch (state) {
-    case State::Unplugged:
-      rig.bus.Unplug(rig.device);
-      break;
+    case State::Unplugged: rig.bus.Unplug(rig.device); break;
     case State::NoKeys:  // nothing else either: the keys are told first
       rig.Tick();
       break;
@@ -164,8 +162,9 @@ class ActionsTest : public QObject {
     rig->fw.ClearCommands();
     {
       ModalCloser closer;
-      closer.AnswerChangePassword(QStringLiteral("haslo123"), QStringLiteral("inne-haslo"),
-                                  QStringLiteral("inne-haslo"))
+      closer
+          .AnswerChangePassword(QStringLiteral("haslo123"), QStringLiteral("inne-haslo"),
+                                QStringLiteral("inne-haslo"))
           .PressOk();
       rig->Press(Action::Login);
       QCOMPARE(Seen(closer), (QStringList{QStringLiteral("TChngPassDlg: Zmiana hasła Użytkownika"),
@@ -234,8 +233,7 @@ class ActionsTest : public QObject {
         {"read, forced change", Action::Read, State::AdminPasswordLoggedIn, kForcedChange},
     };
     for (const auto& row : rows) {
-      QTest::newRow(row.name) << row.action << static_cast<int>(row.state)
-                              << Error(row.message);
+      QTest::newRow(row.name) << row.action << static_cast<int>(row.state) << Error(row.message);
     }
   }
 
@@ -331,8 +329,10 @@ class ActionsTest : public QObject {
         {"read, empty", Action::Read, Empty, 0, "Karta jest pusta."},
         {"program, programmed", Action::Program, Programmed, 0, "Karta już zawiera jakieś dane."},
         {"program, prepared", Action::Program, Prepared, 0, "Karta już zawiera jakieś dane."},
-        {"program, prepare refused", Action::Program, Empty, 'p', "Błąd przygotowania karty Kp NOX."},
-        {"program, write refused", Action::Program, Empty, 'P', "Błąd przy zapisie pliku na karcie."},
+        {"program, prepare refused", Action::Program, Empty, 'p',
+         "Błąd przygotowania karty Kp NOX."},
+        {"program, write refused", Action::Program, Empty, 'P',
+         "Błąd przy zapisie pliku na karcie."},
         {"erase, refused", Action::Erase, Programmed, 'C', "Błąd przy kasowaniu karty."},
         {"read, refused", Action::Read, Programmed, 'r', "Błąd przy odczycie pliku z karty."},
     };
@@ -405,11 +405,10 @@ class ActionsTest : public QObject {
     rig->fw.ClearCommands();
     {
       ModalCloser closer;
-      closer.Then(TypeThenClose(
-          {QStringLiteral("OldPassEdit"), QStringLiteral("NewPass1Edit"),
-           QStringLiteral("NewPass2Edit")},
-          {QStringLiteral("haslo123"), QStringLiteral("inne-haslo"),
-           QStringLiteral("inne-haslo")}));
+      closer.Then(TypeThenClose({QStringLiteral("OldPassEdit"), QStringLiteral("NewPass1Edit"),
+                                 QStringLiteral("NewPass2Edit")},
+                                {QStringLiteral("haslo123"), QStringLiteral("inne-haslo"),
+                                 QStringLiteral("inne-haslo")}));
       rig->Press(Action::Login);
       QCOMPARE(Seen(closer), QStringList{QStringLiteral("TChngPassDlg: Zmiana hasła Użytkownika")});
     }
@@ -457,13 +456,14 @@ class ActionsTest : public QObject {
   // the user is.
   void lateAcceptanceIsNoLogin() {
     rig->UserPassword("haslo123");
-    rig->WrapFirmware([this](uint8_t command, std::span<const uint8_t> out)
-                          -> std::optional<std::vector<kp::InTransfer>> {
-      if (command != 'L') return std::nullopt;
-      rig->fw.HandleRequest(out);  // the programmer refuses the wrong password ...
-      const uint8_t count[] = {1, 0, 0, 0};  // ... and an old acceptance comes instead
-      return std::vector<kp::InTransfer>{{kp::EncodeFrame('L' | 0x80, count), 0}};
-    });
+    rig->WrapFirmware(
+        [this](uint8_t command,
+               std::span<const uint8_t> out) -> std::optional<std::vector<kp::InTransfer>> {
+          if (command != 'L') return std::nullopt;
+          rig->fw.HandleRequest(out);            // the programmer refuses the wrong password ...
+          const uint8_t count[] = {1, 0, 0, 0};  // ... and an old acceptance comes instead
+          return std::vector<kp::InTransfer>{{kp::EncodeFrame('L' | 0x80, count), 0}};
+        });
     {
       ModalCloser closer;
       closer.AnswerLogin(QStringLiteral("haslo124"));
@@ -484,13 +484,14 @@ class ActionsTest : public QObject {
     const Uid uid = CardUid(7);
     rig->fw.PlaceProgrammedCard(uid.data(), 5, 6);
     auto seen = std::make_shared<int>(0);
-    rig->WrapFirmware([this, seen](uint8_t c, std::span<const uint8_t> out)
-                          -> std::optional<std::vector<kp::InTransfer>> {
-      if (c != kp::kCmdEraseCard || (*seen)++ != 0) return std::nullopt;
-      auto late = rig->fw.HandleRequest(out);
-      for (kp::InTransfer& t : late) t.delayMs = kp::kEraseCardTimeoutMs + 500;
-      return late;
-    });
+    rig->WrapFirmware(
+        [this, seen](uint8_t c,
+                     std::span<const uint8_t> out) -> std::optional<std::vector<kp::InTransfer>> {
+          if (c != kp::kCmdEraseCard || (*seen)++ != 0) return std::nullopt;
+          auto late = rig->fw.HandleRequest(out);
+          for (kp::InTransfer& t : late) t.delayMs = kp::kEraseCardTimeoutMs + 500;
+          return late;
+        });
     {
       ModalCloser closer;
       closer.PressOk();
@@ -515,7 +516,7 @@ class ActionsTest : public QObject {
   void refusedOnlyAfterTheResend_data() {
     QTest::addColumn<bool>("change");  // the voluntary change, else the login
     QTest::addColumn<int>("command");
-    QTest::addColumn<int>("nth");      // the request (0-based) whose answer is lost
+    QTest::addColumn<int>("nth");  // the request (0-based) whose answer is lost
     QTest::addColumn<QString>("keyAfter");
     QTest::newRow("login") << false << int{'L'} << 0 << "haslo123";
     QTest::newRow("change: old password's login") << true << int{'L'} << 0 << "haslo123";
@@ -534,12 +535,13 @@ class ActionsTest : public QObject {
       rig->UserPassword("haslo123");
     }
     auto seen = std::make_shared<int>(0);
-    rig->WrapFirmware([this, command, nth, seen](uint8_t c, std::span<const uint8_t> out)
-                          -> std::optional<std::vector<kp::InTransfer>> {
-      if (c != command || (*seen)++ != nth) return std::nullopt;
-      rig->fw.HandleRequest(out);  // carried out; the answer never comes
-      return std::vector<kp::InTransfer>{};
-    });
+    rig->WrapFirmware(
+        [this, command, nth, seen](
+            uint8_t c, std::span<const uint8_t> out) -> std::optional<std::vector<kp::InTransfer>> {
+          if (c != command || (*seen)++ != nth) return std::nullopt;
+          rig->fw.HandleRequest(out);  // carried out; the answer never comes
+          return std::vector<kp::InTransfer>{};
+        });
     ModalCloser closer;
     if (change) {
       closer.AnswerChangePassword(QStringLiteral("haslo123"), QStringLiteral("nowe-haslo"),
@@ -650,10 +652,14 @@ class ActionsTest : public QObject {
     QTest::addColumn<int>("wantDepartment");
     QTest::addColumn<int>("wantIndex");
     QTest::addColumn<QString>("indexAfter");
-    QTest::newRow("both empty") << "" << "" << true << 0 << 0 << "1";
-    QTest::newRow("no increase") << "5" << "17" << false << 5 << 17 << "17";
-    QTest::newRow("leading zeros") << "00042" << "00007" << true << 42 << 7 << "8";
-    QTest::newRow("largest typed") << "99999" << "99999" << true << 99999 << 99999 << "100000";
+    QTest::newRow("both empty") << ""
+                                << "" << true << 0 << 0 << "1";
+    QTest::newRow("no increase") << "5"
+                                 << "17" << false << 5 << 17 << "17";
+    QTest::newRow("leading zeros") << "00042"
+                                   << "00007" << true << 42 << 7 << "8";
+    QTest::newRow("largest typed") << "99999"
+                                   << "99999" << true << 99999 << 99999 << "100000";
   }
 
   void programNumbers() {
@@ -758,7 +764,8 @@ class ActionsTest : public QObject {
         if (record.type == QAccessible::NameChanged && record.object == button) {
           names << record.heard;
         }
-        if (record.type == QAccessible::NameChanged && record.object == rig->W<QLabel>(step.label)) {
+        if (record.type == QAccessible::NameChanged &&
+            record.object == rig->W<QLabel>(step.label)) {
           names << record.heard;
         }
         if (record.type == QAccessible::ValueChanged &&
@@ -766,9 +773,8 @@ class ActionsTest : public QObject {
           progress << record.carried;
         }
       }
-      const QString label = QString::fromUtf8(step.action == Action::Program
-                                                  ? "UID (programowanie): "
-                                                  : "UID (odczyt): ");
+      const QString label = QString::fromUtf8(
+          step.action == Action::Program ? "UID (programowanie): " : "UID (odczyt): ");
       QVERIFY2(names.contains(step.said + HexOf(uid)), qPrintable(names.join(u'|')));
       QVERIFY2(names.contains(label + HexOf(uid)), qPrintable(names.join(u'|')));
       if (step.action == Action::Program) {

@@ -71,7 +71,8 @@ inline QList<CaptionFit> CaptionFits(QWidget* window) {
   QList<CaptionFit> fits;
   for (QWidget* widget : window->findChildren<QWidget*>()) {
     if (widget->window() != window || widget->objectName().isEmpty()) continue;
-    const bool captioned = qobject_cast<QLabel*>(widget) || qobject_cast<QAbstractButton*>(widget) ||
+    const bool captioned = qobject_cast<QLabel*>(widget) ||
+                           qobject_cast<QAbstractButton*>(widget) ||
                            qobject_cast<QGroupBox*>(widget);
     if (!captioned || Caption(widget).isEmpty()) continue;
     fits << FitOf(widget);

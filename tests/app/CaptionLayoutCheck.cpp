@@ -114,7 +114,8 @@ QList<kp::test::CaptionFit> WhileModal(const std::function<void()>& show, QPixma
     timer.stop();
     fits = kp::test::CaptionFits(window);
     if (picture != nullptr) *picture = window->grab();
-    if (auto* box = qobject_cast<QMessageBox*>(window); box != nullptr && !box->buttons().isEmpty()) {
+    if (auto* box = qobject_cast<QMessageBox*>(window);
+        box != nullptr && !box->buttons().isEmpty()) {
       box->buttons().first()->click();
     } else {
       window->close();
@@ -217,10 +218,12 @@ TEST_F(CaptionLayout, FormsAreDrawnInOurFaces) {
     EXPECT_EQ(engine->type(), QFontEngine::Freetype);
     // Read from that file into memory (Qt names such a face ":qmemoryfonts/N"), never one of
     // the PC's files.
-    const QString file = QDir::fromNativeSeparators(QString::fromLocal8Bit(engine->faceId().filename));
-    EXPECT_TRUE(file.startsWith(QLatin1String(":qmemoryfonts/")) ||
-                file.toLower() == (QCoreApplication::applicationDirPath() +
-                                   QStringLiteral("/tahoma.ttf")).toLower())
+    const QString file =
+        QDir::fromNativeSeparators(QString::fromLocal8Bit(engine->faceId().filename));
+    EXPECT_TRUE(
+        file.startsWith(QLatin1String(":qmemoryfonts/")) ||
+        file.toLower() ==
+            (QCoreApplication::applicationDirPath() + QStringLiteral("/tahoma.ttf")).toLower())
         << file.toStdString();
   }
 #endif
@@ -280,7 +283,8 @@ TEST_F(CaptionLayout, EveryCaptionFitsAndIsRecorded) {
   // The link's errors reach the operator through the application's exception box.
   for (int32_t code = 1; code <= 12; ++code) {
     const auto thrown = std::make_exception_ptr(kp::WUsbErr{code, 'M'});
-    Box(QStringLiteral("LinkBox%1").arg(code, 2, 10, QLatin1Char('0')),
+    Box(
+        QStringLiteral("LinkBox%1").arg(code, 2, 10, QLatin1Char('0')),
         KoderApplication::ExceptionText(thrown), [&] { KoderApplication::ShowException(thrown); },
         code == 10);
   }
@@ -320,9 +324,12 @@ TEST_F(CaptionLayout, SimulatorWindowFitsWithOneTwoAndEightProgrammers) {
         if (!w->isVisible()) continue;
         const QFontMetrics metrics(w->font());
         if (auto* label = qobject_cast<QLabel*>(w); label != nullptr && !label->wordWrap()) {
-          if (metrics.horizontalAdvance(label->text()) > label->contentsRect().width()) cut << label->text();
+          if (metrics.horizontalAdvance(label->text()) > label->contentsRect().width())
+            cut << label->text();
         } else if (auto* button = qobject_cast<QPushButton*>(w)) {
-          if (metrics.horizontalAdvance(button->text()) + 2 * kp::test::kButtonFrame > button->width()) cut << button->text();
+          if (metrics.horizontalAdvance(button->text()) + 2 * kp::test::kButtonFrame >
+              button->width())
+            cut << button->text();
         } else if (auto* box = qobject_cast<QCheckBox*>(w)) {
           if (box->sizeHint().width() > box->width()) cut << box->text();
         } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
@@ -334,7 +341,9 @@ TEST_F(CaptionLayout, SimulatorWindowFitsWithOneTwoAndEightProgrammers) {
     }
     if (!outDir.isEmpty()) {
       const QString file = QStringLiteral("%1/%2-simulator-%3-%4.png")
-                               .arg(outDir, QLatin1String(kSystem)).arg(count).arg(ScaleName());
+                               .arg(outDir, QLatin1String(kSystem))
+                               .arg(count)
+                               .arg(ScaleName());
       EXPECT_TRUE(window.grab().save(file)) << file.toStdString();
     }
   }

@@ -22,12 +22,8 @@ constexpr int kIndex = 34;
 
 void Prepare(ActionRig& rig, Flow flow) {
   switch (flow) {
-    case Flow::Login:
-      rig.UserPassword("haslo123");
-      break;
-    case Flow::Change:
-      rig.LoggedIn("haslo123");
-      break;
+    case Flow::Login: rig.UserPassword("haslo123"); break;
+    case Flow::Change: rig.LoggedIn("haslo123"); break;
     case Flow::Program:
       rig.LoggedIn();
       rig.fw.PlaceEmptyCard(kCard.data());
@@ -59,20 +55,16 @@ Action ButtonOf(Flow flow) {
 // The answers of an undisturbed run; in a disturbed one the closer meets fewer windows.
 void Arm(ModalCloser& closer, Flow flow) {
   switch (flow) {
-    case Flow::Login:
-      closer.AnswerLogin(QStringLiteral("haslo123")).PressOk();
-      break;
+    case Flow::Login: closer.AnswerLogin(QStringLiteral("haslo123")).PressOk(); break;
     case Flow::Change:
-      closer.AnswerChangePassword(QStringLiteral("haslo123"), QStringLiteral("nowe-haslo"),
-                                  QStringLiteral("nowe-haslo"))
+      closer
+          .AnswerChangePassword(QStringLiteral("haslo123"), QStringLiteral("nowe-haslo"),
+                                QStringLiteral("nowe-haslo"))
           .PressOk();
       break;
-    case Flow::Erase:
-      closer.PressOk();
-      break;
+    case Flow::Erase: closer.PressOk(); break;
     case Flow::Program:
-    case Flow::Read:
-      break;
+    case Flow::Read: break;
   }
 }
 
@@ -161,15 +153,15 @@ class FaultSweepTest : public QObject {
       ActionRig rig;
       Prepare(rig, flow);
       if (fault == Fault::Vanish) {
-        rig.bus.InjectFault(rig.device, rig.bus.TransferCount(rig.device) + k,
-                            kp::Fault::Vanish);
+        rig.bus.InjectFault(rig.device, rig.bus.TransferCount(rig.device) + k, kp::Fault::Vanish);
       } else {
         auto count = std::make_shared<uint64_t>(0);
-        rig.WrapFirmware([&rig, count, k](uint8_t, std::span<const uint8_t>)
-                             -> std::optional<std::vector<kp::InTransfer>> {
-          if ((*count)++ == k) rig.fw.StaySilent(true);
-          return std::nullopt;
-        });
+        rig.WrapFirmware(
+            [&rig, count, k](
+                uint8_t, std::span<const uint8_t>) -> std::optional<std::vector<kp::InTransfer>> {
+              if ((*count)++ == k) rig.fw.StaySilent(true);
+              return std::nullopt;
+            });
       }
       {
         ModalCloser closer;

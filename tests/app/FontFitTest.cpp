@@ -61,7 +61,8 @@ class FontFitTest : public QObject {
       broken.write("not a font");
       broken.close();
       const QStringList notLoaded = RegisterApplicationFonts(noFonts.path());
-      QCOMPARE(notLoaded, (QStringList{QDir::toNativeSeparators(noFonts.filePath(QStringLiteral("ms_sans_serif.ttf"))),
+      QCOMPARE(notLoaded, (QStringList{QDir::toNativeSeparators(
+                                           noFonts.filePath(QStringLiteral("ms_sans_serif.ttf"))),
                                        QDir::toNativeSeparators(broken.fileName())}));
       const QString line = FontsNotLoadedLine(notLoaded);  // one line naming both
       QVERIFY2(line.contains(notLoaded.join(QStringLiteral(", "))), qPrintable(line));
@@ -70,7 +71,8 @@ class FontFitTest : public QObject {
       QVERIFY(!WindowsFontsAvailable());
     }
     // The test runs at the scale it was started for, or it proves nothing.
-    QCOMPARE(qApp->devicePixelRatio(), qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1")).toDouble());
+    QCOMPARE(qApp->devicePixelRatio(),
+             qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1")).toDouble());
   }
 
   void init() {
@@ -92,11 +94,26 @@ class FontFitTest : public QObject {
     QTest::addColumn<QString>("widget");  // empty: the form's own font
     QTest::addColumn<QString>("unscaled");
     QTest::addColumn<QString>("scaled");
-    QTest::newRow("MainWin") << "MainWin" << "" << "MS Sans Serif" << "Tahoma";
-    QTest::newRow("MainWin.PrgrLbl") << "MainWin" << "PrgrLbl" << "Tahoma" << "Tahoma";
-    QTest::newRow("MainWin.KeyLbl") << "MainWin" << "KeyLbl" << "Tahoma" << "Tahoma";
-    QTest::newRow("LoginDlg") << "LoginDlg" << "" << "Tahoma" << "Tahoma";
-    QTest::newRow("ChngPassDlg.DescrLbl") << "ChngPassDlg" << "DescrLbl" << "Tahoma" << "Tahoma";
+    QTest::newRow("MainWin") << "MainWin"
+                             << ""
+                             << "MS Sans Serif"
+                             << "Tahoma";
+    QTest::newRow("MainWin.PrgrLbl") << "MainWin"
+                                     << "PrgrLbl"
+                                     << "Tahoma"
+                                     << "Tahoma";
+    QTest::newRow("MainWin.KeyLbl") << "MainWin"
+                                    << "KeyLbl"
+                                    << "Tahoma"
+                                    << "Tahoma";
+    QTest::newRow("LoginDlg") << "LoginDlg"
+                              << ""
+                              << "Tahoma"
+                              << "Tahoma";
+    QTest::newRow("ChngPassDlg.DescrLbl") << "ChngPassDlg"
+                                          << "DescrLbl"
+                                          << "Tahoma"
+                                          << "Tahoma";
   }
 
   void faces() {
@@ -131,7 +148,8 @@ class FontFitTest : public QObject {
     for (const char* uid : {"PrUidLbl", "RdUidLbl"}) {
       mainWin->findChild<QLabel*>(QLatin1String(uid))->setText(QStringLiteral("04A100FF12345678"));
     }
-    mainWin->findChild<QPushButton*>(QStringLiteral("LoginBtn"))->setText(QStringLiteral("Zmień hasło"));
+    mainWin->findChild<QPushButton*>(QStringLiteral("LoginBtn"))
+        ->setText(QStringLiteral("Zmień hasło"));
     change->DescrLbl()->setText(QStringLiteral("Zmiana hasła Użytkownika"));
 
     QStringList clipped;
@@ -145,7 +163,6 @@ class FontFitTest : public QObject {
           qPrintable(QFontInfo(window->font()).family()), qPrintable(sizes.join(u',')));
     QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(u',')));
   }
-
 };
 
 QTEST_MAIN(FontFitTest)

@@ -106,8 +106,8 @@ inline QStringList VisibleWindows() {
   QStringList visible;
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     if (widget->isVisible()) {
-      visible << QStringLiteral("%1 (%2)").arg(widget->objectName(),
-                                               QString::fromLatin1(widget->metaObject()->className()));
+      visible << QStringLiteral("%1 (%2)").arg(
+          widget->objectName(), QString::fromLatin1(widget->metaObject()->className()));
     }
   }
   return visible;

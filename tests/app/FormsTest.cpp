@@ -94,8 +94,8 @@ class FormsTest : public QObject {
     QTest::addColumn<int>("pixels");
     QTest::addColumn<bool>("bold");
     auto row = [](const char* form, const char* name, const char* kind, const char* parent,
-                  QRect geometry, const char* caption, int alignment, int pixels,
-                  bool bold = false, bool hidden = false, bool enabled = true) {
+                  QRect geometry, const char* caption, int alignment, int pixels, bool bold = false,
+                  bool hidden = false, bool enabled = true) {
       QTest::addRow("%s.%s", form, name)
           << QString::fromLatin1(form) << QString::fromLatin1(kind) << QString::fromLatin1(parent)
           << geometry << QString::fromUtf8(caption) << alignment << hidden << enabled << pixels
@@ -103,27 +103,33 @@ class FormsTest : public QObject {
     };
     const char* w = "MainWin";
     row(w, "PrgrLbl", "QLabel", w, {72, 24, 369, 20}, "", kCentre, 16);
-    row(w, "KeyTxtLbl", "QLabel", w, {96, 56, 212, 16}, "Klucze w programatorze KP-R50:", kRight, 11);
+    row(w, "KeyTxtLbl", "QLabel", w, {96, 56, 212, 16}, "Klucze w programatorze KP-R50:", kRight,
+        11);
     row(w, "KeyLbl", "QLabel", w, {312, 56, 97, 16}, "", kLeft, 13, true);
     row(w, "SygnTxtLbl", "QLabel", w, {192, 80, 116, 16}, "Sygnatura kluczy:", kRight, 11);
     row(w, "SygnLbl", "QLabel", w, {312, 80, 81, 16}, "", kLeft, 13, true);
     row(w, "LoginBtn", "QPushButton", w, {208, 112, 129, 25}, "Zaloguj", 0, 11);
     row(w, "InfoLbl", "QLabel", w, {56, 152, 425, 41}, kInfoText, kLeft, 11);
     row(w, "ProgrBox", "QGroupBox", w, {24, 224, 265, 217}, " Programowanie kart ", 0, 11);
-    row(w, "PrUidTxtLbl", "QLabel", "ProgrBox", {48, 32, kSizedByText, kSizedByText}, "UID:", kLeft, 11);
+    row(w, "PrUidTxtLbl", "QLabel", "ProgrBox", {48, 32, kSizedByText, kSizedByText}, "UID:", kLeft,
+        11);
     row(w, "PrUidLbl", "QLabel", "ProgrBox", {80, 32, 137, 16}, "", kLeft, 13);
     row(w, "PrDepTxtLbl", "QLabel", "ProgrBox", {40, 67, 58, 16}, "Wydział:", kRight, 11);
     row(w, "PrDepEdit", "QLineEdit", "ProgrBox", {104, 64, 49, 21}, "", 0, 11);
-    row(w, "PrDepRngLbl", "QLabel", "ProgrBox", {160, 68, kSizedByText, kSizedByText}, "(0..99999)", kLeft, 11);
+    row(w, "PrDepRngLbl", "QLabel", "ProgrBox", {160, 68, kSizedByText, kSizedByText}, "(0..99999)",
+        kLeft, 11);
     row(w, "PrIdxTxtLbl", "QLabel", "ProgrBox", {40, 99, 58, 16}, "Index:", kRight, 11);
     row(w, "PrIdxEdit", "QLineEdit", "ProgrBox", {104, 96, 49, 21}, "", 0, 11);
-    row(w, "PrIdxRngLbl", "QLabel", "ProgrBox", {160, 100, kSizedByText, kSizedByText}, "(0..99999)", kLeft, 11);
-    row(w, "PrIdxChkBx", "QCheckBox", "ProgrBox", {32, 128, 209, 17}, "Zwiększaj Indeks po zaprogramowaniu ", 0, 11);
+    row(w, "PrIdxRngLbl", "QLabel", "ProgrBox", {160, 100, kSizedByText, kSizedByText},
+        "(0..99999)", kLeft, 11);
+    row(w, "PrIdxChkBx", "QCheckBox", "ProgrBox", {32, 128, 209, 17},
+        "Zwiększaj Indeks po zaprogramowaniu ", 0, 11);
     row(w, "ClearTagBtn", "QPushButton", "ProgrBox", {32, 168, 75, 25}, "Kasuj", 0, 11);
     row(w, "ProgrTagBtn", "QPushButton", "ProgrBox", {152, 168, 75, 25}, "Programuj", 0, 11);
     row(w, "ProgrTagBar", "QProgressBar", "ProgrBox", {152, 192, 75, 12}, "", 0, 11, false, true);
     row(w, "ReadBox", "QGroupBox", w, {304, 224, 225, 217}, " Odczyt kart ", 0, 11);
-    row(w, "RdUidTxtLbl", "QLabel", "ReadBox", {32, 32, kSizedByText, kSizedByText}, "UID:", kLeft, 11);
+    row(w, "RdUidTxtLbl", "QLabel", "ReadBox", {32, 32, kSizedByText, kSizedByText}, "UID:", kLeft,
+        11);
     row(w, "RdUidLbl", "QLabel", "ReadBox", {64, 32, 137, 16}, "", kLeft, 13);
     row(w, "RdDepTxtLbl", "QLabel", "ReadBox", {32, 67, 58, 16}, "Wydział:", kRight, 11);
     row(w, "RdDepEdit", "QLineEdit", "ReadBox", {96, 64, 81, 21}, "", 0, 11);
@@ -134,7 +140,8 @@ class FormsTest : public QObject {
     row(w, "TracePrgrWin", "QPlainTextEdit", w, {528, 0, 25, 409}, "", 0, 11, false, true);
 
     const char* l = "LoginDlg";
-    row(l, "InfoLbl", "QLabel", l, {48, 24, 242, 16}, "Logowanie do programatora KP-R50", kCentre, 13, true);
+    row(l, "InfoLbl", "QLabel", l, {48, 24, 242, 16}, "Logowanie do programatora KP-R50", kCentre,
+        13, true);
     row(l, "Label3", "QLabel", l, {104, 72, 140, 16}, "Podaj hasło użytkownika", kCentre, 13);
     row(l, "Label1", "QLabel", l, {72, 108, 37, 16}, "Hasło:", kLeft, 13);
     row(l, "PassEdit", "QLineEdit", l, {120, 104, 121, 24}, "", 0, 13);
@@ -149,7 +156,8 @@ class FormsTest : public QObject {
     row(c, "Label3", "QLabel", c, {240, 116, 86, 16}, "(8..20 znaków)", kCentre, 13);
     row(c, "Label2", "QLabel", c, {49, 148, 51, 16}, "Powtórz:", kLeft, 13);
     row(c, "NewPass2Edit", "QLineEdit", c, {112, 144, 121, 24}, "", 0, 13);
-    row(c, "ChngPassBtn", "QPushButton", c, {120, 192, 105, 25}, "Zmień hasło", 0, 13, false, false, false);
+    row(c, "ChngPassBtn", "QPushButton", c, {120, 192, 105, 25}, "Zmień hasło", 0, 13, false, false,
+        false);
   }
 
   void layout() {
@@ -188,9 +196,12 @@ class FormsTest : public QObject {
     QTest::addColumn<QString>("title");
     QTest::addColumn<QSize>("size");
     QTest::addColumn<QFont>("font");
-    QTest::newRow("MainWin") << "MainWin" << "KpNOX Koder 1.0" << QSize(556, 461) << MainWinFont();
-    QTest::newRow("LoginDlg") << "LoginDlg" << "KpNoxKoder" << QSize(350, 198) << DialogFont();
-    QTest::newRow("ChngPassDlg") << "ChngPassDlg" << "KpNoxConfig" << QSize(350, 242) << DialogFont();
+    QTest::newRow("MainWin") << "MainWin"
+                             << "KpNOX Koder 1.0" << QSize(556, 461) << MainWinFont();
+    QTest::newRow("LoginDlg") << "LoginDlg"
+                              << "KpNoxKoder" << QSize(350, 198) << DialogFont();
+    QTest::newRow("ChngPassDlg") << "ChngPassDlg"
+                                 << "KpNoxConfig" << QSize(350, 242) << DialogFont();
   }
 
   // Fixed client area, dialog-style border with the system menu and close button only.
@@ -226,10 +237,11 @@ class FormsTest : public QObject {
     QTest::addColumn<QString>("form");
     QTest::addColumn<QStringList>("order");
     QTest::newRow("MainWin") << "MainWin"
-                             << QStringList{"StartStopBtn", "TracePrgrWin", "ProgrBox", "PrDepEdit",
-                                            "PrIdxEdit", "ProgrTagBtn", "ClearTagBtn", "ProgrTagBar",
-                                            "PrIdxChkBx", "ReadBox", "RdDepEdit", "RdIdxEdit",
-                                            "ReadTagBtn", "LoginBtn"};
+                             << QStringList{"StartStopBtn", "TracePrgrWin", "ProgrBox",
+                                            "PrDepEdit",    "PrIdxEdit",    "ProgrTagBtn",
+                                            "ClearTagBtn",  "ProgrTagBar",  "PrIdxChkBx",
+                                            "ReadBox",      "RdDepEdit",    "RdIdxEdit",
+                                            "ReadTagBtn",   "LoginBtn"};
     QTest::newRow("LoginDlg") << "LoginDlg" << QStringList{"PassEdit", "LoginBtn"};
     QTest::newRow("ChngPassDlg") << "ChngPassDlg"
                                  << QStringList{"ChngPassBtn", "OldPassEdit", "NewPass1Edit",
@@ -256,9 +268,11 @@ class FormsTest : public QObject {
   void firstFocus_data() {
     QTest::addColumn<QString>("form");
     QTest::addColumn<QString>("focus");
-    QTest::newRow("LoginDlg") << "LoginDlg" << "PassEdit";
+    QTest::newRow("LoginDlg") << "LoginDlg"
+                              << "PassEdit";
     // The disabled change button is first in the tab order: the old password takes the focus.
-    QTest::newRow("ChngPassDlg") << "ChngPassDlg" << "OldPassEdit";
+    QTest::newRow("ChngPassDlg") << "ChngPassDlg"
+                                 << "OldPassEdit";
   }
 
   void firstFocus() {
@@ -278,11 +292,13 @@ class FormsTest : public QObject {
     QTest::addColumn<QString>("lastFocus");  // where the focus was when the dialog closed
     QTest::addColumn<bool>("byButton");      // closed with its button, else by the frame
     QTest::addColumn<QString>("focus");
-    QTest::newRow("LoginDlg after its button") << "LoginDlg" << "LoginBtn" << true << "PassEdit";
-    QTest::newRow("ChngPassDlg after its button")
-        << "ChngPassDlg" << "ChngPassBtn" << true << "OldPassEdit";
+    QTest::newRow("LoginDlg after its button") << "LoginDlg"
+                                               << "LoginBtn" << true << "PassEdit";
+    QTest::newRow("ChngPassDlg after its button") << "ChngPassDlg"
+                                                  << "ChngPassBtn" << true << "OldPassEdit";
     QTest::newRow("ChngPassDlg closed from the repeat box")
-        << "ChngPassDlg" << "NewPass2Edit" << false << "OldPassEdit";
+        << "ChngPassDlg"
+        << "NewPass2Edit" << false << "OldPassEdit";
   }
 
   // Open, leave the focus elsewhere and close, empty the boxes as the main window does, open
@@ -335,12 +351,12 @@ class FormsTest : public QObject {
                                             "PrIdxEdit=Index (programowanie) [0..99999]",
                                             "PrUidLbl=UID (programowanie)",
                                             "RdDepEdit=Wydział (odczyt)",
-                                            "RdIdxEdit=Index (odczyt)", "RdUidLbl=UID (odczyt)"};
+                                            "RdIdxEdit=Index (odczyt)",
+                                            "RdUidLbl=UID (odczyt)"};
     QTest::newRow("LoginDlg") << "LoginDlg" << QStringList{"PassEdit=Hasło"};
     QTest::newRow("ChngPassDlg") << "ChngPassDlg"
                                  << QStringList{"NewPass1Edit=Nowe Hasło [8..20 znaków]",
-                                                "NewPass2Edit=Powtórz",
-                                                "OldPassEdit=Stare Hasło"};
+                                                "NewPass2Edit=Powtórz", "OldPassEdit=Stare Hasło"};
   }
 
   // Walks the form's accessible tree as a screen reader does: every control the operator can
@@ -371,7 +387,8 @@ class FormsTest : public QObject {
       const QString description = node->text(QAccessible::Description);
       if (qobject_cast<QLineEdit*>(widget) || widget->objectName().endsWith(u"UidLbl")) {
         heard << widget->objectName() + u'=' + name +
-                     (description.isEmpty() ? QString() : QStringLiteral(" [") + description + u']');
+                     (description.isEmpty() ? QString()
+                                            : QStringLiteral(" [") + description + u']');
       }
       if (!qobject_cast<QLineEdit*>(widget)) continue;
       const auto labelOnTheLeft = [widget](const QLabel* label) {
@@ -426,12 +443,25 @@ class FormsTest : public QObject {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("text");
-    QTest::newRow("PrDepEdit letters refused") << "PrDepEdit" << "1a2-3 " << "123";
-    QTest::newRow("PrDepEdit at most five") << "PrDepEdit" << "1234567" << "12345";
-    QTest::newRow("PrIdxEdit letters refused") << "PrIdxEdit" << "x9y8" << "98";
-    QTest::newRow("PrIdxEdit at most five") << "PrIdxEdit" << "99999" "0" << "99999";
-    QTest::newRow("RdDepEdit no length limit") << "RdDepEdit" << "1234567890123" << "1234567890123";
-    QTest::newRow("RdIdxEdit letters refused") << "RdIdxEdit" << "+12e3" << "123";
+    QTest::newRow("PrDepEdit letters refused") << "PrDepEdit"
+                                               << "1a2-3 "
+                                               << "123";
+    QTest::newRow("PrDepEdit at most five") << "PrDepEdit"
+                                            << "1234567"
+                                            << "12345";
+    QTest::newRow("PrIdxEdit letters refused") << "PrIdxEdit"
+                                               << "x9y8"
+                                               << "98";
+    QTest::newRow("PrIdxEdit at most five") << "PrIdxEdit"
+                                            << "99999"
+                                               "0"
+                                            << "99999";
+    QTest::newRow("RdDepEdit no length limit") << "RdDepEdit"
+                                               << "1234567890123"
+                                               << "1234567890123";
+    QTest::newRow("RdIdxEdit letters refused") << "RdIdxEdit"
+                                               << "+12e3"
+                                               << "123";
   }
 
   void digitBoxes() {
@@ -471,10 +501,14 @@ class FormsTest : public QObject {
   void passwordBoxes_data() {
     QTest::addColumn<QString>("form");
     QTest::addColumn<QString>("name");
-    QTest::newRow("PassEdit") << "LoginDlg" << "PassEdit";
-    QTest::newRow("OldPassEdit") << "ChngPassDlg" << "OldPassEdit";
-    QTest::newRow("NewPass1Edit") << "ChngPassDlg" << "NewPass1Edit";
-    QTest::newRow("NewPass2Edit") << "ChngPassDlg" << "NewPass2Edit";
+    QTest::newRow("PassEdit") << "LoginDlg"
+                              << "PassEdit";
+    QTest::newRow("OldPassEdit") << "ChngPassDlg"
+                                 << "OldPassEdit";
+    QTest::newRow("NewPass1Edit") << "ChngPassDlg"
+                                  << "NewPass1Edit";
+    QTest::newRow("NewPass2Edit") << "ChngPassDlg"
+                                  << "NewPass2Edit";
   }
 
   // Each typed character shows as "*"; a 21st character cannot be typed.
@@ -496,19 +530,42 @@ class FormsTest : public QObject {
     QTest::addColumn<QString>("newPassword");
     QTest::addColumn<QString>("repeated");
     QTest::addColumn<bool>("enabled");
-    QTest::newRow("old 7 characters") << "abcdefg" << "password" << "password" << false;
-    QTest::newRow("old 7, new entries long") << "1234567" << "longerpassword" << "longerpassword" << false;
-    QTest::newRow("exactly 8, equal entries") << "abcdefgh" << "12345678" << "12345678" << true;
-    QTest::newRow("differ only in case") << "abcdefgh" << "Password" << "password" << false;
-    QTest::newRow("equal but 7 long") << "abcdefgh" << "passwor" << "passwor" << false;
-    QTest::newRow("repeat missing") << "abcdefgh" << "password" << "" << false;
-    QTest::newRow("repeat longer") << "abcdefgh" << "password" << "password1" << false;
-    QTest::newRow("trailing blank counts") << "abcdefgh" << "password " << "password" << false;
-    QTest::newRow("blanks only, equal") << "abcdefgh" << "        " << "        " << true;
-    QTest::newRow("new equals old") << "password" << "password" << "password" << true;
-    QTest::newRow("20 characters") << "01234567890123456789" << "abcdefghijklmnopqrst"
+    QTest::newRow("old 7 characters") << "abcdefg"
+                                      << "password"
+                                      << "password" << false;
+    QTest::newRow("old 7, new entries long") << "1234567"
+                                             << "longerpassword"
+                                             << "longerpassword" << false;
+    QTest::newRow("exactly 8, equal entries") << "abcdefgh"
+                                              << "12345678"
+                                              << "12345678" << true;
+    QTest::newRow("differ only in case") << "abcdefgh"
+                                         << "Password"
+                                         << "password" << false;
+    QTest::newRow("equal but 7 long") << "abcdefgh"
+                                      << "passwor"
+                                      << "passwor" << false;
+    QTest::newRow("repeat missing") << "abcdefgh"
+                                    << "password"
+                                    << "" << false;
+    QTest::newRow("repeat longer") << "abcdefgh"
+                                   << "password"
+                                   << "password1" << false;
+    QTest::newRow("trailing blank counts") << "abcdefgh"
+                                           << "password "
+                                           << "password" << false;
+    QTest::newRow("blanks only, equal") << "abcdefgh"
+                                        << "        "
+                                        << "        " << true;
+    QTest::newRow("new equals old") << "password"
+                                    << "password"
+                                    << "password" << true;
+    QTest::newRow("20 characters") << "01234567890123456789"
+                                   << "abcdefghijklmnopqrst"
                                    << "abcdefghijklmnopqrst" << true;
-    QTest::newRow("Polish letters") << "zażółćgę" << "źdźbłoże" << "źdźbłoże" << true;
+    QTest::newRow("Polish letters") << "zażółćgę"
+                                    << "źdźbłoże"
+                                    << "źdźbłoże" << true;
   }
 
   // The rule after typing into the boxes, and the same after the program sets the texts.
@@ -617,8 +674,10 @@ class FormsTest : public QObject {
   void enterIsNoDefaultButton_data() {
     QTest::addColumn<QString>("form");
     QTest::addColumn<QString>("box");
-    QTest::newRow("LoginDlg") << "LoginDlg" << "PassEdit";
-    QTest::newRow("ChngPassDlg") << "ChngPassDlg" << "NewPass2Edit";
+    QTest::newRow("LoginDlg") << "LoginDlg"
+                              << "PassEdit";
+    QTest::newRow("ChngPassDlg") << "ChngPassDlg"
+                                 << "NewPass2Edit";
   }
 
   // Neither dialog has a default button: Enter in a box, even with the button enabled,
@@ -642,10 +701,14 @@ class FormsTest : public QObject {
   void enterPressesFocusedButton_data() {
     QTest::addColumn<QString>("form");
     QTest::addColumn<QString>("button");
-    QTest::newRow("MainWin.ProgrTagBtn") << "MainWin" << "ProgrTagBtn";
-    QTest::newRow("MainWin.LoginBtn") << "MainWin" << "LoginBtn";
-    QTest::newRow("LoginDlg") << "LoginDlg" << "LoginBtn";
-    QTest::newRow("ChngPassDlg") << "ChngPassDlg" << "ChngPassBtn";
+    QTest::newRow("MainWin.ProgrTagBtn") << "MainWin"
+                                         << "ProgrTagBtn";
+    QTest::newRow("MainWin.LoginBtn") << "MainWin"
+                                      << "LoginBtn";
+    QTest::newRow("LoginDlg") << "LoginDlg"
+                              << "LoginBtn";
+    QTest::newRow("ChngPassDlg") << "ChngPassDlg"
+                                 << "ChngPassBtn";
   }
 
   // As on Windows, Enter and the keypad's Enter press the button that has the focus, once per
@@ -684,7 +747,8 @@ class FormsTest : public QObject {
     const QScreen* screen = QGuiApplication::primaryScreen();
     QVERIFY(screen);
     const QPoint offset = mainWin->geometry().center() - screen->availableGeometry().center();
-    QVERIFY2(offset.manhattanLength() <= 1, qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
+    QVERIFY2(offset.manhattanLength() <= 1,
+             qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
   }
 
   void dialogsCentredOverMainWindow_data() { closingIsNotOk_data(); }
@@ -700,7 +764,8 @@ class FormsTest : public QObject {
     mainWin->hide();
     QCOMPARE(closer.Records().size(), 1);
     const QPoint offset = closer.Records()[0].geometry.center() - mainWin->geometry().center();
-    QVERIFY2(offset.manhattanLength() <= 2, qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
+    QVERIFY2(offset.manhattanLength() <= 2,
+             qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
   }
 
   // The constructor puts the info text up and starts the poll; it refreshes nothing.
@@ -709,7 +774,8 @@ class FormsTest : public QObject {
     QCOMPARE(timer, mainWin->NoxTimer());
     QVERIFY(timer->isActive());
     QCOMPARE(timer->interval(), 250);
-    QCOMPARE(mainWin->findChild<QLabel*>(QStringLiteral("InfoLbl"))->text(), QString::fromUtf8(kInfoText));
+    QCOMPARE(mainWin->findChild<QLabel*>(QStringLiteral("InfoLbl"))->text(),
+             QString::fromUtf8(kInfoText));
     QVERIFY(mainWin->PollEnabled());
     QVERIFY(!mainWin->PollSuspended());
     QVERIFY(!mainWin->TickRunning());

@@ -24,8 +24,7 @@ inline constexpr const char* kReconnected =
     "stanem programatora.\n\nPowtórz całą operację od początku.";
 inline constexpr const char* kLoginRefused = "KP-R50 nie pozwala się zalogować";
 inline constexpr const char* kLoggedIn = "Użytkownik zalogowany do KP-R50.";
-inline constexpr const char* kOldPasswordRefused =
-    "KP-R50 nie przyjmuje logowania starym hasłem.";
+inline constexpr const char* kOldPasswordRefused = "KP-R50 nie przyjmuje logowania starym hasłem.";
 inline constexpr const char* kChangeRefused =
     "KP-R50 przyjął logowanie starym hasłem, ale odrzuca zmianę hasła.";
 inline constexpr const char* kNewPasswordRefused =
@@ -39,8 +38,8 @@ inline constexpr const char* kTwoProgrammers =
 
 // Every text a message box of the main window shows besides the card results.
 inline constexpr const char* kAllMessages[] = {
-    kNoConnection, kNoKeys, kNoUserPassword, kForcedChange, kNotLoggedIn, kReconnected,
-    kLoginRefused, kLoggedIn, kOldPasswordRefused, kChangeRefused, kNewPasswordRefused,
-    kPasswordChanged, kCardErased, kTwoProgrammers};
+    kNoConnection,       kNoKeys,          kNoUserPassword, kForcedChange,       kNotLoggedIn,
+    kReconnected,        kLoginRefused,    kLoggedIn,       kOldPasswordRefused, kChangeRefused,
+    kNewPasswordRefused, kPasswordChanged, kCardErased,     kTwoProgrammers};
 
 }  // namespace kp::test

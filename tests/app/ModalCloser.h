@@ -37,13 +37,13 @@ struct ModalRecord {
   QString title;
   QString text;  // a message box's text; a password-change dialog's heading (DescrLbl)
   QMessageBox::Icon icon = QMessageBox::NoIcon;
-  QStringList buttons;        // a message box's button texts
-  QString pressed;            // the button pressed (its text), or "reject"
-  bool buttonEnabled = false; // the dialog's button was enabled when it was to be pressed
-  QRect geometry;             // where the window was shown
-  QStringList boxTexts;       // a dialog's password boxes as it was shown, in tab order
-  bool busyCursor = false;    // the wait cursor showed while the window was open
-  bool keepOpen = false;      // the answer left the window open: it acts on it later
+  QStringList buttons;         // a message box's button texts
+  QString pressed;             // the button pressed (its text), or "reject"
+  bool buttonEnabled = false;  // the dialog's button was enabled when it was to be pressed
+  QRect geometry;              // where the window was shown
+  QStringList boxTexts;        // a dialog's password boxes as it was shown, in tab order
+  bool busyCursor = false;     // the wait cursor showed while the window was open
+  bool keepOpen = false;       // the answer left the window open: it acts on it later
 };
 
 class ModalCloser : public QObject {

@@ -33,10 +33,10 @@ using kp::test::kTwoProgrammers;
 
 // Every control whose enabled state follows the connection.
 const char* const kConnectionControls[] = {
-    "KeyTxtLbl",   "SygnTxtLbl", "InfoLbl",     "LoginBtn",    "PrUidTxtLbl", "PrUidLbl",
-    "PrDepTxtLbl", "PrDepEdit",  "PrDepRngLbl", "PrIdxTxtLbl", "PrIdxEdit",   "PrIdxRngLbl",
-    "ClearTagBtn", "ProgrTagBtn", "RdUidTxtLbl", "RdUidLbl",   "RdDepTxtLbl", "RdDepEdit",
-    "RdIdxTxtLbl", "RdIdxEdit",  "ReadTagBtn"};
+    "KeyTxtLbl",   "SygnTxtLbl",  "InfoLbl",     "LoginBtn",    "PrUidTxtLbl", "PrUidLbl",
+    "PrDepTxtLbl", "PrDepEdit",   "PrDepRngLbl", "PrIdxTxtLbl", "PrIdxEdit",   "PrIdxRngLbl",
+    "ClearTagBtn", "ProgrTagBtn", "RdUidTxtLbl", "RdUidLbl",    "RdDepTxtLbl", "RdDepEdit",
+    "RdIdxTxtLbl", "RdIdxEdit",   "ReadTagBtn"};
 
 std::string CommandLetters(const kp::VirtualKpR50& firmware) {
   const std::vector<uint8_t>& commands = firmware.Commands();
@@ -148,8 +148,8 @@ class PollingTest : public QObject {
     window.NoxTimerTimer();
     QLabel* line = window.findChild<QLabel*>(QStringLiteral("PrgrLbl"));
     QCOMPARE(line->text(), QString());
-    QCOMPARE(line->toolTip(), QString::fromUtf8(kNoPermissionLine) + u'\n' +
-                                  QString::fromUtf8(kHeldLine));
+    QCOMPARE(line->toolTip(),
+             QString::fromUtf8(kNoPermissionLine) + u'\n' + QString::fromUtf8(kHeldLine));
 
     fw->PlugInto(refusing);
     window.NoxTimerTimer();
@@ -185,16 +185,25 @@ class PollingTest : public QObject {
     QTest::addColumn<QString>("signatureText");
     QTest::addColumn<QString>("commands");
     QTest::newRow("no keys") << 12 << 3 << int(kp::KeyState::None) << 0xABCu
-                             << "Programator KP-R50 Nr: 12, Soft: 3" << "brak" << "--------" << "lM";
+                             << "Programator KP-R50 Nr: 12, Soft: 3"
+                             << "brak"
+                             << "--------"
+                             << "lM";
     QTest::newRow("target keys") << 12 << 3 << int(kp::KeyState::Target) << 0xABCu
-                                 << "Programator KP-R50 Nr: 12, Soft: 3" << "docelowe" << "00000ABC"
+                                 << "Programator KP-R50 Nr: 12, Soft: 3"
+                                 << "docelowe"
+                                 << "00000ABC"
                                  << "lMs";
     QTest::newRow("temporary keys") << 7 << 250 << int(kp::KeyState::Temporary) << 0xDEADBEEFu
-                                    << "Programator KP-R50 Nr: 7, Soft: 250" << "tymczasowe"
-                                    << "DEADBEEF" << "lMs";
+                                    << "Programator KP-R50 Nr: 7, Soft: 250"
+                                    << "tymczasowe"
+                                    << "DEADBEEF"
+                                    << "lMs";
     QTest::newRow("largest words") << 65535 << 65535 << int(kp::KeyState::Target) << 0xFFFFFFFFu
-                                   << "Programator KP-R50 Nr: 65535, Soft: 65535" << "docelowe"
-                                   << "FFFFFFFF" << "lMs";
+                                   << "Programator KP-R50 Nr: 65535, Soft: 65535"
+                                   << "docelowe"
+                                   << "FFFFFFFF"
+                                   << "lMs";
   }
 
   // Within one tick a fresh programmer is linked, logged out, read, and shown.
@@ -264,7 +273,7 @@ class PollingTest : public QObject {
     QCOMPARE(Text("LoginBtn"), QStringLiteral("Zmień hasło"));
     QVERIFY(win->ChangeMode());
     QVERIFY(Widget("LoginBtn")->isEnabled());
-    QCOMPARE(lastShownStatus, shown);  // only the poll moves it
+    QCOMPARE(lastShownStatus, shown);            // only the poll moves it
     QCOMPARE(fw->Commands().size(), size_t{1});  // the refresh sends nothing
   }
 
@@ -525,7 +534,8 @@ class PollingTest : public QObject {
     QFETCH(QString, hex);
     const uint8_t earlier[] = {0xEE, 0xEE, 0xEE};
     win->UidToHex(earlier, 3);
-    win->UidToHex(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<int>(bytes.size()));
+    win->UidToHex(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                  static_cast<int>(bytes.size()));
     QCOMPARE(QString::fromStdString(win->ScratchText()), hex);
   }
 
@@ -555,11 +565,13 @@ class PollingTest : public QObject {
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("icon");
-    QTest::newRow("error") << 0 << "Error" << "Błąd odczytu karty." << int(QMessageBox::Critical);
-    QTest::newRow("information") << 1 << "Information" << "Karta skasowana."
-                                 << int(QMessageBox::Information);
-    QTest::newRow("no connection") << 2 << "Error" << "Brak połączenia z Programatorem R50."
-                                   << int(QMessageBox::Critical);
+    QTest::newRow("error") << 0 << "Error"
+                           << "Błąd odczytu karty." << int(QMessageBox::Critical);
+    QTest::newRow("information") << 1 << "Information"
+                                 << "Karta skasowana." << int(QMessageBox::Information);
+    QTest::newRow("no connection")
+        << 2 << "Error"
+        << "Brak połączenia z Programatorem R50." << int(QMessageBox::Critical);
   }
 
   void messageBoxes() {

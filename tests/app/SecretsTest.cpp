@@ -108,9 +108,10 @@ class SecretsTest : public QObject {
     QTest::addColumn<QByteArray>("bytes");
     const QString polish = QStringLiteral("zażółć12");
     QTest::newRow("Polish") << polish << ByHand(polish);
-    QTest::newRow("Polish capitals") << QStringLiteral("ZAŻÓŁĆ GĘŚLĄ JAŹŃ")
-                                     << ByHand(QStringLiteral("ZAŻÓŁĆ GĘŚLĄ JAŹŃ"));
-    QTest::newRow("Polish small") << QStringLiteral("ąćęłńóśźż") << ByHand(QStringLiteral("ąćęłńóśźż"));
+    QTest::newRow("Polish capitals")
+        << QStringLiteral("ZAŻÓŁĆ GĘŚLĄ JAŹŃ") << ByHand(QStringLiteral("ZAŻÓŁĆ GĘŚLĄ JAŹŃ"));
+    QTest::newRow("Polish small") << QStringLiteral("ąćęłńóśźż")
+                                  << ByHand(QStringLiteral("ąćęłńóśźż"));
     QTest::newRow("euro sign and more") << QStringLiteral("€ß§") << ByHand(QStringLiteral("€ß§"));
     QTest::newRow("ASCII") << QStringLiteral("Haslo-123 !~") << QByteArray("Haslo-123 !~");
     QTest::newRow("empty") << QString() << QByteArray();
@@ -118,8 +119,14 @@ class SecretsTest : public QObject {
     QTest::newRow("Cyrillic") << QStringLiteral("пароль") << QByteArray("??????");
     QTest::newRow("emoji, one character")
         << QString::fromUtf16(u"x\U0001F600y") << QByteArray("x?y");
-    QTest::newRow("lone high surrogate") << QString::fromUtf16(u"a\xD83D" u"b") << QByteArray("a?b");
-    QTest::newRow("lone low surrogate") << QString::fromUtf16(u"\xDE00" u"b") << QByteArray("?b");
+    QTest::newRow("lone high surrogate") << QString::fromUtf16(
+                                                u"a\xD83D"
+                                                u"b")
+                                         << QByteArray("a?b");
+    QTest::newRow("lone low surrogate") << QString::fromUtf16(
+                                               u"\xDE00"
+                                               u"b")
+                                        << QByteArray("?b");
   }
 
   void eightBitText() {
@@ -183,7 +190,7 @@ class SecretsTest : public QObject {
 
   void noPasswordTextAfterLogin_data() {
     QTest::addColumn<QString>("password");
-    QTest::newRow("short") << QStringLiteral("Sekret-8bit-42");  // kept inside the string
+    QTest::newRow("short") << QStringLiteral("Sekret-8bit-42");      // kept inside the string
     QTest::newRow("long") << QStringLiteral("Dluzsze-Haslo-8b-20");  // on the heap
   }
 

@@ -14,8 +14,8 @@ namespace {
 // What the options hold, in one line: the command, then every option that is not as it
 // starts out.
 std::string Described(const CliOptions& o) {
-  static const char* const kNames[] = {"status", "login", "passwd",  "program", "read",
-                                       "erase",  "batch", "help",    "version", "doctor"};
+  static const char* const kNames[] = {"status", "login", "passwd", "program", "read",
+                                       "erase",  "batch", "help",   "version", "doctor"};
   std::string text = kNames[static_cast<int>(o.command)];
   auto add = [&](bool set, const std::string& what) {
     if (set) text += " " + what;
@@ -51,8 +51,7 @@ TEST(CliArguments, CommandsAndOptions) {
       {{"status", "--json"}, "status json"},
       {{"login", "--password-stdin"}, "login password-stdin"},
       {{"program", "--department", "99999", "--index=0"}, "program department=99999"},
-      {{"program", "--index", "7", "--department", "12", "--json", "--output", "r.csv",
-        "--quiet"},
+      {{"program", "--index", "7", "--department", "12", "--json", "--output", "r.csv", "--quiet"},
        "program department=12 index=7 output=r.csv json quiet"},
       {{"read", "--wait", "--output=ż.csv"}, "read output=ż.csv wait"},
       {{"erase", "--quiet"}, "erase quiet"},
@@ -65,7 +64,8 @@ TEST(CliArguments, CommandsAndOptions) {
        "batch department=3 count=100000"},
       // The trace, before the command or among its options.
       {{"--trace", "t.txt", "status"}, "status trace=t.txt"},
-      {{"--trace-format", "pcap", "--trace=ż.pcap", "read", "--wait"}, "read wait trace=ż.pcap pcap"},
+      {{"--trace-format", "pcap", "--trace=ż.pcap", "read", "--wait"},
+       "read wait trace=ż.pcap pcap"},
       {{"erase", "--trace-format=text", "--trace", "t"}, "erase trace=t"},
       {{"--trace", "t", "--help"}, "!take nothing else"},
       {{"--trace", "t"}, "!no command"},
@@ -100,8 +100,7 @@ TEST(CliArguments, CommandsAndOptions) {
       {{"program", "--department", "-1", "--index", "1"}, "!bad value: --department -1"},
       {{"program", "--department", "1x", "--index", "1"}, "!bad value"},
       {{"program", "--department", "", "--index", "1"}, "!bad value"},
-      {{"program", "--department", "1", "--department", "2", "--index", "1"},
-       "!repeated option"},
+      {{"program", "--department", "1", "--department", "2", "--index", "1"}, "!repeated option"},
       {{"erase", "--output", "a", "--output", "b"}, "!repeated option: --output"},
       {{"erase", "--index", "1"}, "!unknown option: --index"},
       {{"batch"}, "!needs --list FILE"},
@@ -111,8 +110,7 @@ TEST(CliArguments, CommandsAndOptions) {
        "!bad value: --count 0"},
       {{"batch", "--department", "1", "--first-index", "99999", "--count", "2"},
        "!beyond 0..99999"},
-      {{"batch", "--department", "1", "--first-index", "1", "--count", "2",
-        "--allow-duplicates"},
+      {{"batch", "--department", "1", "--first-index", "1", "--count", "2", "--allow-duplicates"},
        "!--allow-duplicates only with --list"},
       {{"batch", "--list="}, "!missing value"},
       {{"batch", "--list", "a", "--resume="}, "!missing value: --resume"},
@@ -144,8 +142,8 @@ TEST(CliArguments, CommandHelp) {
   for (const auto& [name, command] : commands) {
     const std::string usage = CommandUsage(command);
     EXPECT_EQ(usage.find(std::string("usage: kpnox-cli ") + name), usage.find("usage:"));
-    for (const std::string option : {"--json", "--password-stdin", "--wait", "--output",
-                                     "--quiet", "--resume", "--allow-duplicates", "--trace"}) {
+    for (const std::string option : {"--json", "--password-stdin", "--wait", "--output", "--quiet",
+                                     "--resume", "--allow-duplicates", "--trace"}) {
       SCOPED_TRACE(std::string(name) + " " + option);
       std::vector<std::string> args = {name, option};
       if (option == "--output" || option == "--resume" || option == "--trace") args.push_back("x");
@@ -163,8 +161,8 @@ struct ListRow {
   const char* name;
   std::string text;
   std::vector<std::pair<int32_t, int32_t>> cards;
-  std::vector<int> lines;            // of the cards
-  std::vector<std::string> errors;   // "line N:|reason", in order
+  std::vector<int> lines;           // of the cards
+  std::vector<std::string> errors;  // "line N:|reason", in order
 };
 
 std::string BadLines(int count) {
@@ -182,26 +180,40 @@ TEST(CliArguments, BatchLists) {
   const ListRow rows[] = {
       {"comma, no header", "12,1\n12,2\n", {{12, 1}, {12, 2}}, {1, 2}, {}},
       {"semicolon, Polish header, CRLF, BOM",
-       "\xEF\xBB\xBF" "Wydzia\xC5\x81;INDEKS\r\n7;99999\r\n0;0\r\n", {{7, 99999}, {0, 0}},
-       {2, 3}, {}},
+       "\xEF\xBB\xBF"
+       "Wydzia\xC5\x81;INDEKS\r\n7;99999\r\n0;0\r\n",
+       {{7, 99999}, {0, 0}},
+       {2, 3},
+       {}},
       {"blank lines, spaces and quotes, no final line end",
        "\n \"Department\" , index \n\n \"5\", 6\n  \n8,9",
-       {{5, 6}, {8, 9}}, {4, 6}, {}},
+       {{5, 6}, {8, 9}},
+       {4, 6},
+       {}},
       {"every bad line, with its number",
        "department,index\n1,2\nx,3\n4\n5,100000\n6,-1\n7,8,9\n,3\n",
-       {{1, 2}}, {2},
+       {{1, 2}},
+       {2},
        {"line 3:|not a number in 0..99999: \"x\"", "line 4:|missing field",
         "line 5:|not a number in 0..99999: \"100000\"", "line 6:|not a number",
         "line 7:|too many fields", "line 8:|missing field"}},
       // A first line is a header only by its names: anything else there is a row.
-      {"a first line of bad numbers", "-1;-1\n1;2\n", {{1, 2}}, {2},
+      {"a first line of bad numbers",
+       "-1;-1\n1;2\n",
+       {{1, 2}},
+       {2},
        {"line 1:|not a number in 0..99999: \"-1\""}},
-      {"a first line of look-alike letters", "\n O12;l5\n1;2\n", {{1, 2}}, {3},
+      {"a first line of look-alike letters",
+       "\n O12;l5\n1;2\n",
+       {{1, 2}},
+       {3},
        {"line 2:|\"O12\""}},
       {"a header of other names", "dept,idx\n1,2\n", {{1, 2}}, {2}, {"line 1:|\"dept\""}},
-      {"a header of three columns", "department,index,name\n", {}, {},
-       {"line 1:|too many fields"}},
-      {"a second header is a bad line", "wydzial,index\nwydzial,index\n", {}, {},
+      {"a header of three columns", "department,index,name\n", {}, {}, {"line 1:|too many fields"}},
+      {"a second header is a bad line",
+       "wydzial,index\nwydzial,index\n",
+       {},
+       {},
        {"line 2:|not a number"}},
       {"a header only", "department,index\n", {}, {}, {"the list has no rows"}},
       {"empty", "", {}, {}, {"the list has no rows"}},
@@ -235,7 +247,8 @@ TEST(CliArguments, RepeatedRows) {
   const std::vector<std::string> errors = RepeatedRows(list.rows);
   ASSERT_EQ(errors.size(), 2u);
   EXPECT_NE(errors[0].find("lines 2, 4, 7: powtórzony wiersz / repeated row 1;2"),
-            std::string::npos) << errors[0];
+            std::string::npos)
+      << errors[0];
   EXPECT_NE(errors[1].find("lines 3, 8:"), std::string::npos) << errors[1];
   EXPECT_NE(errors[1].find("3;4"), std::string::npos) << errors[1];
 

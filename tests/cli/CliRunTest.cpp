@@ -59,13 +59,19 @@ class Bench {
     std::vector<CardRow> rows =
         list.empty() ? RangeRows(*parsed.options) : ParseCardList(list).rows;
     RecordWriter records(out, parsed.options->json);
-    CliContext context{bus,  out,  records, err,  [this](const char*) -> std::optional<std::u16string> {
+    CliContext context{bus,
+                       out,
+                       records,
+                       err,
+                       [this](const char*) -> std::optional<std::u16string> {
                          if (passwords.empty()) return std::nullopt;
                          std::u16string next = passwords.front();
                          passwords.pop_front();
                          return next;
                        },
-                       confirm, stop, [] { return std::string("T"); }};
+                       confirm,
+                       stop,
+                       [] { return std::string("T"); }};
     return RunCliCommand(*parsed.options, rows, context);
   }
 
@@ -116,42 +122,79 @@ struct ExitRow {
 
 TEST(CliRun, ExitCodesWithTheWindowsTexts) {
   const ExitRow rows[] = {
-      {"no programmer", [](Bench& t) { t.bus.Unplug(t.id); }, {"status"},
-       kExitNoProgrammer, kNoProgrammerText},
+      {"no programmer",
+       [](Bench& t) { t.bus.Unplug(t.id); },
+       {"status"},
+       kExitNoProgrammer,
+       kNoProgrammerText},
       {"two programmers",
-       [](Bench& t) { t.bus.Plug(VirtualKpR50::DefaultConfig()); }, {"status"},
-       kExitNoProgrammer, kTwoProgrammersText},
-      {"no keys", [](Bench& t) { t.fw.SetKeys(KeyState::None); }, {"login"}, kExitNotDone,
+       [](Bench& t) { t.bus.Plug(VirtualKpR50::DefaultConfig()); },
+       {"status"},
+       kExitNoProgrammer,
+       kTwoProgrammersText},
+      {"no keys",
+       [](Bench& t) { t.fw.SetKeys(KeyState::None); },
+       {"login"},
+       kExitNotDone,
        kNoKeysText},
-      {"no user password", [](Bench& t) { t.fw.ClearPassword(); }, {"erase"},
-       kExitNotDone, kNoUserPasswordText},
-      {"wrong password", [](Bench& t) { t.passwords = {u"haslo124"}; }, {"read"},
-       kExitLoginRefused, kLoginRefusedText},
-      {"no password given", [](Bench& t) { t.passwords.clear(); }, {"login"}, kExitUsage,
+      {"no user password",
+       [](Bench& t) { t.fw.ClearPassword(); },
+       {"erase"},
+       kExitNotDone,
+       kNoUserPasswordText},
+      {"wrong password",
+       [](Bench& t) { t.passwords = {u"haslo124"}; },
+       {"read"},
+       kExitLoginRefused,
+       kLoginRefusedText},
+      {"no password given",
+       [](Bench& t) { t.passwords.clear(); },
+       {"login"},
+       kExitUsage,
        "no password"},
-      {"password too long", [](Bench& t) { t.passwords = {u"123456789012345678901"}; },
-       {"login"}, kExitUsage, "longer than 20"},
-      {"administrator's password: login", [](Bench& t) {
-         t.fw.SetPasswordByAdministrator("haslo123"); }, {"login"}, kExitChangePassword,
+      {"password too long",
+       [](Bench& t) { t.passwords = {u"123456789012345678901"}; },
+       {"login"},
+       kExitUsage,
+       "longer than 20"},
+      {"administrator's password: login",
+       [](Bench& t) { t.fw.SetPasswordByAdministrator("haslo123"); },
+       {"login"},
+       kExitChangePassword,
        kForcedChangeText},
-      {"administrator's password: program", [](Bench& t) {
-         t.fw.SetPasswordByAdministrator("haslo123"); t.fw.PlaceEmptyCard(kCardA); },
-       {"program", "--department", "1", "--index", "2"}, kExitChangePassword, kForcedChangeText},
+      {"administrator's password: program",
+       [](Bench& t) {
+         t.fw.SetPasswordByAdministrator("haslo123");
+         t.fw.PlaceEmptyCard(kCardA);
+       },
+       {"program", "--department", "1", "--index", "2"},
+       kExitChangePassword,
+       kForcedChangeText},
       {"login", {}, {"login"}, kExitDone, kLoggedInText},
-      {"program a card that holds data", [](Bench& t) {
-         t.fw.PlaceProgrammedCard(kCardA, 3, 4); },
-       {"program", "--department", "1", "--index", "2"}, kExitNotDone,
+      {"program a card that holds data",
+       [](Bench& t) { t.fw.PlaceProgrammedCard(kCardA, 3, 4); },
+       {"program", "--department", "1", "--index", "2"},
+       kExitNotDone,
        "Karta już zawiera jakieś dane."},
-      {"read an empty card", [](Bench& t) { t.fw.PlaceEmptyCard(kCardA); }, {"read"},
-       kExitNotDone, "Karta jest pusta."},
+      {"read an empty card",
+       [](Bench& t) { t.fw.PlaceEmptyCard(kCardA); },
+       {"read"},
+       kExitNotDone,
+       "Karta jest pusta."},
       {"read with no card", {}, {"read"}, kExitNotDone, "Brak karty w polu programatora."},
-      {"erase", [](Bench& t) { t.fw.PlaceProgrammedCard(kCardA, 3, 4); }, {"erase"},
-       kExitDone, kCardErasedText},
-      {"link fails after the login", [](Bench& t) {
+      {"erase",
+       [](Bench& t) { t.fw.PlaceProgrammedCard(kCardA, 3, 4); },
+       {"erase"},
+       kExitDone,
+       kCardErasedText},
+      {"link fails after the login",
+       [](Bench& t) {
          t.fw.PlaceEmptyCard(kCardA);
          t.fw.VanishAtTransfer(6);  // logout, status, signature, challenge, login, status: gone
        },
-       {"program", "--department", "1", "--index", "2"}, kExitNoProgrammer, kNoConnectionText},
+       {"program", "--department", "1", "--index", "2"},
+       kExitNoProgrammer,
+       kNoConnectionText},
   };
   for (const ExitRow& row : rows) {
     SCOPED_TRACE(row.name);
@@ -170,9 +213,8 @@ TEST_F(CliRunTest, RecordsOfTheSingleCommands) {
   EXPECT_EQ(Command({"program", "--department", "99999", "--index", "7"}), kExitDone);
   EXPECT_EQ(Command({"read", "--json"}), kExitDone);
   EXPECT_EQ(Command({"status"}), kExitDone);
-  EXPECT_EQ(out.str(), std::string("department,index,uid,result,time,line\n") +
-                           "99999,7," + kHexA + ",ok,T,0\n" +
-                           "{\"department\":99999,\"index\":7,\"uid\":\"" + kHexA +
+  EXPECT_EQ(out.str(), std::string("department,index,uid,result,time,line\n") + "99999,7," + kHexA +
+                           ",ok,T,0\n" + "{\"department\":99999,\"index\":7,\"uid\":\"" + kHexA +
                            "\",\"result\":\"ok\",\"time\":\"T\",\"line\":null}\n"
                            "programmer: 1\nfirmware: 100\nkeys: target\nsignature: 00000ABC\n"
                            "password: user\nlogged-in: no\ncard: desfire-data\nuid: " +
@@ -184,24 +226,32 @@ TEST_F(CliRunTest, RecordsOfTheSingleCommands) {
 TEST_F(CliRunTest, BatchWaitsForEachBlankCardAndRecordsEveryCardItMeets) {
   // Each card-info request runs one step: the polls for a card, ProgramCard's own question,
   // and the polls for the card to leave.
-  field = {Idle(), Idle(), Place(kCardA), Idle(),                // row 1 on A after two polls
-           Idle(), Idle(), Remove(),                             // A stays a while: left alone
-           [this] { fw.PlaceProgrammedCard(kCardB, 8, 9); }, Idle(), Remove(),  // B holds data
-           [this] { fw.PlaceForeignCard(kCardC); }, Idle(), Remove(),         // C is foreign
-           Idle(), Place(kCardC)};                               // row 2 on a blank C
+  field = {Idle(),
+           Idle(),
+           Place(kCardA),
+           Idle(),  // row 1 on A after two polls
+           Idle(),
+           Idle(),
+           Remove(),  // A stays a while: left alone
+           [this] { fw.PlaceProgrammedCard(kCardB, 8, 9); },
+           Idle(),
+           Remove(),  // B holds data
+           [this] { fw.PlaceForeignCard(kCardC); },
+           Idle(),
+           Remove(),  // C is foreign
+           Idle(),
+           Place(kCardC)};  // row 2 on a blank C
   EXPECT_EQ(Command({"batch", "--list", "-"}, "department;index\n12;1\n12;2\n"), kExitDone);
-  EXPECT_EQ(out.str(), std::string("department,index,uid,result,time,line\n") +
-                           "12,1," + kHexA + ",ok,T,2\n" +
-                           "12,2," + kHexB + ",holds-data,T,3\n" +
-                           "12,2," + kHexC + ",other-type,T,3\n" +
-                           "12,2," + kHexC + ",ok,T,3\n");
+  EXPECT_EQ(out.str(), std::string("department,index,uid,result,time,line\n") + "12,1," + kHexA +
+                           ",ok,T,2\n" + "12,2," + kHexB + ",holds-data,T,3\n" + "12,2," + kHexC +
+                           ",other-type,T,3\n" + "12,2," + kHexC + ",ok,T,3\n");
   // One progress line per card, after the refusal's message.
-  EXPECT_NE(err.str().find(std::string("Karta już zawiera jakieś dane.\nwiersz / line 3: ") +
-                           kHexB + " holds-data\n" +
-                           "Karta innego typu (nie DesFire) w polu programatora.\n" +
-                           "wiersz / line 3: " + kHexC + " other-type\nwiersz / line 3: " +
-                           kHexC + " ok\nzaprogramowano 2 z 2 kart"),
-            std::string::npos)
+  EXPECT_NE(
+      err.str().find(std::string("Karta już zawiera jakieś dane.\nwiersz / line 3: ") + kHexB +
+                     " holds-data\n" + "Karta innego typu (nie DesFire) w polu programatora.\n" +
+                     "wiersz / line 3: " + kHexC + " other-type\nwiersz / line 3: " + kHexC +
+                     " ok\nzaprogramowano 2 z 2 kart"),
+      std::string::npos)
       << err.str();
   EXPECT_EQ(fw.CardNumbers(), std::make_pair(12, 2));
   EXPECT_TRUE(field.empty());
@@ -216,7 +266,8 @@ TEST_F(CliRunTest, StopEndsAfterTheCardInHandWithASummary) {
   field = {Place(kCardA), Idle(), Remove(), Idle(), [this] { stop = true; }};
   EXPECT_EQ(Command({"batch", "--department", "5", "--first-index", "10", "--count", "3"}),
             kExitNotDone);
-  EXPECT_EQ(out.str(), std::string("department,index,uid,result,time,line\n5,10,") + kHexA + ",ok,T,1\n");
+  EXPECT_EQ(out.str(),
+            std::string("department,index,uid,result,time,line\n5,10,") + kHexA + ",ok,T,1\n");
   EXPECT_NE(err.str().find("stopped: zaprogramowano 1 z 3 kart / programmed 1 of 3 cards"),
             std::string::npos)
       << err.str();
@@ -225,10 +276,11 @@ TEST_F(CliRunTest, StopEndsAfterTheCardInHandWithASummary) {
 
 TEST_F(CliRunTest, ReadWaitReadsCardAfterCardUntilStopped) {
   fw.PlaceProgrammedCard(kCardA, 1, 2);
-  field = {Idle(), Idle(), Remove(), Place(kCardB), Idle(), [this] {
-             fw.PlaceProgrammedCard(kCardC, 3, 4);
-           },
-           Idle(), [this] { stop = true; }};
+  field = {Idle(),   Idle(),
+           Remove(), Place(kCardB),
+           Idle(),   [this] {
+             fw.PlaceProgrammedCard(kCardC, 3, 4); },
+           Idle(),   [this] { stop = true; }};
   EXPECT_EQ(Command({"read", "--wait"}), kExitNotDone);  // B is empty
   EXPECT_EQ(out.str(), std::string("department,index,uid,result,time,line\n") + "1,2," + kHexA +
                            ",ok,T,0\n,," + kHexB + ",empty,T,0\n3,4," + kHexC + ",ok,T,0\n");
@@ -245,15 +297,31 @@ TEST(CliRun, PasswordChange) {
     std::u16string keyAfter;  // the password the programmer holds afterwards
   };
   const Row rows[] = {
-      {"from a terminal", {u"start123", u"zażółć12", u"zażółć12"}, true, kExitDone,
-       kPasswordChangedText, u"zażółć12"},
-      {"from standard input", {u"start123", u"nowe-haslo"}, false, kExitDone,
-       kPasswordChangedText, u"nowe-haslo"},
-      {"repeated differently", {u"start123", u"nowe-haslo", u"nowe-hasla"}, true, kExitUsage,
-       "differ", u"start123"},
+      {"from a terminal",
+       {u"start123", u"zażółć12", u"zażółć12"},
+       true,
+       kExitDone,
+       kPasswordChangedText,
+       u"zażółć12"},
+      {"from standard input",
+       {u"start123", u"nowe-haslo"},
+       false,
+       kExitDone,
+       kPasswordChangedText,
+       u"nowe-haslo"},
+      {"repeated differently",
+       {u"start123", u"nowe-haslo", u"nowe-hasla"},
+       true,
+       kExitUsage,
+       "differ",
+       u"start123"},
       {"new one too short", {u"start123", u"krotkie"}, false, kExitUsage, "8..20", u"start123"},
-      {"old one refused", {u"start124", u"nowe-haslo"}, false, kExitLoginRefused,
-       kOldPasswordRefusedText, u"start123"},
+      {"old one refused",
+       {u"start124", u"nowe-haslo"},
+       false,
+       kExitLoginRefused,
+       kOldPasswordRefusedText,
+       u"start123"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -301,8 +369,14 @@ TEST(CliRun, AProgrammerHeldByAnotherProgramIsNamedAndExitsThree) {
   std::ostringstream err;
   const std::atomic<bool> stop{false};
   RecordWriter records(out, false);
-  CliContext context{bus, out, records, err, [](const char*) { return std::optional<std::u16string>(); },
-                     false, stop, [] { return std::string("T"); }};
+  CliContext context{bus,
+                     out,
+                     records,
+                     err,
+                     [](const char*) { return std::optional<std::u16string>(); },
+                     false,
+                     stop,
+                     [] { return std::string("T"); }};
   CliOptions status;
   status.command = CliCommand::Status;
   EXPECT_EQ(RunCliCommand(status, {}, context), kExitNoProgrammer);

@@ -24,9 +24,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-#define SKIP_OUTSIDE_TESTBED()                                                   \
-  if (std::getenv("UMOCKDEV_DIR") == nullptr) {                                  \
-    GTEST_SKIP() << "runs under umockdev-run; ctest starts it that way";         \
+#define SKIP_OUTSIDE_TESTBED()                                           \
+  if (std::getenv("UMOCKDEV_DIR") == nullptr) {                          \
+    GTEST_SKIP() << "runs under umockdev-run; ctest starts it that way"; \
   }
 
 const std::string kTemplate = KP_SOURCE_DIR "/packaging/70-kpnox-koder.rules";
@@ -61,7 +61,8 @@ class FakeMachine {
 
 std::string FilledRule(const std::string& ids) {
   return "SUBSYSTEM==\"usb\", ATTR{idVendor}==\"" + ids.substr(0, 4) + "\", ATTR{idProduct}==\"" +
-         ids.substr(5) + "\", TAG+=\"uaccess\", ENV{KPNOX_DEVICE_INTERFACE_GUIDS}=\"{5B6638C7-"
+         ids.substr(5) +
+         "\", TAG+=\"uaccess\", ENV{KPNOX_DEVICE_INTERFACE_GUIDS}=\"{5B6638C7-"
          "B7EA-4BF3-8A83-3EAF326C4F73}\"\n";
 }
 
@@ -95,7 +96,8 @@ TEST(DoctorUnderUmockdev, TheTaggedProgrammerOpens) {
   EXPECT_EQ(j.verdict, Verdict::Ready);
   EXPECT_EQ(j.exitCode, kExitDone);
   const std::string text = DoctorText(facts, j);
-  EXPECT_NE(text.find("filled in 1209:0001, pasuje do / matches 001/005"), std::string::npos) << text;
+  EXPECT_NE(text.find("filled in 1209:0001, pasuje do / matches 001/005"), std::string::npos)
+      << text;
 }
 
 TEST(DoctorUnderUmockdev, DevicesThatNeedRoot) {
@@ -158,10 +160,11 @@ TEST(DoctorUnderUmockdev, TheTemplateRuleWaitsForTheIds) {
   EXPECT_EQ(facts.devices[0].foundBy, FoundBy::VendorInterface);
   const Judgement j = Judge(facts);
   EXPECT_EQ(j.verdict, Verdict::NotNamed);
-  EXPECT_NE(j.stepEn.find("if 001/006 (1209:0002) is the KP-R50: copy "
-                          "/usr/lib/udev/rules.d/70-kpnox-koder.rules to /etc/udev/rules.d/ and in "
-                          "/etc/udev/rules.d/70-kpnox-koder.rules put 1209:0002 in place of VVVV:PPPP"),
-            std::string::npos)
+  EXPECT_NE(
+      j.stepEn.find("if 001/006 (1209:0002) is the KP-R50: copy "
+                    "/usr/lib/udev/rules.d/70-kpnox-koder.rules to /etc/udev/rules.d/ and in "
+                    "/etc/udev/rules.d/70-kpnox-koder.rules put 1209:0002 in place of VVVV:PPPP"),
+      std::string::npos)
       << j.stepEn;
 }
 

@@ -94,17 +94,17 @@ TEST(Doctor, JudgesTheOneNextStep) {
   UsbDevice unreadable = Device(Open::NotTried, FoundBy::VendorInterface, 6);
   unreadable.unreadable = true;
   const JudgeRow rows[] = {
-      {"ready", Machine({Device(Open::Opened), Device(Open::NotTried, FoundBy::VendorInterface, 6)}),
+      {"ready",
+       Machine({Device(Open::Opened), Device(Open::NotTried, FoundBy::VendorInterface, 6)}),
        Verdict::Ready, "001/005 (1209:0001) is ready"},
       {"two real", Machine({Device(Open::Opened), Device(Open::Opened, FoundBy::UdevRule, 6)}),
        Verdict::TwoProgrammers, "leave one programmer connected"},
       {"real and simulator", Machine({Device(Open::Opened)}).Simulator(Open::Opened),
        Verdict::TwoProgrammers, "close the simulator kpr50-sim"},
-      {"held, holder seen", Machine({Device(Open::NoPermission, FoundBy::UdevRule, 6),
-                                     WithHolder(Device(Open::Held))}),
+      {"held, holder seen",
+       Machine({Device(Open::NoPermission, FoundBy::UdevRule, 6), WithHolder(Device(Open::Held))}),
        Verdict::Held, "holds 001/005 (1209:0001): kpnox-koder (PID 4242)"},
-      {"held, holder unseen", Machine({Device(Open::Held)}), Verdict::Held,
-       "a second KpNOX Koder"},
+      {"held, holder unseen", Machine({Device(Open::Held)}), Verdict::Held, "a second KpNOX Koder"},
       {"no rule", Machine({Device(Open::NoPermission)}), Verdict::NoPermission,
        "install the udev rule with the ids 1209:0001"},
       {"template of the package", Machine({Device(Open::NoPermission)}, {Rule(kUsr, {})}),
@@ -114,26 +114,30 @@ TEST(Doctor, JudgesTheOneNextStep) {
        Machine({Device(Open::NoPermission)}, {Rule(kEtc, {}), Rule(kUsr, {"1209:0001"}, true)}),
        Verdict::NoPermission, "in " + kEtc + " put 1209:0001 in place of VVVV:PPPP"},
       {"other ids", Machine({Device(Open::NoPermission)}, {Rule(kEtc, {"1a2b:3c4d"})}),
-       Verdict::NoPermission, "put 1209:0001 into " + kEtc + " (in lower case; it holds 1a2b:3c4d)"},
+       Verdict::NoPermission,
+       "put 1209:0001 into " + kEtc + " (in lower case; it holds 1a2b:3c4d)"},
       // udev compares the text: sysfs has the ids in lower case.
       {"ids in upper case", Machine({Device(Open::NoPermission)}, {Rule(kEtc, {"1209:000A"})}),
        Verdict::NoPermission, "it holds 1209:000A"},
-      {"rule in a container", Machine({Device(Open::NoPermission)}, {Rule(kEtc, {"1209:0001"})}).NoUdev(true),
+      {"rule in a container",
+       Machine({Device(Open::NoPermission)}, {Rule(kEtc, {"1209:0001"})}).NoUdev(true),
        Verdict::NoPermission, "pass the node /dev/bus/usb/001/005 into the container"},
-      {"udev stopped", Machine({Device(Open::NoPermission)}, {Rule(kEtc, {"1209:0001"})}).NoUdev(false),
+      {"udev stopped",
+       Machine({Device(Open::NoPermission)}, {Rule(kEtc, {"1209:0001"})}).NoUdev(false),
        Verdict::NoPermission, "udev is not running"},
-      {"tagged, not at the seat", Machine({Device(Open::NoPermission)}, {Rule(kEtc, {"1209:0001"})}),
-       Verdict::NoPermission, "only to the user logged in at this computer"},
+      {"tagged, not at the seat",
+       Machine({Device(Open::NoPermission)}, {Rule(kEtc, {"1209:0001"})}), Verdict::NoPermission,
+       "only to the user logged in at this computer"},
       {"node missing", Machine({missingNode}), Verdict::NoPermission,
        "the node /dev/bus/usb/001/005 is missing"},
       {"broken", Machine({Device(Open::Failed)}), Verdict::Broken,
        "unplug 001/005 (1209:0001) and plug it in again"},
       {"unnamed, rule not applied", Machine({unreadable}, {Rule(kEtc, {"1209:0002"})}),
-       Verdict::NotNamed, "if 001/006 (1209:0002) is the KP-R50: the rule " + kEtc +
-                              " is there but udev has not applied it"},
-      {"unnamed before the simulator",
-       Machine({unreadable}).Simulator(Open::Opened), Verdict::NotNamed,
-       "if 001/006 (1209:0002) is the KP-R50: install the udev rule"},
+       Verdict::NotNamed,
+       "if 001/006 (1209:0002) is the KP-R50: the rule " + kEtc +
+           " is there but udev has not applied it"},
+      {"unnamed before the simulator", Machine({unreadable}).Simulator(Open::Opened),
+       Verdict::NotNamed, "if 001/006 (1209:0002) is the KP-R50: install the udev rule"},
       {"training PC", Machine({}).Simulator(Open::Opened), Verdict::SimulatorOnly,
        "only the simulator"},
       {"simulator held", Machine({}).Simulator(Open::Held), Verdict::SimulatorOnly,
@@ -146,13 +150,14 @@ TEST(Doctor, JudgesTheOneNextStep) {
       {"nothing", Machine({}), Verdict::NoDevice, "lsusb should show it"},
       {"windows nothing", Machine({}).OnWindows(), Verdict::NoDevice, "install its WinUSB driver"},
       {"windows no driver", Machine({Windows(FoundBy::NoDriver, "")}).OnWindows(),
-       Verdict::NoDriver, "install the programmer's WinUSB driver (it comes with the KP-R50) for "
-                          "USB\\VID_1209&PID_0001\\00001A2B"},
+       Verdict::NoDriver,
+       "install the programmer's WinUSB driver (it comes with the KP-R50) for "
+       "USB\\VID_1209&PID_0001\\00001A2B"},
       {"windows other driver", Machine({Windows(FoundBy::DeviceRegistry, "usbser")}).OnWindows(),
        Verdict::NoDriver, "is served by the driver usbser"},
       {"windows unplugged",
-       Machine({Windows(FoundBy::InterfaceClass, "WinUSB", false)}).OnWindows(),
-       Verdict::Unplugged, "plug the programmer in (it has been connected to this PC before)"},
+       Machine({Windows(FoundBy::InterfaceClass, "WinUSB", false)}).OnWindows(), Verdict::Unplugged,
+       "plug the programmer in (it has been connected to this PC before)"},
   };
   for (const JudgeRow& row : rows) {
     SCOPED_TRACE(row.name);
@@ -192,12 +197,16 @@ TEST(Doctor, ReadsTheRuleAsUdevWould) {
       {"as shipped", shipped, RuleFile::State::Template, {}},
       {"filled in", Filled(shipped, "1a2b", "3c4d"), RuleFile::State::Filled, {"1a2b:3c4d"}},
       {"two programmers",
-       Filled(shipped, "1a2b", "3c4d") + "SUBSYSTEM==\"usb\", ATTRS{idVendor}==\"1A2B\", "
-                                         "ATTRS{idProduct}==\"0002\", ENV{KPNOX_DEVICE_INTERFACE_GUIDS}=\"x\"\n",
-       RuleFile::State::Filled, {"1a2b:3c4d", "1A2B:0002"}},
+       Filled(shipped, "1a2b", "3c4d") +
+           "SUBSYSTEM==\"usb\", ATTRS{idVendor}==\"1A2B\", "
+           "ATTRS{idProduct}==\"0002\", ENV{KPNOX_DEVICE_INTERFACE_GUIDS}=\"x\"\n",
+       RuleFile::State::Filled,
+       {"1a2b:3c4d", "1A2B:0002"}},
       {"only uncommented", Filled(shipped, "VVVV", "PPPP"), RuleFile::State::Broken, {}},
-      {"no product", "ATTR{idVendor}==\"1a2b\", ENV{KPNOX_DEVICE_INTERFACE_GUIDS}=\"x\"",
-       RuleFile::State::Broken, {}},
+      {"no product",
+       "ATTR{idVendor}==\"1a2b\", ENV{KPNOX_DEVICE_INTERFACE_GUIDS}=\"x\"",
+       RuleFile::State::Broken,
+       {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -232,7 +241,9 @@ class JsonReader {
       }
     }
     const size_t start = at_;
-    while (at_ < t_.size() && (std::isdigit(static_cast<unsigned char>(t_[at_])) != 0 || t_[at_] == '-')) ++at_;
+    while (at_ < t_.size() &&
+           (std::isdigit(static_cast<unsigned char>(t_[at_])) != 0 || t_[at_] == '-'))
+      ++at_;
     return at_ > start;
   }
   bool Sequence(char close, bool keyed) {
@@ -254,8 +265,10 @@ class JsonReader {
       if (c < 0x20) return false;
       if (c == '\\') {
         ++at_;
-        if (at_ < t_.size() && t_[at_] == 'u') at_ += 4;
-        else if (at_ >= t_.size() || std::string("\"\\/bfnrt").find(t_[at_]) == std::string::npos) return false;
+        if (at_ < t_.size() && t_[at_] == 'u')
+          at_ += 4;
+        else if (at_ >= t_.size() || std::string("\"\\/bfnrt").find(t_[at_]) == std::string::npos)
+          return false;
       }
     }
     return false;
@@ -269,9 +282,11 @@ TEST(Doctor, JsonReportParsesWhateverTheNamesHold) {
   held.holders = {{7, "a\"b\\c\x01\xff"}};  // a process may call itself anything
   held.node.acl = std::vector<std::string>{"user:anna:rw-", "mask::rw-"};
   held.serial = "\xc5\x82\xc3";  // a letter, then a cut one
-  Machine linux({held, Device(Open::NoPermission, FoundBy::VendorInterface, 6)}, {Rule(kEtc, {"1209:0001"})});
+  Machine linux({held, Device(Open::NoPermission, FoundBy::VendorInterface, 6)},
+                {Rule(kEtc, {"1209:0001"})});
   linux.Simulator(Open::Opened);
-  Machine windows({Windows(FoundBy::NoDriver, ""), Windows(FoundBy::InterfaceClass, "WinUSB", false)});
+  Machine windows(
+      {Windows(FoundBy::NoDriver, ""), Windows(FoundBy::InterfaceClass, "WinUSB", false)});
   windows.OnWindows();
   for (const Facts& facts : {linux.facts, windows.facts, Machine({}).facts}) {
     const std::string json = DoctorJson(facts, Judge(facts));

@@ -23,7 +23,7 @@ using namespace std::string_literals;
 
 struct FakeDevice {
   std::wstring instanceId;
-  std::wstring hardwareIds;    // REG_MULTI_SZ: strings separated by L'\0'
+  std::wstring hardwareIds;  // REG_MULTI_SZ: strings separated by L'\0'
   std::wstring compatibleIds;
   std::optional<std::wstring> service;
   std::optional<std::wstring> keyGuids;       // the device key's DeviceInterfaceGUIDs
@@ -110,7 +110,8 @@ BOOL WINAPI FakeInstanceId(HDEVINFO, PSP_DEVINFO_DATA info, PWSTR id, DWORD size
 // Answers a value of `text` (with its terminating zeros) into a caller's buffer.
 bool Answer(const std::wstring& text, DWORD type, PDWORD typeOut, PBYTE buffer, DWORD size,
             PDWORD required) {
-  const auto bytes = static_cast<DWORD>((text.size() + (type == REG_MULTI_SZ ? 2 : 1)) * sizeof(wchar_t));
+  const auto bytes =
+      static_cast<DWORD>((text.size() + (type == REG_MULTI_SZ ? 2 : 1)) * sizeof(wchar_t));
   if (typeOut != nullptr) *typeOut = type;
   if (required != nullptr) *required = bytes;
   if (buffer == nullptr || size < bytes) return false;
@@ -119,8 +120,8 @@ bool Answer(const std::wstring& text, DWORD type, PDWORD typeOut, PBYTE buffer, 
   return true;
 }
 
-BOOL WINAPI FakeProperty(HDEVINFO, PSP_DEVINFO_DATA info, DWORD property, PDWORD type,
-                         PBYTE buffer, DWORD size, PDWORD required) {
+BOOL WINAPI FakeProperty(HDEVINFO, PSP_DEVINFO_DATA info, DWORD property, PDWORD type, PBYTE buffer,
+                         DWORD size, PDWORD required) {
   const FakeDevice& d = DeviceOf(info);
   std::optional<std::wstring> value;
   DWORD kind = REG_MULTI_SZ;
@@ -237,16 +238,41 @@ TEST(DoctorOnWindows, FactsFromSetupApi) {
   FakeDevice unplugged = Programmer();
   unplugged.present = false;
   const WindowsRow rows[] = {
-      {"present and bound", {Programmer()}, FoundBy::InterfaceClass, Open::Opened, true, "WinUSB",
+      {"present and bound",
+       {Programmer()},
+       FoundBy::InterfaceClass,
+       Open::Opened,
+       true,
+       "WinUSB",
        Verdict::Ready},
-      {"bound, held elsewhere", {held}, FoundBy::InterfaceClass, Open::Held, true, "WinUSB",
+      {"bound, held elsewhere",
+       {held},
+       FoundBy::InterfaceClass,
+       Open::Held,
+       true,
+       "WinUSB",
        Verdict::Held},
-      {"present without any driver", {Unbound(std::nullopt, false)}, FoundBy::NoDriver,
-       Open::NotTried, true, "", Verdict::NoDriver},
-      {"present with another driver", {Unbound(L"usbser", true)}, FoundBy::DeviceRegistry,
-       Open::NotTried, true, "usbser", Verdict::NoDriver},
-      {"absent, seen before", {unplugged}, FoundBy::InterfaceClass, Open::NotTried, false,
-       "WinUSB", Verdict::Unplugged},
+      {"present without any driver",
+       {Unbound(std::nullopt, false)},
+       FoundBy::NoDriver,
+       Open::NotTried,
+       true,
+       "",
+       Verdict::NoDriver},
+      {"present with another driver",
+       {Unbound(L"usbser", true)},
+       FoundBy::DeviceRegistry,
+       Open::NotTried,
+       true,
+       "usbser",
+       Verdict::NoDriver},
+      {"absent, seen before",
+       {unplugged},
+       FoundBy::InterfaceClass,
+       Open::NotTried,
+       false,
+       "WinUSB",
+       Verdict::Unplugged},
   };
   for (const WindowsRow& row : rows) {
     SCOPED_TRACE(row.name);

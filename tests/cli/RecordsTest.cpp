@@ -18,8 +18,8 @@ namespace kp::test {
 namespace {
 
 const CardRecord kOk{21, 100, "04A0B1C2D3E4F500", "ok", "2026-12-07T17:30:05Z", 2};
-const CardRecord kErased{std::nullopt, std::nullopt, "0410203040506000", "ok",
-                         "2026-12-07T17:30:06Z", 0};
+const CardRecord kErased{std::nullopt, std::nullopt,           "0410203040506000",
+                         "ok",         "2026-12-07T17:30:06Z", 0};
 const CardRecord kNoCard{std::nullopt, std::nullopt, "", "no-card", "2026-12-07T17:30:07Z", 0};
 const CardRecord kUnknown{21, 101, "0477665544332200", kResultUnknown, "2026-12-07T17:30:08Z", 3};
 
@@ -164,33 +164,41 @@ TEST(Records, ReadBack) {
       {"CSV, only ok rows of list lines count",
        header + "1,2,04A0B1C2D3E4F500,ok,T,2\n1,3,0410203040506000,holds-data,T,3\n"
                 ",,0410203040506000,ok,T,0\n1,3,0477665544332200,ok,T,3\n",
-       {2, 3}, ""},
+       {2, 3},
+       ""},
       {"CSV appended by a second run, CRLF, blank lines",
        header + "1,2,04A0B1C2D3E4F500,prepared,T,5\r\n\r\n" + header +
            "1,2,0410203040506000,ok,T,5\r\n",
-       {5}, ""},
+       {5},
+       ""},
       {"JSON Lines",
        "{\"department\":1,\"index\":2,\"uid\":\"04\",\"result\":\"ok\",\"time\":\"T\",\"line\":4}\n"
        "{ \"line\" : 7 , \"result\" : \"blank\", \"department\":null, \"index\":null, "
        "\"uid\":null, \"time\":\"T\" }\n",
-       {4}, ""},
+       {4},
+       ""},
       {"empty", "", {}, ""},
-      {"another header", "department,index,uid,result,time\n1,2,04,ok,T\n", {},
+      {"another header",
+       "department,index,uid,result,time\n1,2,04,ok,T\n",
+       {},
        "line 1: |not the records' header"},
       {"a field missing", header + "1,2,04,ok,T,2\n1,2,04,ok,T\n", {}, "line 3: |bad record"},
       {"a line that is no number", header + "1,2,04,ok,T,x\n", {}, "line 2: "},
       {"a negative line", header + "1,2,04,ok,T,-2\n", {}, "line 2: "},
-      {"the last record cut off", header + "1,2,04,ok,T,2\n1,3,04,ok,T,1", {},
-       "line 3: |cut off"},
+      {"the last record cut off", header + "1,2,04,ok,T,2\n1,3,04,ok,T,1", {}, "line 3: |cut off"},
       {"JSON without its line",
-       "{\"department\":1,\"index\":2,\"uid\":\"04\",\"result\":\"ok\",\"time\":\"T\"}\n", {},
+       "{\"department\":1,\"index\":2,\"uid\":\"04\",\"result\":\"ok\",\"time\":\"T\"}\n",
+       {},
        "line 1: |bad record"},
-      {"JSON broken", "{\"department\":1,\"index\":2,\"uid\":\"04\",\"result\":\"ok\",\n", {},
+      {"JSON broken",
+       "{\"department\":1,\"index\":2,\"uid\":\"04\",\"result\":\"ok\",\n",
+       {},
        "line 1: "},
       {"JSON line as a string",
        "{\"department\":1,\"index\":2,\"uid\":\"04\",\"result\":\"ok\",\"time\":\"T\",\"line\":"
        "\"4\"}\n",
-       {}, "bad record"},
+       {},
+       "bad record"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -217,8 +225,8 @@ TEST(Records, RowsNotDone) {
   const auto at = [](int line, int32_t index, const char* result) {
     return CardRecord{1, index, "04", result, "T", line};
   };
-  RowsLeft left = RowsNotDone(rows, {at(2, 1, "ok"), at(3, 2, "unknown"), at(5, 3, "ok"),
-                                     at(0, 2, "ok")});
+  RowsLeft left =
+      RowsNotDone(rows, {at(2, 1, "ok"), at(3, 2, "unknown"), at(5, 3, "ok"), at(0, 2, "ok")});
   EXPECT_TRUE(left.errors.empty());
   EXPECT_EQ(left.skipped, 2u);
   ASSERT_EQ(left.rows.size(), 1u);

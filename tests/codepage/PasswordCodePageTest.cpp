@@ -40,7 +40,9 @@ TEST(PasswordCodePage, Windows1250ExactlyOrNotAtAll) {
     std::optional<std::string> bytes;
   };
   const Row rows[] = {
-      {u"zażółć12", "za\xBF\xF3\xB3\xE6" "12"},
+      {u"zażółć12",
+       "za\xBF\xF3\xB3\xE6"
+       "12"},
       {u"ŻÓŁĆ GĘŚLĄ JAŹŃ", "\xAF\xD3\xA3\xC6 G\xCA\x8CL\xA5 JA\x8F\xD1"},
       {u"a?b", "a?b"},
       {u"a漢b", std::nullopt},
@@ -74,7 +76,9 @@ TEST(PasswordCodePage, CharactersTheWindowCannotCarry) {
 
 #ifndef _WIN32
 TEST(PasswordCodePage, WindowConversionGivesAQuestionMarkPerMissingCharacter) {
-  EXPECT_EQ(PasswordTo8Bit(u"zażółć12"), "za\xBF\xF3\xB3\xE6" "12");
+  EXPECT_EQ(PasswordTo8Bit(u"zażółć12"),
+            "za\xBF\xF3\xB3\xE6"
+            "12");
   EXPECT_EQ(PasswordTo8Bit(u"a漢\U0001F511b\xD800"), "a??b?");
   EXPECT_EQ(PasswordTo8Bit(u""), "");
 }

@@ -106,7 +106,8 @@ TEST(AesTables, MatchTheFieldArithmetic) {
   const struct {
     const uint8_t* table;
     uint8_t factor;
-  } products[] = {{kAesMul2, 2}, {kAesMul3, 3}, {kAesMul9, 9}, {kAesMul11, 11}, {kAesMul13, 13}, {kAesMul14, 14}};
+  } products[] = {{kAesMul2, 2},   {kAesMul3, 3},   {kAesMul9, 9},
+                  {kAesMul11, 11}, {kAesMul13, 13}, {kAesMul14, 14}};
   for (int a = 0; a < 256; ++a) {
     const uint8_t x = static_cast<uint8_t>(a);
     for (const auto& p : products) {
@@ -119,7 +120,8 @@ TEST(AesTables, MatchTheFieldArithmetic) {
     EXPECT_EQ(kAesInvSbox[s], x) << "inverse S-box at " << int{s};
   }
   uint8_t rcon = 1;
-  for (int i = 0; i < 10; ++i, rcon = Multiply(rcon, 2)) EXPECT_EQ(kAesRoundConstants[i], rcon) << i;
+  for (int i = 0; i < 10; ++i, rcon = Multiply(rcon, 2))
+    EXPECT_EQ(kAesRoundConstants[i], rcon) << i;
 }
 
 }  // namespace

@@ -75,7 +75,8 @@ TEST(Cmac, Rfc4493Examples) {
 }
 
 TEST(Cmac, WycheproofAesCmac) {
-  const auto vectors = test::ParseWycheproofMacFile(test::ReadVectorFile("wycheproof_aes_cmac_test.json"));
+  const auto vectors =
+      test::ParseWycheproofMacFile(test::ReadVectorFile("wycheproof_aes_cmac_test.json"));
   int checked128 = 0;
   for (const auto& v : vectors) {
     // Other key sizes are there to be refused; AesKeyWords cannot name them.
@@ -103,8 +104,9 @@ TEST(Cmac, RandomKeysMessagesAndSplitsMatchOpenSsl) {
     const Bytes message = RandomBytes(rng, length);
     AES128 aes;
     aes.SetKey(key.data());
-    EXPECT_EQ(Mac(aes, message, RandomCuts(rng, message.size())),
-              test::OpenSslCmac("AES-128-CBC", key.data(), key.size(), message.data(), message.size()))
+    EXPECT_EQ(
+        Mac(aes, message, RandomCuts(rng, message.size())),
+        test::OpenSslCmac("AES-128-CBC", key.data(), key.size(), message.data(), message.size()))
         << "trial " << trial << ", " << length << " bytes";
   }
 }
@@ -113,7 +115,9 @@ TEST(Cmac, RandomKeysMessagesAndSplitsMatchOpenSsl) {
 class OpenSslTdea final : public Coder {
  public:
   explicit OpenSslTdea(const Bytes& key) : Coder(8), key_(key) {}
-  void Encrypt(uint8_t* block) override { test::OpenSslEncryptBlock("DES-EDE3-ECB", key_.data(), block); }
+  void Encrypt(uint8_t* block) override {
+    test::OpenSslEncryptBlock("DES-EDE3-ECB", key_.data(), block);
+  }
   void Decrypt(uint8_t*) override { ADD_FAILURE() << "CMAC never decrypts"; }
 
  private:
@@ -127,8 +131,9 @@ TEST(Cmac, EightByteBlocksMatchOpenSsl) {
     const size_t length = trial % 2 == 0 ? 8 * (rng() % 5) : rng() % 50;
     const Bytes message = RandomBytes(rng, length);
     OpenSslTdea tdea(key);
-    EXPECT_EQ(Mac(tdea, message, RandomCuts(rng, message.size())),
-              test::OpenSslCmac("DES-EDE3-CBC", key.data(), key.size(), message.data(), message.size()))
+    EXPECT_EQ(
+        Mac(tdea, message, RandomCuts(rng, message.size())),
+        test::OpenSslCmac("DES-EDE3-CBC", key.data(), key.size(), message.data(), message.size()))
         << "trial " << trial << ", " << length << " bytes";
   }
 }
@@ -140,7 +145,8 @@ TEST(Cmac, LoginProofShapeWritesTheMacOverTheChallenge) {
   Bytes request = {'u', 's', 'e', 'r', 0, 0, 0, 0, 0, 0, 0, 0};
   const Bytes challenge = RandomBytes(rng, 16);
   request.insert(request.end(), challenge.begin(), challenge.end());
-  const Bytes expected = test::OpenSslCmac("AES-128-CBC", key.data(), 16, request.data(), request.size());
+  const Bytes expected =
+      test::OpenSslCmac("AES-128-CBC", key.data(), 16, request.data(), request.size());
 
   AES128 aes;
   aes.SetKey(key.data());

@@ -22,8 +22,10 @@ using test::ToHex;
 // The derivation block built by hand: 12 identity bytes, 20 password bytes, zero-filled.
 std::array<uint8_t, 16> ReferenceKey(const std::string& identity, const std::string& password) {
   uint8_t block[32] = {};
-  for (size_t i = 0; i < identity.size() && i < 12; ++i) block[i] = static_cast<uint8_t>(identity[i]);
-  for (size_t i = 0; i < password.size() && i < 20; ++i) block[12 + i] = static_cast<uint8_t>(password[i]);
+  for (size_t i = 0; i < identity.size() && i < 12; ++i)
+    block[i] = static_cast<uint8_t>(identity[i]);
+  for (size_t i = 0; i < password.size() && i < 20; ++i)
+    block[12 + i] = static_cast<uint8_t>(password[i]);
   return test::OpenSslDeriveLoop(block);
 }
 

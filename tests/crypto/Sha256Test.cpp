@@ -30,7 +30,8 @@ class Sha256FormTest : public testing::TestWithParam<Form> {
  protected:
   void SetUp() override {
     if (GetParam() == Form::kShaNi && !Sha256HasShaNi()) GTEST_SKIP() << "CPU lacks SHA extensions";
-    Sha256SelectCompress(GetParam() == Form::kShaNi ? &Sha256CompressShaNi : &Sha256CompressPortable);
+    Sha256SelectCompress(GetParam() == Form::kShaNi ? &Sha256CompressShaNi
+                                                    : &Sha256CompressPortable);
   }
   void TearDown() override { Sha256SelectCompress(nullptr); }
 };
@@ -84,7 +85,8 @@ TEST_P(Sha256FormTest, Fips180Examples) {
       {"FIPS 180-4 example, two blocks", "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
        "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
       {"NIST example, 896 bits",
-       "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopq"
+       "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmn"
+       "opq"
        "rsmnopqrstnopqrstu",
        "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
       {"FIPS 180-2 Appendix B.3, one million 'a'", std::string(1000000, 'a'),
@@ -187,7 +189,8 @@ TEST(Sha256Padding, LengthsAroundTheBlockEnd) {
     uint32_t finalBlocks;
   };
   // Length mod 64 up to 55 leaves room for 0x80 and the 8-byte length; from 56 on, one more.
-  const Case cases[] = {{0, 1}, {55, 1}, {56, 2}, {63, 2}, {64, 1}, {119, 1}, {120, 2}, {127, 2}, {128, 1}};
+  const Case cases[] = {{0, 1},   {55, 1},  {56, 2},  {63, 2}, {64, 1},
+                        {119, 1}, {120, 2}, {127, 2}, {128, 1}};
   std::mt19937 rng(55);
   Sha256SelectCompress(&CountingCompress);
   for (const auto& c : cases) {

@@ -13,8 +13,8 @@ namespace kp::test {
 namespace {
 
 TEST(VectorFiles, MissingOrEmptyFileThrowsNamingIt) {
-  const std::filesystem::path folder =
-      std::filesystem::temp_directory_path() / ("kp-vectors-" + std::to_string(std::random_device()()));
+  const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                       ("kp-vectors-" + std::to_string(std::random_device()()));
   std::filesystem::create_directories(folder);
   std::ofstream(folder / "empty.rsp").close();
   for (const char* name : {"absent.rsp", "empty.rsp"}) {

@@ -24,7 +24,8 @@ Run Start(const QString& program, const QStringList& args, Screen screen) {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
     environment.remove(QLatin1String(name));
   }
-  if (screen == kOffscreen) environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  if (screen == kOffscreen)
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
   if (screen == kUnreachable) {
     // An X display nobody serves: Qt's xcb plugin cannot connect to it.
     environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":4711"));
@@ -41,7 +42,8 @@ Run Start(const QString& program, const QStringList& args, Screen screen) {
     run.err = QStringLiteral("did not end");
     return run;
   }
-  run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -process.exitCode();
+  run.exitCode =
+      process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -process.exitCode();
   run.out = QString::fromUtf8(process.readAllStandardOutput());
   run.err = QString::fromUtf8(process.readAllStandardError());
   return run;
@@ -61,11 +63,14 @@ class CommandLineTest : public QObject {
     QTest::addColumn<QString>("out");  // a pattern; empty: nothing at all
     QTest::addColumn<QString>("err");
     const QString version = QRegularExpression::escape(QStringLiteral(KP_VERSION));
-    const QString usage = QStringLiteral("^Użycie / usage: kpnox-koder \\[--help \\| --version\\]\n(.*\n)+$");
-    QTest::newRow("koder --help") << kKoder << QStringList{"--help"} << int{kNone} << 0 << usage << "";
+    const QString usage =
+        QStringLiteral("^Użycie / usage: kpnox-koder \\[--help \\| --version\\]\n(.*\n)+$");
+    QTest::newRow("koder --help") << kKoder << QStringList{"--help"} << int{kNone} << 0 << usage
+                                  << "";
     QTest::newRow("koder -h") << kKoder << QStringList{"-h"} << int{kNone} << 0 << usage << "";
     QTest::newRow("koder --version") << kKoder << QStringList{"--version"} << int{kNone} << 0
-                                     << "^KpNOX Koder " + version + "\n$" << "";
+                                     << "^KpNOX Koder " + version + "\n$"
+                                     << "";
     QTest::newRow("koder unknown option")
         << kKoder << QStringList{"--bogus"} << int{kOffscreen} << 2 << ""
         << "^kpnox-koder: nieznana opcja / unknown option: --bogus\n\nUżycie / usage: (.*\n)+$";
@@ -73,22 +78,26 @@ class CommandLineTest : public QObject {
         << kKoder << QStringList{"--help", "--version"} << int{kOffscreen} << 2 << ""
         << "unknown option: --help --version\n";
     QTest::newRow("koder Qt's own options are not taken")
-        << kKoder << QStringList{"-platform", "offscreen"} << int{kOffscreen} << 2 << "" << "unknown option";
-    const QString noDisplay = QStringLiteral("^%1: brak ekranu / no display \\(%2\\); .*xvfb-run -a %1\n$");
-    QTest::newRow("koder without a display")
-        << kKoder << QStringList{} << int{kNone} << 1 << "" << noDisplay.arg("kpnox-koder", "DISPLAY is not set");
+        << kKoder << QStringList{"-platform", "offscreen"} << int{kOffscreen} << 2 << ""
+        << "unknown option";
+    const QString noDisplay =
+        QStringLiteral("^%1: brak ekranu / no display \\(%2\\); .*xvfb-run -a %1\n$");
+    QTest::newRow("koder without a display") << kKoder << QStringList{} << int{kNone} << 1 << ""
+                                             << noDisplay.arg("kpnox-koder", "DISPLAY is not set");
     QTest::newRow("koder with a display nobody serves")
         << kKoder << QStringList{} << int{kUnreachable} << 1 << ""
         << noDisplay.arg("kpnox-koder", ".*display.*:4711.*");
-    QTest::newRow("sim --version") << kSim << QStringList{"--version"} << int{kNone} << 0
-                                   << "^kpr50-sim " + version + "\n$" << "";
+    QTest::newRow("sim --version")
+        << kSim << QStringList{"--version"} << int{kNone} << 0 << "^kpr50-sim " + version + "\n$"
+        << "";
     QTest::newRow("sim unknown option") << kSim << QStringList{"--bogus"} << int{kNone} << 2 << ""
                                         << "^kpr50-sim: unknown option --bogus\n";
     QTest::newRow("sim without a display")
         << kSim << QStringList{} << int{kNone} << 1 << ""
         << noDisplay.arg("kpr50-sim", "DISPLAY is not set; --headless needs none");
     QTest::newRow("sim with a display nobody serves")
-        << kSim << QStringList{} << int{kUnreachable} << 1 << "" << noDisplay.arg("kpr50-sim", ".*:4711.*");
+        << kSim << QStringList{} << int{kUnreachable} << 1 << ""
+        << noDisplay.arg("kpr50-sim", ".*:4711.*");
   }
 
   void answers() {
@@ -99,13 +108,15 @@ class CommandLineTest : public QObject {
     QFETCH(QString, out);
     QFETCH(QString, err);
     const Run run = Start(program, args, static_cast<Screen>(display));
-    const QString story = QStringLiteral("exit %1\nstdout:\n%2\nstderr:\n%3").arg(run.exitCode).arg(run.out, run.err);
+    const QString story =
+        QStringLiteral("exit %1\nstdout:\n%2\nstderr:\n%3").arg(run.exitCode).arg(run.out, run.err);
     QVERIFY2(run.exitCode == exitCode, qPrintable(story));
     for (const auto& [text, pattern] : {std::pair{run.out, out}, std::pair{run.err, err}}) {
       if (pattern.isEmpty()) {
         QVERIFY2(text.isEmpty(), qPrintable(story));
       } else {
-        QVERIFY2(QRegularExpression(pattern).match(text).hasMatch(), qPrintable(pattern + u'\n' + story));
+        QVERIFY2(QRegularExpression(pattern).match(text).hasMatch(),
+                 qPrintable(pattern + u'\n' + story));
       }
     }
   }

@@ -8,10 +8,10 @@
 
 #include <QTest>
 
+using kp::test::ModalCloser;
 using kp::test::RuntimeFolder;
 using kp::test::SimProcess;
 using kp::test::WindowOnSim;
-using kp::test::ModalCloser;
 
 namespace {
 
@@ -99,7 +99,8 @@ class JourneyTest : public QObject {
                                 QStringLiteral("koder2024"))
           .PressOk();
       QVERIFY(w.Click("LoginBtn"));
-      const QStringList expected = {QStringLiteral("TLoginDlg"), kp::test::Info(kp::test::kLoggedIn),
+      const QStringList expected = {QStringLiteral("TLoginDlg"),
+                                    kp::test::Info(kp::test::kLoggedIn),
                                     QStringLiteral("TChngPassDlg: Wymagana zmiana hasła"),
                                     kp::test::Info(kp::test::kPasswordChanged)};
       QCOMPARE(kp::test::Seen(closer), expected);

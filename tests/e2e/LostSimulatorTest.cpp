@@ -10,10 +10,10 @@
 #include <utility>
 #include <vector>
 
+using kp::test::ModalCloser;
 using kp::test::RuntimeFolder;
 using kp::test::SimProcess;
 using kp::test::WindowOnSim;
-using kp::test::ModalCloser;
 
 namespace {
 
@@ -107,15 +107,11 @@ class LostSimulatorTest : public QObject {
     ModalCloser closer;
     const char* button = "LoginBtn";
     switch (point) {
-      case KillPoint::LoginDialog:
-        closer.While(kill, loginAnswer);
-        break;
+      case KillPoint::LoginDialog: closer.While(kill, loginAnswer); break;
       case KillPoint::ForcedChangeDialog:
         closer.Then(loginAnswer).PressOk().While(kill, changeAnswer("admin123"));
         break;
-      case KillPoint::ChangeDialog:
-        closer.While(kill, changeAnswer("koder2024"));
-        break;
+      case KillPoint::ChangeDialog: closer.While(kill, changeAnswer("koder2024")); break;
       case KillPoint::Program:
       case KillPoint::Read:
       case KillPoint::Erase:

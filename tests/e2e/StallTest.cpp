@@ -11,10 +11,10 @@
 #include <memory>
 #include <utility>
 
+using kp::test::ModalCloser;
 using kp::test::RuntimeFolder;
 using kp::test::SimProcess;
 using kp::test::WindowOnSim;
-using kp::test::ModalCloser;
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <memory>
 #include <vector>
 
+using kp::test::ModalCloser;
 using kp::test::RuntimeFolder;
 using kp::test::SimProcess;
 using kp::test::WindowOnSim;
-using kp::test::ModalCloser;
 
 class TwoProgrammersTest : public QObject {
   Q_OBJECT

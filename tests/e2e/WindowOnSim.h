@@ -1,7 +1,7 @@
 // The application's main window and dialogs in the test process, looking for programmers
 // where the application does on Linux: a CompositePlatform with the simulator's sockets and
-// announce files, here those of the test's own runtime folder. Polling only when the test ticks; modal windows are
-// answered by kp::test::ModalCloser.
+// announce files, here those of the test's own runtime folder. Polling only when the test ticks;
+// modal windows are answered by kp::test::ModalCloser.
 #pragma once
 
 #include "ActionRig.h"  // ModalCloser, the readers of what the operator saw, the messages

@@ -16,7 +16,8 @@ namespace {
 uint16_t ReferenceCrc(const uint8_t* p, size_t n, uint16_t crc) {
   for (size_t i = 0; i < n; ++i) {
     crc ^= p[i];
-    for (int b = 0; b < 8; ++b) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
+    for (int b = 0; b < 8; ++b)
+      crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
   }
   return crc;
 }
@@ -175,42 +176,44 @@ TEST_P(DiscardedTransfer, IsSkippedAndTheGoodReplyAccepted) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, DiscardedTransfer,
-    ::testing::Values(
-        DiscardCase{"NoPayload", [] { return Frame('R' | 0x80, {}); }},
-        DiscardCase{"OneByte", [] { return Bytes{0x52}; }},
-        DiscardCase{"LengthFieldTooLong",
-                    [] {
-                      Bytes f = Reply('R', {1, 2, 3});
-                      f[0] += 1;
-                      return f;
-                    }},
-        DiscardCase{"LengthFieldTooShort",
-                    [] {
-                      Bytes f = Reply('R', {1, 2, 3});
-                      f[0] -= 1;
-                      return f;
-                    }},
-        DiscardCase{"BadCrc",
-                    [] {
-                      Bytes f = Reply('R', {1, 2, 3});
-                      f.back() ^= 0x01;
-                      return f;
-                    }},
-        DiscardCase{"TwoFramesInOneTransfer",
-                    [] {
-                      Bytes f = Reply('R', {9});
-                      Bytes g = Reply('R', {9});
-                      f.insert(f.end(), g.begin(), g.end());
-                      return f;
-                    }},
-        DiscardCase{"HalfAFrame",
-                    [] {
-                      Bytes f = Reply('R', {1, 2, 3, 4, 5, 6});
-                      f.resize(5);
-                      return f;
-                    }},
-        DiscardCase{"LateReplyOfAnotherCommand", [] { return Reply('M', {1, 2, 3, 4, 5, 6, 7, 8}); }},
-        DiscardCase{"RequestEcho", [] { return Frame('R', {0}); }}),
+    ::testing::Values(DiscardCase{"NoPayload", [] { return Frame('R' | 0x80, {}); }},
+                      DiscardCase{"OneByte", [] { return Bytes{0x52}; }},
+                      DiscardCase{"LengthFieldTooLong",
+                                  [] {
+                                    Bytes f = Reply('R', {1, 2, 3});
+                                    f[0] += 1;
+                                    return f;
+                                  }},
+                      DiscardCase{"LengthFieldTooShort",
+                                  [] {
+                                    Bytes f = Reply('R', {1, 2, 3});
+                                    f[0] -= 1;
+                                    return f;
+                                  }},
+                      DiscardCase{"BadCrc",
+                                  [] {
+                                    Bytes f = Reply('R', {1, 2, 3});
+                                    f.back() ^= 0x01;
+                                    return f;
+                                  }},
+                      DiscardCase{"TwoFramesInOneTransfer",
+                                  [] {
+                                    Bytes f = Reply('R', {9});
+                                    Bytes g = Reply('R', {9});
+                                    f.insert(f.end(), g.begin(), g.end());
+                                    return f;
+                                  }},
+                      DiscardCase{"HalfAFrame",
+                                  [] {
+                                    Bytes f = Reply('R', {1, 2, 3, 4, 5, 6});
+                                    f.resize(5);
+                                    return f;
+                                  }},
+                      DiscardCase{"LateReplyOfAnotherCommand",
+                                  [] {
+                                    return Reply('M', {1, 2, 3, 4, 5, 6, 7, 8});
+                                  }},
+                      DiscardCase{"RequestEcho", [] { return Frame('R', {0}); }}),
     [](const ::testing::TestParamInfo<DiscardCase>& p) { return p.param.name; });
 
 TEST_F(ExchangeTest, ALateReplyToTheSameCommandIsTakenAsTheAnswer) {

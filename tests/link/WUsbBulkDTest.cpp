@@ -168,8 +168,10 @@ TEST_F(WUsbBulkDTest, ClosedDeviceRefusesTransfersWithCodeOne) {
   uint8_t buffer[8] = {};
   for (int op = 0; op < 2; ++op) {
     try {
-      if (op == 0) dev.ReadBulk(8, buffer);
-      else dev.WriteBulk(8, buffer);
+      if (op == 0)
+        dev.ReadBulk(8, buffer);
+      else
+        dev.WriteBulk(8, buffer);
       FAIL() << "no exception";
     } catch (const WUsbErr& e) {
       EXPECT_EQ(e.errorCode, wusb::kNotOpen);
@@ -278,7 +280,8 @@ TEST(WUsbBulkDDrain, IsBoundedAndAnUndrainedPipeGetsNoWrite) {
     EXPECT_EQ(dev.WriteBulk(3, block), drained);
     EXPECT_EQ(dev.inDrained, drained);
     EXPECT_EQ(bus.Written(id).size(), drained ? 1u : 0u);
-    EXPECT_EQ(bus.Transfers(id).size(), static_cast<size_t>(kMaxDrainedTransfers) + (drained ? 1 : 0));
+    EXPECT_EQ(bus.Transfers(id).size(),
+              static_cast<size_t>(kMaxDrainedTransfers) + (drained ? 1 : 0));
     EXPECT_EQ(bus.PendingIn(id), 0u);
     if (!drained) {
       EXPECT_TRUE(dev.WriteBulk(3, block));  // the pipe is quiet now: drained, then written
@@ -355,14 +358,12 @@ TEST_P(SerialNumber, ParsesLikeWcstoulBase16) {
 
 INSTANTIATE_TEST_SUITE_P(
     Strings, SerialNumber,
-    ::testing::Values(SerialCase{u"1A2B", 0x1A2B}, SerialCase{u"1a2b", 0x1A2B},
-                      SerialCase{u"", 0}, SerialCase{u"XYZ", 0}, SerialCase{u"G1", 0},
-                      SerialCase{u"  \t12", 0x12}, SerialCase{u"12 34", 0x12},
-                      SerialCase{u"0x1F", 0x1F}, SerialCase{u"0xZ", 0},
+    ::testing::Values(SerialCase{u"1A2B", 0x1A2B}, SerialCase{u"1a2b", 0x1A2B}, SerialCase{u"", 0},
+                      SerialCase{u"XYZ", 0}, SerialCase{u"G1", 0}, SerialCase{u"  \t12", 0x12},
+                      SerialCase{u"12 34", 0x12}, SerialCase{u"0x1F", 0x1F}, SerialCase{u"0xZ", 0},
                       SerialCase{u"FFFFFFFF", 0xFFFFFFFF}, SerialCase{u"100000000", 0xFFFFFFFF},
-                      SerialCase{u"123456789ABCDEF0123", 0xFFFFFFFF},
-                      SerialCase{u"-1", 0xFFFFFFFF}, SerialCase{u"+A", 0xA},
-                      SerialCase{u"12\u00E934", 0x12},
+                      SerialCase{u"123456789ABCDEF0123", 0xFFFFFFFF}, SerialCase{u"-1", 0xFFFFFFFF},
+                      SerialCase{u"+A", 0xA}, SerialCase{u"12\u00E934", 0x12},
                       // Full-width digits are not hexadecimal digits.
                       SerialCase{u"\uFF11\uFF12", 0},
                       SerialCase{std::u16string(u"ABC\0DEF", 7), 0xABC}));

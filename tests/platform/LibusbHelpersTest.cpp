@@ -22,7 +22,6 @@ struct TextCase {
 };
 void PrintTo(const TextCase& c, std::ostream* os) { *os << c.name; }
 
-
 class SerialFromSysfsText : public testing::TestWithParam<TextCase> {};
 
 TEST_P(SerialFromSysfsText, BecomesAStringDescriptor) {
@@ -39,24 +38,29 @@ TEST_P(SerialFromSysfsText, BecomesAStringDescriptor) {
 
 INSTANTIATE_TEST_SUITE_P(
     Libusb, SerialFromSysfsText,
-    testing::Values(TextCase{"HexDigitsWithSysfsNewline", "00001A2B\n", {'0', '0', '0', '0', '1', 'A', '2', 'B'}},
-                    TextCase{"Empty", "", {}},
-                    TextCase{"OnlyOneNewlineIsDropped", "7\n\n", {'7', '\n'}},
-                    TextCase{"TwoByteSequence", "\xC5\x81" "d\xC5\xBA", {0x0141, 'd', 0x017A}},
-                    TextCase{"ThreeByteSequence", "\xE2\x82\xAC", {0x20AC}},
-                    TextCase{"OutsideTheBasicPlaneAsASurrogatePair", "\xF0\x9F\x94\x91", {0xD83D, 0xDD11}},
-                    TextCase{"LongestThatFits", std::string(126, 'F'), std::vector<uint16_t>(126, 'F')}),
+    testing::Values(
+        TextCase{
+            "HexDigitsWithSysfsNewline", "00001A2B\n", {'0', '0', '0', '0', '1', 'A', '2', 'B'}},
+        TextCase{"Empty", "", {}}, TextCase{"OnlyOneNewlineIsDropped", "7\n\n", {'7', '\n'}},
+        TextCase{"TwoByteSequence",
+                 "\xC5\x81"
+                 "d\xC5\xBA",
+                 {0x0141, 'd', 0x017A}},
+        TextCase{"ThreeByteSequence", "\xE2\x82\xAC", {0x20AC}},
+        TextCase{"OutsideTheBasicPlaneAsASurrogatePair", "\xF0\x9F\x94\x91", {0xD83D, 0xDD11}},
+        TextCase{"LongestThatFits", std::string(126, 'F'), std::vector<uint16_t>(126, 'F')}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST(SerialFromSysfsText, RefusesWhatNoDeviceCouldHaveSent) {
-  for (const std::string& bad : {std::string(127, 'F'),      // longer than one descriptor holds
+  for (const std::string& bad : {std::string(127, 'F'),  // longer than one descriptor holds
                                  std::string(125, 'F') + "\xF0\x9F\x94\x91",  // 127 units
-                                 std::string("\x80"),        // a continuation byte first
-                                 std::string("\xC5"),        // cut short
-                                 std::string("\xC5" "A"),    // no continuation
-                                 std::string("\xC0\x80"),    // over-long zero
-                                 std::string("\xE0\x80\xAF"),  // over-long slash
-                                 std::string("\xED\xA0\x80"),  // a surrogate
+                                 std::string("\x80"),  // a continuation byte first
+                                 std::string("\xC5"),  // cut short
+                                 std::string("\xC5"
+                                             "A"),                 // no continuation
+                                 std::string("\xC0\x80"),          // over-long zero
+                                 std::string("\xE0\x80\xAF"),      // over-long slash
+                                 std::string("\xED\xA0\x80"),      // a surrogate
                                  std::string("\xF4\x90\x80\x80"),  // above U+10FFFF
                                  std::string("\xFF")}) {
     EXPECT_FALSE(StringDescriptorFromUtf8(bad)) << testing::PrintToString(bad);

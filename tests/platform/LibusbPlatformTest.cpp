@@ -21,13 +21,14 @@
 namespace kp::test {
 namespace {
 
-const Guid kOtherClass = {0x01234567, 0x89AB, 0xCDEF, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08}};
+const Guid kOtherClass = {
+    0x01234567, 0x89AB, 0xCDEF, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08}};
 const Guid kUnusedClass = {0xCAFEF00D, 0x0000, 0x1111, {2, 2, 2, 2, 2, 2, 2, 2}};
 constexpr const char* kProgrammerPath = "usb:1-2";
 
-#define SKIP_OUTSIDE_TESTBED()                                                   \
-  if (std::getenv("UMOCKDEV_DIR") == nullptr) {                                  \
-    GTEST_SKIP() << "runs under umockdev-run; ctest starts it that way";         \
+#define SKIP_OUTSIDE_TESTBED()                                           \
+  if (std::getenv("UMOCKDEV_DIR") == nullptr) {                          \
+    GTEST_SKIP() << "runs under umockdev-run; ctest starts it that way"; \
   }
 
 // Every member's path, through the two-call size protocol.
@@ -36,7 +37,8 @@ std::vector<std::string> ListPaths(UsbPlatform& platform, const Guid& interfaceC
   EXPECT_NE(list, kInvalidHandle);
   std::vector<std::string> paths;
   DeviceInterfaceData member;
-  for (uint32_t i = 0; platform.SetupDiEnumDeviceInterfaces(list, interfaceClass, i, &member); ++i) {
+  for (uint32_t i = 0; platform.SetupDiEnumDeviceInterfaces(list, interfaceClass, i, &member);
+       ++i) {
     uint32_t size = 0;
     EXPECT_FALSE(platform.SetupDiGetDeviceInterfaceDetailA(list, member, nullptr, 0, &size));
     std::string path(size, 'x');
@@ -98,7 +100,7 @@ TEST(LibusbUnderUmockdev, AProgrammerThatMayNotBeOpenedIsReportedWithItsPlace) {
   ASSERT_EQ(ListPaths(platform, kKpR50InterfaceGuid).size(), 1u);
   {
     const kp::test::UnreadableNode unreadable(std::string(std::getenv("UMOCKDEV_DIR")) +
-                                    "/dev/bus/usb/001/005");
+                                              "/dev/bus/usb/001/005");
     EXPECT_EQ(platform.CreateFileA(kProgrammerPath), kInvalidHandle);
     EXPECT_EQ(platform.UnreachableDevices(),
               (std::vector<UnreachableDevice>{{"001/005", Unreachable::NoPermission}}));
@@ -152,8 +154,8 @@ TEST(LibusbUnderUmockdev, LinkIdentifiesTheProgrammerFromCachedDescriptorsAndSys
   uint32_t n = 0;
   ASSERT_TRUE(platform.WinUsb_GetDescriptor(programmer.winUsbHandle, kUsbStringDescriptorType, 3,
                                             kLanguageEnUs, serial, sizeof serial, &n));
-  const std::vector<uint8_t> want = {18, 3, '0', 0, '0', 0, '0', 0, '0', 0,
-                                     '1', 0, 'A', 0, '2', 0, 'B', 0};
+  const std::vector<uint8_t> want = {18, 3,   '0', 0,   '0', 0,   '0', 0,   '0',
+                                     0,  '1', 0,   'A', 0,   '2', 0,   'B', 0};
   EXPECT_EQ(std::vector<uint8_t>(serial, serial + n), want);
   programmer.Close();
   EXPECT_EQ(platform.OpenDeviceCount(), 0u);
@@ -187,7 +189,8 @@ TEST(LibusbUnderUmockdev, StatusCommandFillsTheStatusWords) {
   const std::vector<Transfer> want = {
       {kTraceFromDevice, {}},
       {kTraceToDevice, {0x05, 0x00, 0x4D, 0xA1, 0xF4}},
-      {kTraceFromDevice, {0x0D, 0x00, 0xCD, 0x34, 0x12, 0xAA, 0x00, 0x05, 0x01, 0x87, 0x14, 0x2F, 0xC2}}};
+      {kTraceFromDevice,
+       {0x0D, 0x00, 0xCD, 0x34, 0x12, 0xAA, 0x00, 0x05, 0x01, 0x87, 0x14, 0x2F, 0xC2}}};
   EXPECT_EQ(trace.transfers, want);
 }
 
@@ -202,8 +205,9 @@ TEST(LibusbUnderUmockdev, RefusesWhatWinUsbRefuses) {
   uint8_t buffer[8];
   uint32_t n = 0;
   EXPECT_TRUE(platform.WinUsb_SetPipePolicy(h, 0x81, kPipeTransferTimeout, 4, &ms));
-  EXPECT_FALSE(platform.WinUsb_SetPipePolicy(h, 0x83, kPipeTransferTimeout, 4, &ms));  // no such pipe
-  EXPECT_FALSE(platform.WinUsb_SetPipePolicy(h, 0x81, 7, 4, &ms));                  // another policy
+  EXPECT_FALSE(
+      platform.WinUsb_SetPipePolicy(h, 0x83, kPipeTransferTimeout, 4, &ms));  // no such pipe
+  EXPECT_FALSE(platform.WinUsb_SetPipePolicy(h, 0x81, 7, 4, &ms));            // another policy
   EXPECT_FALSE(platform.WinUsb_SetPipePolicy(h, 0x81, kPipeTransferTimeout, 2, &ms));
   EXPECT_FALSE(platform.WinUsb_WritePipe(h, 0x81, &byte, 1, &n));  // writing to the IN pipe
   EXPECT_FALSE(platform.WinUsb_ReadPipe(h, 0x01, buffer, sizeof buffer, &n));

@@ -16,10 +16,10 @@ TEST(NumberText, DecimalNumbersWholeAndInRange) {
     std::optional<uint16_t> asUint16;
   };
   const Row rows[] = {
-      {"0", 0, 0},          {"00012", 12, 12},          {"65535", 65535, 65535},
-      {"65536", 65536, {}}, {"-1", -1, {}},             {"2147483648", {}, {}},
-      {"", {}, {}},         {"+1", {}, {}},             {" 1", {}, {}},
-      {"1 ", {}, {}},       {"12x", {}, {}},            {"0x10", {}, {}},
+      {"0", 0, 0},          {"00012", 12, 12}, {"65535", 65535, 65535},
+      {"65536", 65536, {}}, {"-1", -1, {}},    {"2147483648", {}, {}},
+      {"", {}, {}},         {"+1", {}, {}},    {" 1", {}, {}},
+      {"1 ", {}, {}},       {"12x", {}, {}},   {"0x10", {}, {}},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(ParseNumber<int32_t>(row.text), row.asInt32) << '"' << row.text << '"';
@@ -29,9 +29,10 @@ TEST(NumberText, DecimalNumbersWholeAndInRange) {
 
 TEST(NumberText, HexDigitsOfEitherCaseOnly) {
   const std::pair<char32_t, int> rows[] = {
-      {U'0', 0},   {U'9', 9},   {U'a', 10},  {U'f', 15},     {U'A', 10},  {U'F', 15},
-      {U'/', -1},  {U':', -1},  {U'@', -1},  {U'G', -1},     {U'`', -1},  {U'g', -1},
-      {U'\0', -1}, {U' ', -1},  {U'\uFF10', -1} /* fullwidth zero */,     {0x130, -1},
+      {U'0', 0},   {U'9', 9},  {U'a', 10},  {U'f', 15}, {U'A', 10},
+      {U'F', 15},  {U'/', -1}, {U':', -1},  {U'@', -1}, {U'G', -1},
+      {U'`', -1},  {U'g', -1}, {U'\0', -1}, {U' ', -1}, {U'\uFF10', -1} /* fullwidth zero */,
+      {0x130, -1},
   };
   for (const auto& [c, value] : rows) EXPECT_EQ(HexDigitValue(c), value) << uint32_t{c};
 }

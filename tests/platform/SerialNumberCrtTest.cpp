@@ -34,10 +34,30 @@ uint32_t Crt(const std::wstring& text) {
 // gives 1, the parser saturates at 0xFFFFFFFF like any other overflow), and digits and
 // spaces outside ASCII (the runtime takes full-width and other Unicode digits as digits).
 TEST(SerialNumberCrt, AgreesWithWcstoulOnAsciiText) {
-  const std::wstring table[] = {
-      L"1A2B", L"1a2b", L"", L"XYZ", L"G1", L"  \t12", L"\r\n\v\f7", L"12 34", L"0x1F", L"0X1f",
-      L"0x", L"0xZ", L"x1", L"FFFFFFFF", L"100000000", L"123456789ABCDEF0123", L"-1", L"+A",
-      L"-0x10", L"+-1", L" -FFFFFFFF", L"-0", L"00000000000000000001", L"0"};
+  const std::wstring table[] = {L"1A2B",
+                                L"1a2b",
+                                L"",
+                                L"XYZ",
+                                L"G1",
+                                L"  \t12",
+                                L"\r\n\v\f7",
+                                L"12 34",
+                                L"0x1F",
+                                L"0X1f",
+                                L"0x",
+                                L"0xZ",
+                                L"x1",
+                                L"FFFFFFFF",
+                                L"100000000",
+                                L"123456789ABCDEF0123",
+                                L"-1",
+                                L"+A",
+                                L"-0x10",
+                                L"+-1",
+                                L" -FFFFFFFF",
+                                L"-0",
+                                L"00000000000000000001",
+                                L"0"};
   for (const std::wstring& text : table) {
     EXPECT_EQ(Parse(text), Crt(text)) << "text of " << text.size() << " units";
   }

@@ -76,8 +76,7 @@ enum class Peer {
 // One listening socket on 127.0.0.1 served by a thread, and its announce file.
 class TcpTestServer {
  public:
-  TcpTestServer(const std::string& announcePath, Peer peer = Peer::Simulator)
-      : peer_(peer) {
+  TcpTestServer(const std::string& announcePath, Peer peer = Peer::Simulator) : peer_(peer) {
     std::string error;
     listen_ = loopback::Listen(&port_, &error);
     EXPECT_NE(listen_, loopback::kNoSocket) << error;
@@ -135,7 +134,8 @@ class TcpTestServer {
             continue;
           }
           simtcp::Token token;
-          if (!simtcp::DecodeClientHello(m, &token) || !simtcp::SameToken(token, announce_.clientToken)) {
+          if (!simtcp::DecodeClientHello(m, &token) ||
+              !simtcp::SameToken(token, announce_.clientToken)) {
             ++refused_;
             break;
           }
@@ -148,9 +148,11 @@ class TcpTestServer {
           }
           const bool busy = served_ != loopback::kNoSocket;
           if (!busy) served_ = it->socket;
-          const simtcp::Token proof = peer_ == Peer::WrongServerToken ? TokenOf(9) : announce_.serverToken;
+          const simtcp::Token proof =
+              peer_ == Peer::WrongServerToken ? TokenOf(9) : announce_.serverToken;
           Bytes answer(proof.begin(), proof.end());
-          const Bytes hello = simsock::EncodeHello(TestHello(busy ? simsock::kBusy : simsock::kReady));
+          const Bytes hello =
+              simsock::EncodeHello(TestHello(busy ? simsock::kBusy : simsock::kReady));
           answer.insert(answer.end(), hello.begin(), hello.end());
           SendFrame(it->socket, answer);
           if (busy) it->greeted = false;  // the busy one is left to close by itself
@@ -185,9 +187,7 @@ class SimTcpPlatformTest : public ::testing::Test {
   std::string AnnouncePath(int n, long pid = OwnPid()) {
     return Path(simtcp::AnnounceName(kClass, pid, n));
   }
-  std::string Path(const std::string& name) {
-    return (std::filesystem::path(dir) / name).string();
-  }
+  std::string Path(const std::string& name) { return (std::filesystem::path(dir) / name).string(); }
 
   std::vector<std::string> List(SimTcpPlatform& p) {
     std::vector<std::string> paths;
@@ -303,18 +303,18 @@ TEST_F(SimTcpPlatformTest, StaleMalformedAndForeignAnnounceFilesAreRefused) {
     std::string text;
     bool hidden;
   } cases[] = {
-      {"empty", "", true},
-      {"cut short", good.substr(0, good.size() - 2), true},
-      {"any address", replaced("127.0.0.1", "0.0.0.0"), true},
-      {"another host", replaced("127.0.0.1", "192.168.1.20"), true},
-      {"port zero", replaced("port " + std::to_string(live.port), "port 0"), true},
-      {"port too high", replaced("port " + std::to_string(live.port), "port 70000"), true},
-      {"port with sign", replaced("port ", "port +"), true},
-      {"token not hex", replaced("client-token ", "client-token zz"), true},
-      {"extra line", good + "more 1\n", true},
-      {"huge", good + std::string(4096, 'x'), true},
+    {"empty", "", true},
+    {"cut short", good.substr(0, good.size() - 2), true},
+    {"any address", replaced("127.0.0.1", "0.0.0.0"), true},
+    {"another host", replaced("127.0.0.1", "192.168.1.20"), true},
+    {"port zero", replaced("port " + std::to_string(live.port), "port 0"), true},
+    {"port too high", replaced("port " + std::to_string(live.port), "port 70000"), true},
+    {"port with sign", replaced("port ", "port +"), true},
+    {"token not hex", replaced("client-token ", "client-token zz"), true},
+    {"extra line", good + "more 1\n", true},
+    {"huge", good + std::string(4096, 'x'), true},
 #if !defined(_WIN32)
-      {"others may read it", good, false},
+    {"others may read it", good, false},
 #endif
   };
   SimTcpPlatform p(dir);

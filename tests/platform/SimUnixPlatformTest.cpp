@@ -34,7 +34,8 @@ simsock::Hello ReadyHello(uint8_t status = simsock::kReady) {
 // answered by `answer`), any further client gets "busy" while the first stays.
 class TestServer {
  public:
-  TestServer(const std::string& path, std::function<std::vector<uint8_t>(std::vector<uint8_t>)> answer)
+  TestServer(const std::string& path,
+             std::function<std::vector<uint8_t>(std::vector<uint8_t>)> answer)
       : path_(path), answer_(std::move(answer)) {
     listen_ = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
     sockaddr_un a{};
@@ -62,10 +63,13 @@ class TestServer {
       if (p[0].revents & POLLIN) {
         const int c = ::accept(listen_, nullptr, nullptr);
         const bool busy = client_ >= 0;
-        const auto hello = simsock::EncodeHello(ReadyHello(busy ? simsock::kBusy : simsock::kReady));
+        const auto hello =
+            simsock::EncodeHello(ReadyHello(busy ? simsock::kBusy : simsock::kReady));
         ::send(c, hello.data(), hello.size(), MSG_NOSIGNAL);
-        if (busy) ::close(c);
-        else client_ = c;
+        if (busy)
+          ::close(c);
+        else
+          client_ = c;
       }
       if (client_ >= 0 && (p[1].revents & (POLLIN | POLLHUP))) {
         uint8_t m[4096];
@@ -94,7 +98,9 @@ class SimUnixPlatformTest : public ::testing::Test {
   // The servers' sockets go into the test's own runtime folder, removed with it.
   void SetUp() override { dir = runtime.Path(); }
 
-  std::string SocketPath(int n, const Guid& g = kClass) { return dir + "/" + simsock::SocketName(g, 4242, n); }
+  std::string SocketPath(int n, const Guid& g = kClass) {
+    return dir + "/" + simsock::SocketName(g, 4242, n);
+  }
 
   std::vector<std::string> List(SimUnixPlatform& p, const Guid& g = kClass) {
     std::vector<std::string> paths;
@@ -151,7 +157,8 @@ TEST_F(SimUnixPlatformTest, OpenIsExclusiveAndDescriptorsComeFromTheHello) {
   EXPECT_EQ(q.CreateFileA(SocketPath(0).c_str()), kInvalidHandle);  // busy
   // ... and said so, until the next listing.
   ASSERT_EQ(q.UnreachableDevices().size(), 1u);
-  EXPECT_EQ(q.UnreachableDevices()[0], (UnreachableDevice{"kpr50-sim 4242.0", Unreachable::HeldElsewhere}));
+  EXPECT_EQ(q.UnreachableDevices()[0],
+            (UnreachableDevice{"kpr50-sim 4242.0", Unreachable::HeldElsewhere}));
   EXPECT_TRUE(p.UnreachableDevices().empty());
   List(q);
   EXPECT_TRUE(q.UnreachableDevices().empty());

@@ -19,7 +19,8 @@ namespace kp::test {
 namespace {
 
 // No device anywhere registers this class.
-const Guid kUnknownClass = {0x0D7A5C31, 0x6E52, 0x4C0B, {0x9A, 0x11, 0x27, 0x5B, 0xC3, 0x90, 0x44, 0xE8}};
+const Guid kUnknownClass = {
+    0x0D7A5C31, 0x6E52, 0x4C0B, {0x9A, 0x11, 0x27, 0x5B, 0xC3, 0x90, 0x44, 0xE8}};
 
 // Classes that a Windows machine, and Wine's own virtual devices, usually list.
 const Guid kCommonClasses[] = {
@@ -178,8 +179,8 @@ TEST(WinUsbPlatform, ListsTheSameMembersAndPathsAsSetupApi) {
       EXPECT_FALSE(platform.SetupDiGetDeviceInterfaceDetailA(list, member, nullptr, 0, &size));
       ASSERT_GT(size, 1u);
       std::string path(size + 8, '#');
-      ASSERT_TRUE(platform.SetupDiGetDeviceInterfaceDetailA(list, member, path.data(), size,
-                                                            nullptr));
+      ASSERT_TRUE(
+          platform.SetupDiGetDeviceInterfaceDetailA(list, member, path.data(), size, nullptr));
       EXPECT_EQ(std::strlen(path.c_str()) + 1, size);
       EXPECT_EQ(path.substr(size), std::string(8, '#'));  // nothing written past the buffer
       listed.emplace_back(path.c_str());
@@ -245,8 +246,8 @@ TEST(WinUsbPlatform, InvalidHandlesAreRefused) {
   EXPECT_FALSE(platform.SetupDiEnumDeviceInterfaces(kInvalidHandle, kUnknownClass, 0, &member));
   EXPECT_FALSE(
       platform.SetupDiGetDeviceInterfaceDetailA(kInvalidHandle, member, nullptr, 0, &size));
-  EXPECT_FALSE(platform.SetupDiGetDeviceInterfaceDetailA(kInvalidHandle, member, path,
-                                                         sizeof path, nullptr));
+  EXPECT_FALSE(platform.SetupDiGetDeviceInterfaceDetailA(kInvalidHandle, member, path, sizeof path,
+                                                         nullptr));
   EXPECT_FALSE(platform.SetupDiDestroyDeviceInfoList(kInvalidHandle));
   EXPECT_FALSE(platform.CloseHandle(kInvalidHandle));
   EXPECT_FALSE(platform.WinUsb_Free(kInvalidHandle));

@@ -83,14 +83,17 @@ INSTANTIATE_TEST_SUITE_P(
         CardCase{"Content1", Op::Program, {kUsedCard}, kCardHoldsData, {R}},
         CardCase{"Content2", Op::Program, {{R, CardInfoPayload(0x12)}}, kCardHoldsData, {R}},
         CardCase{"Content3", Op::Program, {{R, CardInfoPayload(0x13)}}, kCardHoldsData, {R}},
-        CardCase{"PrepareRefused", Op::Program, {kEmptyCard, {p, {0x01}}}, kCardPrepareFailed,
-                 {R, p}},
-        CardCase{"PrepareRefusedFF", Op::Program, {kEmptyCard, {p, {0xFF}}}, kCardPrepareFailed,
-                 {R, p}},
-        CardCase{"WriteRefused", Op::Program, {kEmptyCard, {p, {0x00}}, {P, {0x02}}},
-                 kCardWriteFailed, {R, p, P}},
-        CardCase{"Programmed", Op::Program, {kEmptyCard, {p, {0x00}}, {P, {0x00}}}, kCardOk,
-                 {R, p, P}}),
+        CardCase{
+            "PrepareRefused", Op::Program, {kEmptyCard, {p, {0x01}}}, kCardPrepareFailed, {R, p}},
+        CardCase{
+            "PrepareRefusedFF", Op::Program, {kEmptyCard, {p, {0xFF}}}, kCardPrepareFailed, {R, p}},
+        CardCase{"WriteRefused",
+                 Op::Program,
+                 {kEmptyCard, {p, {0x00}}, {P, {0x02}}},
+                 kCardWriteFailed,
+                 {R, p, P}},
+        CardCase{
+            "Programmed", Op::Program, {kEmptyCard, {p, {0x00}}, {P, {0x00}}}, kCardOk, {R, p, P}}),
     CaseName());
 
 INSTANTIATE_TEST_SUITE_P(
@@ -100,11 +103,17 @@ INSTANTIATE_TEST_SUITE_P(
         CardCase{"OtherType", Op::Read, {{R, CardInfoPayload(0x0D)}}, kCardOtherType, {R}},
         CardCase{"Empty", Op::Read, {kEmptyCard}, kCardEmpty, {R}},
         CardCase{"Refused", Op::Read, {kUsedCard, {r, {0x04}}}, kCardReadFailed, {R, r}},
-        CardCase{"AnotherCardAnswered", Op::Read, {kUsedCard, {r, ReadReply(kOtherUid, -5, 123456)}},
-                 kCardReadFailed, {R, r}},
+        CardCase{"AnotherCardAnswered",
+                 Op::Read,
+                 {kUsedCard, {r, ReadReply(kOtherUid, -5, 123456)}},
+                 kCardReadFailed,
+                 {R, r}},
         CardCase{"Read", Op::Read, {kUsedCard, {r, ReadReply(kUid, -5, 123456)}}, kCardOk, {R, r}},
-        CardCase{"ReadContent3", Op::Read,
-                 {{R, CardInfoPayload(0x13)}, {r, ReadReply(kUid, -5, 123456)}}, kCardOk, {R, r}}),
+        CardCase{"ReadContent3",
+                 Op::Read,
+                 {{R, CardInfoPayload(0x13)}, {r, ReadReply(kUid, -5, 123456)}},
+                 kCardOk,
+                 {R, r}}),
     CaseName());
 
 INSTANTIATE_TEST_SUITE_P(
@@ -235,7 +244,8 @@ TEST(LargestFile, Of244BytesIsWrittenAndReadWhole) {
 TEST(CardResultText, CodesOneToNineHaveTheirOwnMessagesAndAllOthersTheDefault) {
   const std::string fallback = CardResultText(0);
   EXPECT_EQ(fallback, "Błąd, ale brak opisu błądu.");
-  for (int32_t code : {10, -1, 100, INT32_MIN, INT32_MAX}) EXPECT_EQ(CardResultText(code), fallback);
+  for (int32_t code : {10, -1, 100, INT32_MIN, INT32_MAX})
+    EXPECT_EQ(CardResultText(code), fallback);
   std::set<std::string> texts;
   for (int32_t code = 1; code <= 9; ++code) {
     EXPECT_NE(CardResultText(code), fallback) << code;

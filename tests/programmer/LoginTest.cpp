@@ -70,8 +70,7 @@ TEST_P(AuthenticateRequest, CarriesTheIdentityFieldAndTheMacNeverTheChallenge) {
 
 INSTANTIATE_TEST_SUITE_P(
     Identities, AuthenticateRequest,
-    testing::Values(IdentityCase{"user", kUserField},
-                    IdentityCase{"", Bytes(12, 0)},
+    testing::Values(IdentityCase{"user", kUserField}, IdentityCase{"", Bytes(12, 0)},
                     IdentityCase{"administrator",
                                  {'a', 'd', 'm', 'i', 'n', 'i', 's', 't', 'r', 'a', 't', 'o'}}));
 
@@ -83,8 +82,7 @@ TEST(Authenticate, MacsTheChallengeOfTheSecondTryAfterTheRetryPause) {
   EXPECT_TRUE(d.programmer.Authenticate("user", kKey.data()));
   EXPECT_EQ(d.bus.SleptMs(), 1100u);
   const Bytes request = d.PayloadOf(kCmdLogin);
-  EXPECT_EQ(Bytes(request.begin() + 12, request.end()),
-            ExpectedMac(kKey, kUserField, Challenge()));
+  EXPECT_EQ(Bytes(request.begin() + 12, request.end()), ExpectedMac(kKey, kUserField, Challenge()));
 }
 
 TEST(Authenticate, SendsNoLoginWhenNoChallengeCanBeHad) {

@@ -179,8 +179,8 @@ TEST_P(GetChallengeFailure, Throws) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, GetChallengeFailure,
     testing::Values(ChallengeFailure{"TwoStatusBytes", {{0x01}, {0x01}}, wusb::kBadReply, 1100, 2},
-                    ChallengeFailure{"ShortThenLong", {Bytes(15), Bytes(17)}, wusb::kBadReply,
-                                     1100, 2},
+                    ChallengeFailure{
+                        "ShortThenLong", {Bytes(15), Bytes(17)}, wusb::kBadReply, 1100, 2},
                     ChallengeFailure{"Silent", {}, wusb::kNoReply, 0, 2}),
     CaseName());
 

@@ -21,8 +21,15 @@ const uint8_t kUid[8] = {0x04, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x00};
 // sent), and the card leaves or is swapped before the resend. Lost: carried out, then the
 // device is gone; LostBeforeDone: gone before it. WrongLength: carried out, answered with one
 // byte too many.
-enum class Fault { Late, UnansweredThenLeave, UnansweredThenSwap, RefuseAtOnce, Lost,
-                   LostBeforeDone, WrongLength };
+enum class Fault {
+  Late,
+  UnansweredThenLeave,
+  UnansweredThenSwap,
+  RefuseAtOnce,
+  Lost,
+  LostBeforeDone,
+  WrongLength
+};
 enum class Op { Program, Erase, Read };
 
 struct Row {
@@ -50,47 +57,43 @@ class Bench {
     ASSERT_EQ(session.Poll(), PollResult::StatusRead);
   }
   void Inject(uint8_t command, Fault fault, uint32_t timeoutMs) {
-    bus.SetFirmware(id, [=, this, seen = 0](std::span<const uint8_t> out) mutable
-                        -> std::vector<InTransfer> {
-      const auto frame = DecodeFrame(out);
-      if (!frame || frame->command != command) return fw.HandleRequest(out);
-      const int n = seen++;
-      if (n == 1 && fault == Fault::UnansweredThenLeave) fw.RemoveCard();
-      if (n == 1 && fault == Fault::UnansweredThenSwap) fw.PlaceEmptyCard(kOther);
-      if (n != 0) return fw.HandleRequest(out);
-      switch (fault) {
-        case Fault::RefuseAtOnce: {
-          const uint8_t refusal[] = {0x07};
-          return {{EncodeFrame(static_cast<uint8_t>(command | 0x80), refusal), 0}};
-        }
-        case Fault::Lost:
-          fw.HandleRequest(out);
-          bus.Unplug(id);
-          return {};
-        case Fault::LostBeforeDone:
-          bus.Unplug(id);
-          return {};
-        case Fault::UnansweredThenLeave:
-        case Fault::UnansweredThenSwap:
-          fw.HandleRequest(out);
-          return {};
-        case Fault::WrongLength: {
-          std::vector<InTransfer> answers = fw.HandleRequest(out);
-          for (InTransfer& t : answers) {
-            const auto reply = DecodeFrame(t.bytes);
-            std::vector<uint8_t> payload(reply->payload.begin(), reply->payload.end());
-            payload.push_back(0);
-            t.bytes = EncodeFrame(reply->command, payload);
+    bus.SetFirmware(
+        id, [=, this, seen = 0](std::span<const uint8_t> out) mutable -> std::vector<InTransfer> {
+          const auto frame = DecodeFrame(out);
+          if (!frame || frame->command != command) return fw.HandleRequest(out);
+          const int n = seen++;
+          if (n == 1 && fault == Fault::UnansweredThenLeave) fw.RemoveCard();
+          if (n == 1 && fault == Fault::UnansweredThenSwap) fw.PlaceEmptyCard(kOther);
+          if (n != 0) return fw.HandleRequest(out);
+          switch (fault) {
+            case Fault::RefuseAtOnce: {
+              const uint8_t refusal[] = {0x07};
+              return {{EncodeFrame(static_cast<uint8_t>(command | 0x80), refusal), 0}};
+            }
+            case Fault::Lost:
+              fw.HandleRequest(out);
+              bus.Unplug(id);
+              return {};
+            case Fault::LostBeforeDone: bus.Unplug(id); return {};
+            case Fault::UnansweredThenLeave:
+            case Fault::UnansweredThenSwap: fw.HandleRequest(out); return {};
+            case Fault::WrongLength: {
+              std::vector<InTransfer> answers = fw.HandleRequest(out);
+              for (InTransfer& t : answers) {
+                const auto reply = DecodeFrame(t.bytes);
+                std::vector<uint8_t> payload(reply->payload.begin(), reply->payload.end());
+                payload.push_back(0);
+                t.bytes = EncodeFrame(reply->command, payload);
+              }
+              return answers;
+            }
+            default: {
+              auto late = fw.HandleRequest(out);
+              for (InTransfer& t : late) t.delayMs = timeoutMs + timeoutMs / 2;
+              return late;
+            }
           }
-          return answers;
-        }
-        default: {
-          auto late = fw.HandleRequest(out);
-          for (InTransfer& t : late) t.delayMs = timeoutMs + timeoutMs / 2;
-          return late;
-        }
-      }
-    });
+        });
   }
 
   static constexpr uint8_t kOther[8] = {0x04, 0x99, 0x88, 0x77, 0x66, 0x55, 0x44, 0x00};
@@ -116,18 +119,18 @@ TEST(SessionOutcome, ACardCommandTheProgrammerDidNotAnswerForIsNeverARefusal) {
   const Row rows[] = {
       // The first write takes effect, its answer does not come before the resend's; the card
       // leaves before the resend, which is refused: the card that left holds the numbers.
-      {"write unanswered, card left", Op::Program, kCmdWriteFile, Fault::UnansweredThenLeave, End::Uncertain,
-       false},
+      {"write unanswered, card left", Op::Program, kCmdWriteFile, Fault::UnansweredThenLeave,
+       End::Uncertain, false},
       {"write unanswered, card swapped", Op::Program, kCmdWriteFile, Fault::UnansweredThenSwap,
        End::Uncertain, false},
       {"prepare unanswered, card left", Op::Program, kCmdPrepareCard, Fault::UnansweredThenLeave,
        End::Uncertain, false},
-      {"erase unanswered, card swapped", Op::Erase, kCmdEraseCard, Fault::UnansweredThenSwap, End::Uncertain,
-       false},
+      {"erase unanswered, card swapped", Op::Erase, kCmdEraseCard, Fault::UnansweredThenSwap,
+       End::Uncertain, false},
       {"write's answer lost", Op::Program, kCmdWriteFile, Fault::Lost, End::Uncertain, false},
       {"prepare's answer lost", Op::Program, kCmdPrepareCard, Fault::Lost, End::Uncertain, false},
-      {"card info lost: nothing reached the card", Op::Program, kCmdCardInfo,
-       Fault::LostBeforeDone, End::LinkFailed, false},
+      {"card info lost: nothing reached the card", Op::Program, kCmdCardInfo, Fault::LostBeforeDone,
+       End::LinkFailed, false},
       {"write refused at once", Op::Program, kCmdWriteFile, Fault::RefuseAtOnce, End::Refused,
        true},
       // The late answer is taken, the resend's own is waited out: a true success, and the

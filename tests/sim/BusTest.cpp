@@ -98,7 +98,7 @@ TEST_F(OnBus, SilentProgrammerCostsTwoTimeOutsAndDoesNothing) {
 
 struct LateCase {
   uint64_t delayMs;
-  size_t requests;         // written by the exchange
+  size_t requests;  // written by the exchange
   bool answered;
   size_t staleAfterwards;  // replies still on their way when the exchange ends
   // A printer of its own: GoogleTest would print the struct byte by byte, padding included.

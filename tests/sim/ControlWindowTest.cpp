@@ -154,7 +154,8 @@ class ControlWindowTest : public QObject {
     text->setText(QStringLiteral("zażółć12"));
     emit text->returnPressed();
     QCOMPARE(Firmware().Password(), PasswordState::SetByUser);
-    QVERIFY(Firmware().PasswordKey() == KeyOf("za\xBF\xF3\xB3\xE6" "12"));
+    QVERIFY(Firmware().PasswordKey() == KeyOf("za\xBF\xF3\xB3\xE6"
+                                              "12"));
     QCOMPARE(text->text(), QStringLiteral("zażółć12"));
   }
 
@@ -261,9 +262,9 @@ class ControlWindowTest : public QObject {
     Bytes file(16, 0);
     file[0] = 12;
     file[4] = 7;
-    for (const Bytes& request : {Request(sim::kCmdPrepareCard, Concat({{1}, uidBytes})),
-                                 Request(sim::kCmdWriteFile, Concat({{1}, uidBytes, file})),
-                                 Request(sim::kCmdStatus)}) {
+    for (const Bytes& request :
+         {Request(sim::kCmdPrepareCard, Concat({{1}, uidBytes})),
+          Request(sim::kCmdWriteFile, Concat({{1}, uidBytes, file})), Request(sim::kCmdStatus)}) {
       QVERIFY(client.Send(request));
       QVERIFY(client.Receive());
     }

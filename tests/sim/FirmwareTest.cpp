@@ -139,11 +139,14 @@ const Bytes kChange = Concat({IdentityField(), Bytes(kUserKey.begin(), kUserKey.
 INSTANTIATE_TEST_SUITE_P(
     Commands, Refusal,
     testing::Values(
-        RefusalCase{"SignatureWithoutKeys", NoKeys(CardKind::None), sim::kCmdKeySignature, {},
+        RefusalCase{"SignatureWithoutKeys",
+                    NoKeys(CardKind::None),
+                    sim::kCmdKeySignature,
+                    {},
                     sim::kStatusNoKeys},
         RefusalCase{"CardInfoWithoutCard", Ready, sim::kCmdCardInfo, {}, sim::kStatusNoCard},
-        RefusalCase{"ChangeWhenNotLoggedIn", NotLoggedIn(CardKind::None),
-                    sim::kCmdChangePassword, kChange, sim::kStatusPasswordRefused},
+        RefusalCase{"ChangeWhenNotLoggedIn", NotLoggedIn(CardKind::None), sim::kCmdChangePassword,
+                    kChange, sim::kStatusPasswordRefused},
         RefusalCase{"ChangeWithWrongOldKey", Ready, sim::kCmdChangePassword,
                     Concat({IdentityField(), Bytes(kNewKey.begin(), kNewKey.end()),
                             Bytes(kNewKey.begin(), kNewKey.end())}),
@@ -156,54 +159,55 @@ INSTANTIATE_TEST_SUITE_P(
                     sim::kCmdChangePassword, kChange, sim::kStatusPasswordRefused},
         RefusalCase{"PrepareWithoutKeys", NoKeys(CardKind::DesfireEmpty), sim::kCmdPrepareCard,
                     kPrepare, sim::kStatusNoKeys},
-        RefusalCase{"PrepareNotLoggedIn", NotLoggedIn(CardKind::DesfireEmpty),
-                    sim::kCmdPrepareCard, kPrepare, sim::kStatusNotLoggedIn},
+        RefusalCase{"PrepareNotLoggedIn", NotLoggedIn(CardKind::DesfireEmpty), sim::kCmdPrepareCard,
+                    kPrepare, sim::kStatusNotLoggedIn},
         RefusalCase{"PrepareAnotherUid", ReadyWith(CardKind::DesfireEmpty), sim::kCmdPrepareCard,
                     Concat({kSelector, UidBytes(kOtherUid)}), sim::kStatusNoCard},
         RefusalCase{"PrepareNoCard", ReadyWith(CardKind::None), sim::kCmdPrepareCard, kPrepare,
                     sim::kStatusNoCard},
         RefusalCase{"PrepareForeignCard", ReadyWith(CardKind::Foreign), sim::kCmdPrepareCard,
                     kPrepare, sim::kStatusOtherCard},
-        RefusalCase{"PrepareOtherSelector", ReadyWith(CardKind::DesfireEmpty),
-                    sim::kCmdPrepareCard, Concat({{0x02}, UidBytes(kUid)}),
-                    sim::kStatusBadSelector},
+        RefusalCase{"PrepareOtherSelector", ReadyWith(CardKind::DesfireEmpty), sim::kCmdPrepareCard,
+                    Concat({{0x02}, UidBytes(kUid)}), sim::kStatusBadSelector},
         RefusalCase{"PreparePreparedCard", ReadyWith(CardKind::DesfirePrepared),
                     sim::kCmdPrepareCard, kPrepare, sim::kStatusCardState},
         RefusalCase{"PrepareProgrammedCard", ReadyWith(CardKind::DesfireWithFile),
                     sim::kCmdPrepareCard, kPrepare, sim::kStatusCardState},
         RefusalCase{"WriteWithoutKeys", NoKeys(CardKind::DesfirePrepared), sim::kCmdWriteFile,
                     kWrite, sim::kStatusNoKeys},
-        RefusalCase{"WriteNotLoggedIn", NotLoggedIn(CardKind::DesfirePrepared),
-                    sim::kCmdWriteFile, kWrite, sim::kStatusNotLoggedIn},
+        RefusalCase{"WriteNotLoggedIn", NotLoggedIn(CardKind::DesfirePrepared), sim::kCmdWriteFile,
+                    kWrite, sim::kStatusNotLoggedIn},
         RefusalCase{"WriteAnotherUid", ReadyWith(CardKind::DesfirePrepared), sim::kCmdWriteFile,
                     Concat({kSelector, UidBytes(kOtherUid), kFile}), sim::kStatusNoCard},
-        RefusalCase{"WriteEmptyCard", ReadyWith(CardKind::DesfireEmpty), sim::kCmdWriteFile,
-                    kWrite, sim::kStatusCardState},
+        RefusalCase{"WriteEmptyCard", ReadyWith(CardKind::DesfireEmpty), sim::kCmdWriteFile, kWrite,
+                    sim::kStatusCardState},
         RefusalCase{"WriteForeignCard", ReadyWith(CardKind::Foreign), sim::kCmdWriteFile, kWrite,
                     sim::kStatusOtherCard},
-        RefusalCase{"WriteFifteenBytes", ReadyWith(CardKind::DesfirePrepared),
-                    sim::kCmdWriteFile, Bytes(kWrite.begin(), kWrite.end() - 1),
-                    sim::kStatusBadLength},
+        RefusalCase{"WriteFifteenBytes", ReadyWith(CardKind::DesfirePrepared), sim::kCmdWriteFile,
+                    Bytes(kWrite.begin(), kWrite.end() - 1), sim::kStatusBadLength},
         RefusalCase{"WriteNoData", ReadyWith(CardKind::DesfirePrepared), sim::kCmdWriteFile,
                     kPrepare, sim::kStatusBadLength},
         RefusalCase{"ReadWithoutKeys", NoKeys(CardKind::DesfireWithFile), sim::kCmdReadFile,
                     kSelector, sim::kStatusNoKeys},
-        RefusalCase{"ReadNotLoggedIn", NotLoggedIn(CardKind::DesfireWithFile),
-                    sim::kCmdReadFile, kSelector, sim::kStatusNotLoggedIn},
+        RefusalCase{"ReadNotLoggedIn", NotLoggedIn(CardKind::DesfireWithFile), sim::kCmdReadFile,
+                    kSelector, sim::kStatusNotLoggedIn},
         RefusalCase{"ReadNoCard", ReadyWith(CardKind::None), sim::kCmdReadFile, kSelector,
                     sim::kStatusNoCard},
         RefusalCase{"ReadEmptyCard", ReadyWith(CardKind::DesfireEmpty), sim::kCmdReadFile,
                     kSelector, sim::kStatusCardState},
         RefusalCase{"ReadPreparedCard", ReadyWith(CardKind::DesfirePrepared), sim::kCmdReadFile,
                     kSelector, sim::kStatusCardState},
-        RefusalCase{"ReadForeignCard", ReadyWith(CardKind::Foreign), sim::kCmdReadFile,
-                    kSelector, sim::kStatusOtherCard},
-        RefusalCase{"ReadOtherSelector", ReadyWith(CardKind::DesfireWithFile),
-                    sim::kCmdReadFile, {0x00}, sim::kStatusBadSelector},
+        RefusalCase{"ReadForeignCard", ReadyWith(CardKind::Foreign), sim::kCmdReadFile, kSelector,
+                    sim::kStatusOtherCard},
+        RefusalCase{"ReadOtherSelector",
+                    ReadyWith(CardKind::DesfireWithFile),
+                    sim::kCmdReadFile,
+                    {0x00},
+                    sim::kStatusBadSelector},
         RefusalCase{"EraseWithoutKeys", NoKeys(CardKind::DesfireWithFile), sim::kCmdEraseCard,
                     kErase, sim::kStatusNoKeys},
-        RefusalCase{"EraseNotLoggedIn", NotLoggedIn(CardKind::DesfireWithFile),
-                    sim::kCmdEraseCard, kErase, sim::kStatusNotLoggedIn},
+        RefusalCase{"EraseNotLoggedIn", NotLoggedIn(CardKind::DesfireWithFile), sim::kCmdEraseCard,
+                    kErase, sim::kStatusNotLoggedIn},
         RefusalCase{"EraseAnotherUid", ReadyWith(CardKind::DesfireWithFile), sim::kCmdEraseCard,
                     UidBytes(kOtherUid), sim::kStatusNoCard},
         RefusalCase{"EraseForeignCard", ReadyWith(CardKind::Foreign), sim::kCmdEraseCard, kErase,
@@ -261,8 +265,8 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedCase{"BadCrcHigh", WithFlippedByte(kStatusRequest, 4), std::nullopt},
         MalformedCase{"BadCommandUnderCrc", WithFlippedByte(kStatusRequest, 2), std::nullopt},
         MalformedCase{"LengthFieldLonger", WithLengthField(kStatusRequest, 6), std::nullopt},
-        MalformedCase{"LengthFieldShorter",
-                      WithLengthField(Request(sim::kCmdReadFile, {1}), 5), std::nullopt},
+        MalformedCase{"LengthFieldShorter", WithLengthField(Request(sim::kCmdReadFile, {1}), 5),
+                      std::nullopt},
         MalformedCase{"TwoFramesInOne", Concat({kStatusRequest, kStatusRequest}), std::nullopt},
         MalformedCase{"TrailingByte", Concat({kStatusRequest, {0x00}}), std::nullopt},
         MalformedCase{"OverlongTransfer", Bytes(1033, 0x00), std::nullopt},
@@ -308,7 +312,13 @@ TEST_P(StatusWord, CarriesKeysPasswordAndLogin) {
   if (c.password != PasswordState::None) fw.SetPasswordKey(kUserKey.data(), c.password);
   fw.SetLoggedIn(c.loggedIn);
   EXPECT_EQ(fw.StatusWord(), c.word);
-  const Bytes expected = {0x34, 0x12, 0xAA, 0x00, 0x03, 0x02, static_cast<uint8_t>(c.word),
+  const Bytes expected = {0x34,
+                          0x12,
+                          0xAA,
+                          0x00,
+                          0x03,
+                          0x02,
+                          static_cast<uint8_t>(c.word),
                           static_cast<uint8_t>(c.word >> 8)};
   EXPECT_EQ(Ask(fw, sim::kCmdStatus), expected);
 }
@@ -455,8 +465,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         CardInfoCase{"Empty", [](VirtualKpR50& fw) { fw.PlaceEmptyCard(kUid); }, 0x10},
         CardInfoCase{"Prepared", [](VirtualKpR50& fw) { fw.PlacePreparedCard(kUid); }, 0x11},
-        CardInfoCase{"Programmed",
-                     [](VirtualKpR50& fw) { fw.PlaceProgrammedCard(kUid, 1, 2); }, 0x12},
+        CardInfoCase{"Programmed", [](VirtualKpR50& fw) { fw.PlaceProgrammedCard(kUid, 1, 2); },
+                     0x12},
         CardInfoCase{"Foreign", [](VirtualKpR50& fw) { fw.PlaceForeignCard(kUid); }, 0x04}),
     [](const auto& row) { return row.param.name; });
 
@@ -516,9 +526,9 @@ struct FaultCase {
   FirmwareFault fault;
   const char* replies;
   bool vanished;
-  CardKind card;             // what the field holds at the end
-  bool sameUid;              // the card in the field is still the one placed
-  const char* commands;      // the commands carried out
+  CardKind card;         // what the field holds at the end
+  bool sameUid;          // the card in the field is still the one placed
+  const char* commands;  // the commands carried out
   friend void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -558,9 +568,9 @@ TEST_P(Faults, FireOnceAtTheChosenRequest) {
         continue;
       }
       const auto& p = frame->payload;
-      replies += p.size() == 1                 ? static_cast<char>('0' + p[0])
+      replies += p.size() == 1                ? static_cast<char>('0' + p[0])
                  : p.size() == 2 && p[1] == 0 ? 'w'
-                                               : 'd';
+                                              : 'd';
     }
   }
   EXPECT_TRUE(fired);
@@ -580,18 +590,20 @@ INSTANTIATE_TEST_SUITE_P(
     AtProgramming, Faults,
     testing::Values(
         // The link goes before the prepare reaches the card: nothing happened to it.
-        FaultCase{"DropBeforePrepare", Aim(FaultKind::DropBefore, sim::kCmdPrepareCard),
-                  "d-7d7", true, CardKind::DesfireEmpty, true, "RPRP"},
+        FaultCase{"DropBeforePrepare", Aim(FaultKind::DropBefore, sim::kCmdPrepareCard), "d-7d7",
+                  true, CardKind::DesfireEmpty, true, "RPRP"},
         // After it: the card is prepared though no reply came.
         FaultCase{"DropAfterPrepare", Aim(FaultKind::DropAfter, sim::kCmdPrepareCard), "d-0d0",
                   true, CardKind::DesfireWithFile, true, "RpPRP"},
-        FaultCase{"DropAfterWrite", Aim(FaultKind::DropAfter, sim::kCmdWriteFile), "d0-d0",
-                  true, CardKind::DesfireWithFile, true, "RpPRP"},
+        FaultCase{"DropAfterWrite", Aim(FaultKind::DropAfter, sim::kCmdWriteFile), "d0-d0", true,
+                  CardKind::DesfireWithFile, true, "RpPRP"},
         // The second write is the one aimed at.
         FaultCase{"DropBeforeSecondWrite", Aim(FaultKind::DropBefore, sim::kCmdWriteFile, 2),
                   "d00d-", true, CardKind::DesfireWithFile, true, "RpPR"},
         // Between prepare and write the card leaves: the write finds no card.
-        FaultCase{"CardLeavesAtWrite", Aim(FaultKind::CardLeave, sim::kCmdWriteFile), "d05" "55",
+        FaultCase{"CardLeavesAtWrite", Aim(FaultKind::CardLeave, sim::kCmdWriteFile),
+                  "d05"
+                  "55",
                   false, CardKind::None, false, "RpPRP"},
         // A blank card takes its place: the write names the old UID and finds another.
         FaultCase{"CardSwappedAtWrite", Aim(FaultKind::CardSwap, sim::kCmdWriteFile), "d05d5",
@@ -601,11 +613,14 @@ INSTANTIATE_TEST_SUITE_P(
         // The prepare and its resend go unanswered; the next command ends the stall.
         FaultCase{"StalledPrepare", Aim(FaultKind::Stall, sim::kCmdPrepareCard), "d-7d7", false,
                   CardKind::DesfireEmpty, true, "RPRP"},
-        FaultCase{"LateWrite", Aim(FaultKind::Delay, sim::kCmdWriteFile, 1, 3000), "d00d0",
-                  false, CardKind::DesfireWithFile, true, "RpPRP"},
+        FaultCase{"LateWrite", Aim(FaultKind::Delay, sim::kCmdWriteFile, 1, 3000), "d00d0", false,
+                  CardKind::DesfireWithFile, true, "RpPRP"},
         // The reply-shaping faults: the command is carried out whatever its reply.
         FaultCase{"WriteAnsweredTwice", Aim(FaultKind::AnswerTwice, sim::kCmdWriteFile),
-                  "d0" "00" "d0", false, CardKind::DesfireWithFile, true, "RpPRP"},
+                  "d0"
+                  "00"
+                  "d0",
+                  false, CardKind::DesfireWithFile, true, "RpPRP"},
         FaultCase{"PrepareAnsweredOneByteLong", Aim(FaultKind::WrongLength, sim::kCmdPrepareCard),
                   "dw0d0", false, CardKind::DesfireWithFile, true, "RpPRP"},
         FaultCase{"GarbageForTheResend", Aim(FaultKind::Garbage, sim::kCmdWriteFile, 2), "d00dg",
@@ -704,8 +719,8 @@ TEST(Frames, LargestPayloadRoundTripsAndOneMoreIsRefused) {
   ASSERT_EQ(frame.size(), 1032u);
   const auto decoded = kp::DecodeFrame(frame);
   ASSERT_TRUE(decoded.has_value());
-  EXPECT_TRUE(std::equal(decoded->payload.begin(), decoded->payload.end(), payload.begin(),
-                         payload.end()));
+  EXPECT_TRUE(
+      std::equal(decoded->payload.begin(), decoded->payload.end(), payload.begin(), payload.end()));
   EXPECT_TRUE(Request('X', Bytes(1028)).empty());
 }
 

@@ -72,12 +72,12 @@ TEST_F(Headless, PlugUnplugQuitWithItsEventLinesAndNoFilesLeft) {
   const auto plugged = LineStarting(sim, "plugged 1 ");
   ASSERT_TRUE(plugged) << Joined(Seen(sim));
   const std::string path = plugged->substr(std::string("plugged 1 ").size());
-  EXPECT_EQ(path, runtime.SocketFolder() + "/" +
-                      simsock::SocketName(kKpR50InterfaceGuid, sim.Pid(), 1));
+  EXPECT_EQ(path,
+            runtime.SocketFolder() + "/" + simsock::SocketName(kKpR50InterfaceGuid, sim.Pid(), 1));
   ASSERT_TRUE(LineStarting(sim, "ready"));
   // It started as the demo wants it: target keys, the administrator's password, a blank card.
-  for (const char* expected : {"keys 1 target", "password 1 admin admin123", "login 1 no",
-                               "card 1 empty 04"}) {
+  for (const char* expected :
+       {"keys 1 target", "password 1 admin admin123", "login 1 no", "card 1 empty 04"}) {
     bool found = false;
     for (const auto& line : Seen(sim)) found = found || line.rfind(expected, 0) == 0;
     EXPECT_TRUE(found) << expected << "\n" << Joined(Seen(sim));
@@ -149,8 +149,8 @@ TEST_F(Headless, OptionsSetTheStartingState) {
                            QStringLiteral("--keys"), QStringLiteral("none"),
                            QStringLiteral("--password"), QStringLiteral("user:abc12345")});
   ASSERT_TRUE(LineStarting(sim, "ready")) << Joined(Seen(sim));
-  const std::vector<std::string> expected = {"added 1", "keys 1 none", "password 1 user abc12345",
-                                             "login 1 no", "card 1 none", "ready"};
+  const std::vector<std::string> expected = {
+      "added 1", "keys 1 none", "password 1 user abc12345", "login 1 no", "card 1 none", "ready"};
   EXPECT_EQ(Seen(sim), expected);
   EXPECT_TRUE(runtime.SocketFiles().empty());
   sim.CloseInput();
@@ -165,9 +165,9 @@ TEST_F(Headless, HelpAndBadOptions) {
     std::string text;
     while (auto line = Line(help)) text += *line + "\n";
     EXPECT_EQ(help.WaitForExit(), 0);
-    for (const char* must : {"--headless", "--programmers", "--password", "plug [n]",
-                             "card programmed DEP IDX [n]", "cmd n L NAME", "admin123",
-                             "--replay FILE", "--replay-speed 0|1", "replay n mismatch"}) {
+    for (const char* must :
+         {"--headless", "--programmers", "--password", "plug [n]", "card programmed DEP IDX [n]",
+          "cmd n L NAME", "admin123", "--replay FILE", "--replay-speed 0|1", "replay n mismatch"}) {
       EXPECT_NE(text.find(must), std::string::npos) << must;
     }
   }

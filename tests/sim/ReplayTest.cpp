@@ -115,10 +115,13 @@ TEST_F(SimReplay, AnotherCommandStopsItWhereItLeavesTheTrace) {
   ASSERT_TRUE(sim.Await(u"^ready$")) << sim.Story();
   Cli cli(runtime_, {QStringLiteral("erase"), QStringLiteral("--password-stdin")},
           QStringLiteral("haslo123"));
-  const QString expected = QStringLiteral(
-      "^replay 1 mismatch at line %1: expected OUT 14 bytes: 0E 00 70 01 .* \\(request 'p' "
-      "prepare, payload 9, CRC ok\\), came OUT 13 bytes: 0D 00 43 .* \\(request 'C' erase-card, "
-      "payload 8, CRC ok\\); 13 bytes, not 14$").arg(line);
+  const QString expected =
+      QStringLiteral(
+          "^replay 1 mismatch at line %1: expected OUT 14 bytes: 0E 00 70 01 .* \\(request 'p' "
+          "prepare, payload 9, CRC ok\\), came OUT 13 bytes: 0D 00 43 .* \\(request 'C' "
+          "erase-card, "
+          "payload 8, CRC ok\\); 13 bytes, not 14$")
+          .arg(line);
   EXPECT_TRUE(sim.Await(QRegularExpression(expected))) << sim.Story();
   EXPECT_TRUE(sim.Await(u"^cmd 1 C erase-card .* -> no reply$")) << sim.Story();
   // Its state is the trace's: nothing else changes it.

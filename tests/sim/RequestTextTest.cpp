@@ -91,7 +91,9 @@ const Row kRows[] = {
      },
      "H change-password -> ok", "Zmiana hasła: przyjęta"},
     {"prepare", [](VirtualKpR50& fw) { LoggedInWith(fw, CardKind::DesfireEmpty); },
-     [](VirtualKpR50&) { return Plain(sim::kCmdPrepareCard, Concat({{1}, UidBytes(kUid)})); },
+     [](VirtualKpR50&) {
+       return Plain(sim::kCmdPrepareCard, Concat({{1}, UidBytes(kUid)}));
+     },
      "p prepare-card card " + kUidHex + " -> ok", "Przygotowanie karty " + kUidHex + ": ok"},
     {"write the card file", [](VirtualKpR50& fw) { LoggedInWith(fw, CardKind::DesfirePrepared); },
      [](VirtualKpR50&) {
@@ -105,8 +107,11 @@ const Row kRows[] = {
      },
      "P write-file card " + kUidHex + " dep -5 idx 2147483647 -> refused 04",
      "Programowanie karty " + kUidHex + ", wydział -5, index 2147483647: odmowa (kod 04)"},
-    {"write of other than a card file", [](VirtualKpR50& fw) { LoggedInWith(fw, CardKind::DesfirePrepared); },
-     [](VirtualKpR50&) { return Plain(sim::kCmdWriteFile, Concat({{1}, UidBytes(kUid), {1, 2, 3}})); },
+    {"write of other than a card file",
+     [](VirtualKpR50& fw) { LoggedInWith(fw, CardKind::DesfirePrepared); },
+     [](VirtualKpR50&) {
+       return Plain(sim::kCmdWriteFile, Concat({{1}, UidBytes(kUid), {1, 2, 3}}));
+     },
      "P write-file card " + kUidHex + " -> refused 02", ""},
     {"read", [](VirtualKpR50& fw) { LoggedInWith(fw, CardKind::DesfireWithFile); },
      [](VirtualKpR50&) { return Plain(sim::kCmdReadFile, {1}); },
@@ -121,11 +126,22 @@ const Row kRows[] = {
      "Z unknown 0x5A -> refused 01", "Nieznany rozkaz 0x5A: odmowa (kod 01)"},
     {"unprintable command", Keys, [](VirtualKpR50&) { return Plain(0x07); },
      "? unknown 0x07 -> refused 01", ""},
-    {"no frame", Keys, [](VirtualKpR50&) { return Bytes{1, 2, 3}; },
+    {"no frame", Keys,
+     [](VirtualKpR50&) {
+       return Bytes{1, 2, 3};
+     },
      "- garbage 3 bytes -> no reply", "Nieprawidłowa ramka (3 bajtów): brak odpowiedzi"},
-    {"reply that is no frame", [](VirtualKpR50& fw) { Keys(fw); fw.SendGarbage(true); },
+    {"reply that is no frame",
+     [](VirtualKpR50& fw) {
+       Keys(fw);
+       fw.SendGarbage(true);
+     },
      [](VirtualKpR50&) { return Plain(sim::kCmdStatus); }, "M status -> garbage", ""},
-    {"reply one byte too long", [](VirtualKpR50& fw) { Keys(fw); fw.AnswerWrongLength(true); },
+    {"reply one byte too long",
+     [](VirtualKpR50& fw) {
+       Keys(fw);
+       fw.AnswerWrongLength(true);
+     },
      [](VirtualKpR50&) { return Plain(sim::kCmdStatus); }, "M status -> 9 bytes", ""},
 };
 
@@ -162,9 +178,9 @@ TEST(RequestText, OnlyStatusAndSignatureCountAsThePoll) {
 // Whatever a client sends and whatever comes back, taking it apart stays inside the bytes.
 TEST(RequestText, AnyBytesAreSummarisedSafely) {
   std::mt19937 random(11);
-  const uint8_t commands[] = {sim::kCmdPrepareCard, sim::kCmdWriteFile, sim::kCmdEraseCard,
-                              sim::kCmdReadFile,    sim::kCmdCardInfo,  sim::kCmdStatus,
-                              sim::kCmdKeySignature, 0x00};
+  const uint8_t commands[] = {
+      sim::kCmdPrepareCard, sim::kCmdWriteFile, sim::kCmdEraseCard,    sim::kCmdReadFile,
+      sim::kCmdCardInfo,    sim::kCmdStatus,    sim::kCmdKeySignature, 0x00};
   for (int i = 0; i < 3000; ++i) {
     const uint8_t command = commands[random() % std::size(commands)];
     Bytes payload(random() % 40);

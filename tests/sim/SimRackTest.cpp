@@ -44,10 +44,10 @@ TEST(SimOptions, DefaultsAreOnePluggedProgrammerReadyForTheDemo) {
 TEST(SimOptions, EveryOptionIsTakenInBothSpellings) {
   SimOptions o;
   std::string error;
-  ASSERT_TRUE(ParseSimOptions({"--headless", "--programmers", "3", "--keys=temporary",
-                               "--password", "user:abc 12", "--unplugged", "--seed=77",
-                               "--card", "programmed:12:-7", "--transport=tcp"},
-                              &o, &error))
+  ASSERT_TRUE(ParseSimOptions(
+      {"--headless", "--programmers", "3", "--keys=temporary", "--password", "user:abc 12",
+       "--unplugged", "--seed=77", "--card", "programmed:12:-7", "--transport=tcp"},
+      &o, &error))
       << error;
   EXPECT_TRUE(o.headless);
   EXPECT_EQ(o.programmers, 3);
@@ -62,9 +62,8 @@ TEST(SimOptions, EveryOptionIsTakenInBothSpellings) {
   EXPECT_EQ(o.setup.card.index, -7);
   EXPECT_EQ(o.transport, SimTransport::Tcp);
 
-  ASSERT_TRUE(ParseSimOptions({"--no-card", "--password=none", "--keys", "none", "--transport",
-                               "unix"},
-                              &o, &error));
+  ASSERT_TRUE(ParseSimOptions(
+      {"--no-card", "--password=none", "--keys", "none", "--transport", "unix"}, &o, &error));
   EXPECT_EQ(o.transport, SimTransport::Unix);
   EXPECT_EQ(o.setup.card.kind, CardSetupKind::None);
   EXPECT_EQ(o.setup.password.state, PasswordState::None);
@@ -77,20 +76,34 @@ TEST(SimOptions, EveryOptionIsTakenInBothSpellings) {
 
 TEST(SimOptions, AnythingElseIsRefusedWithAReason) {
   const std::vector<std::vector<std::string>> bad = {
-      {"--programmers", "0"},        {"--programmers", "9"},
-      {"--programmers", "2x"},       {"--programmers"},
-      {"--keys", "all"},             {"--password", "admin:"},
-      {"--password", "root:secret"}, {"--password", "admin:123456789012345678901"},
-      {"--password", "admin:日本語12345"}, {"--password", "admin:ab\xC5" "cdefgh"},
+      {"--programmers", "0"},
+      {"--programmers", "9"},
+      {"--programmers", "2x"},
+      {"--programmers"},
+      {"--keys", "all"},
+      {"--password", "admin:"},
+      {"--password", "root:secret"},
+      {"--password", "admin:123456789012345678901"},
+      {"--password", "admin:日本語12345"},
+      {"--password",
+       "admin:ab\xC5"
+       "cdefgh"},
       {"--card", "programmed:1"},
-      {"--card", "programmed:a:1"},  {"--card", "blank"},
-      {"--seed", "-1"},              {"--headless=yes"},
-      {"--bogus"},                   {"headless"},
+      {"--card", "programmed:a:1"},
+      {"--card", "blank"},
+      {"--seed", "-1"},
+      {"--headless=yes"},
+      {"--bogus"},
+      {"headless"},
       {"--version=1"},
-      {"--transport", "pipe"},       {"--transport"},
-      {"--replay"},                  {"--replay="},
-      {"--replay", "t", "--replay-speed", "2"}, {"--replay-speed", "1"},
-      {"--replay", "t", "--card", "none"},     {"--no-card", "--replay=t"},
+      {"--transport", "pipe"},
+      {"--transport"},
+      {"--replay"},
+      {"--replay="},
+      {"--replay", "t", "--replay-speed", "2"},
+      {"--replay-speed", "1"},
+      {"--replay", "t", "--card", "none"},
+      {"--no-card", "--replay=t"},
       {"--replay", "t", "--programmers", "1"},
   };
   for (const auto& args : bad) {
@@ -157,9 +170,9 @@ TEST_F(RackTest, StartsAsSetUpAndSaysSo) {
   EXPECT_EQ(fw.PasswordKey(), KeyOf(kDefaultPassword));
   ASSERT_EQ(fw.Card(), CardKind::DesfireWithFile);
   const std::string uid = sim::UidText(fw.CardUid());
-  EXPECT_EQ(lines, (Lines{"added 1", "keys 1 target",
-                          std::string("password 1 admin ") + kDefaultPassword, "login 1 no",
-                          "card 1 programmed " + uid + " dep 12 idx 7"}));
+  EXPECT_EQ(lines,
+            (Lines{"added 1", "keys 1 target", std::string("password 1 admin ") + kDefaultPassword,
+                   "login 1 no", "card 1 programmed " + uid + " dep 12 idx 7"}));
   EXPECT_EQ(rack.Add(setup), 2);
   EXPECT_EQ(rack.Find(2)->firmware.ProgrammerNumber(), 2);
   EXPECT_NE(rack.Find(2)->server.Serial(), rack.Find(1)->server.Serial());
@@ -188,11 +201,18 @@ TEST_F(RackTest, ScriptLinesChangeTheProgrammerAndReportIt) {
        }},
       // Polish letters: the key comes from the Windows-1250 bytes, as the application's.
       {"password user zażółć12", "password 1 user zażółć12",
-       [](VirtualKpR50& fw) { return fw.PasswordKey() == KeyOf("za\xBF\xF3\xB3\xE6" "12"); }},
+       [](VirtualKpR50& fw) {
+         return fw.PasswordKey() == KeyOf(
+                                        "za\xBF\xF3\xB3\xE6"
+                                        "12");
+       }},
       {"password admin Źdźbło€", "password 1 admin Źdźbło€",
        [](VirtualKpR50& fw) {
          return fw.Password() == PasswordState::SetByAdministrator &&
-                fw.PasswordKey() == KeyOf("\x8F" "d\x9F" "b\xB3o\x80");
+                fw.PasswordKey() == KeyOf(
+                                        "\x8F"
+                                        "d\x9F"
+                                        "b\xB3o\x80");
        }},
       {"password none", "password 1 none",
        [](VirtualKpR50& fw) { return fw.Password() == PasswordState::None; }},
@@ -240,19 +260,52 @@ TEST_F(RackTest, EveryCardPlacedGetsAFreshUid) {
 
 TEST_F(RackTest, LinesThatCannotBeDoneChangeNothing) {
   const std::string lines[] = {
-      "bogus",          "keys",           "keys all",        "keys target 2",
-      "keys target 0",  "keys target x",  "card",            "card programmed 12",
-      "card programmed x 7",              "card programmed 1 2 3 4",
-      "password user",  "password admin 123456789012345678901",
-      "password root x", "login maybe",   "plug 2",          "remove 3",
-      "quit now",       "state 4",        "password user 日本語",
-      "password user za\xC5", "stall -5",  "stall x",         "stall 100 3",
-      "resume 2",       "delay",          "delay -1",        "delay 10 2",
-      "fault",          "fault drop-before", "fault crash write", "fault stall bogus",
-      "fault stall write:0", "fault stall write:x", "fault stall 0x7", "fault delay write",
-      "fault delay -5 write", "fault stall write 2", "fault clear 2", "fault stall write 1 1",
-      "fault twice",    "fault also",     "fault also clear", "fault also also stall write",
-      "fault also bogus write", "fault also delay write", "fault also garbage write 2",
+      "bogus",
+      "keys",
+      "keys all",
+      "keys target 2",
+      "keys target 0",
+      "keys target x",
+      "card",
+      "card programmed 12",
+      "card programmed x 7",
+      "card programmed 1 2 3 4",
+      "password user",
+      "password admin 123456789012345678901",
+      "password root x",
+      "login maybe",
+      "plug 2",
+      "remove 3",
+      "quit now",
+      "state 4",
+      "password user 日本語",
+      "password user za\xC5",
+      "stall -5",
+      "stall x",
+      "stall 100 3",
+      "resume 2",
+      "delay",
+      "delay -1",
+      "delay 10 2",
+      "fault",
+      "fault drop-before",
+      "fault crash write",
+      "fault stall bogus",
+      "fault stall write:0",
+      "fault stall write:x",
+      "fault stall 0x7",
+      "fault delay write",
+      "fault delay -5 write",
+      "fault stall write 2",
+      "fault clear 2",
+      "fault stall write 1 1",
+      "fault twice",
+      "fault also",
+      "fault also clear",
+      "fault also also stall write",
+      "fault also bogus write",
+      "fault also delay write",
+      "fault also garbage write 2",
   };
   const Snapshot before = Snapshot::Of(Firmware());
   for (const std::string& line : lines) {
@@ -318,25 +371,35 @@ TEST_F(RackTest, FaultLinesArmOneFault) {
     const char* said;
   };
   const Row rows[] = {
-      {"fault drop-before 0x70", {FaultKind::DropBefore, sim::kCmdPrepareCard, 1, 0},
+      {"fault drop-before 0x70",
+       {FaultKind::DropBefore, sim::kCmdPrepareCard, 1, 0},
        "fault 1 armed drop-before prepare-card 1"},
-      {"fault drop-after write-file:3 1", {FaultKind::DropAfter, sim::kCmdWriteFile, 3, 0},
+      {"fault drop-after write-file:3 1",
+       {FaultKind::DropAfter, sim::kCmdWriteFile, 3, 0},
        "fault 1 armed drop-after write-file 3"},
-      {"fault card-leave prepare", {FaultKind::CardLeave, sim::kCmdPrepareCard, 1, 0},
+      {"fault card-leave prepare",
+       {FaultKind::CardLeave, sim::kCmdPrepareCard, 1, 0},
        "fault 1 armed card-leave prepare-card 1"},
-      {"fault card-swap info:2", {FaultKind::CardSwap, sim::kCmdCardInfo, 2, 0},
+      {"fault card-swap info:2",
+       {FaultKind::CardSwap, sim::kCmdCardInfo, 2, 0},
        "fault 1 armed card-swap card-info 2"},
-      {"fault stall erase", {FaultKind::Stall, sim::kCmdEraseCard, 1, 0},
+      {"fault stall erase",
+       {FaultKind::Stall, sim::kCmdEraseCard, 1, 0},
        "fault 1 armed stall erase-card 1"},
-      {"fault delay 2500 read", {FaultKind::Delay, sim::kCmdReadFile, 1, 2500},
+      {"fault delay 2500 read",
+       {FaultKind::Delay, sim::kCmdReadFile, 1, 2500},
        "fault 1 armed delay 2500 read-file 1"},
-      {"fault drop-before 0x4d", {FaultKind::DropBefore, sim::kCmdStatus, 1, 0},
+      {"fault drop-before 0x4d",
+       {FaultKind::DropBefore, sim::kCmdStatus, 1, 0},
        "fault 1 armed drop-before status 1"},
-      {"fault twice status", {FaultKind::AnswerTwice, sim::kCmdStatus, 1, 0},
+      {"fault twice status",
+       {FaultKind::AnswerTwice, sim::kCmdStatus, 1, 0},
        "fault 1 armed twice status 1"},
-      {"fault wrong-length info:3", {FaultKind::WrongLength, sim::kCmdCardInfo, 3, 0},
+      {"fault wrong-length info:3",
+       {FaultKind::WrongLength, sim::kCmdCardInfo, 3, 0},
        "fault 1 armed wrong-length card-info 3"},
-      {"fault garbage change-password 1", {FaultKind::Garbage, sim::kCmdChangePassword, 1, 0},
+      {"fault garbage change-password 1",
+       {FaultKind::Garbage, sim::kCmdChangePassword, 1, 0},
        "fault 1 armed garbage change-password 1"},
   };
   for (const Row& row : rows) {

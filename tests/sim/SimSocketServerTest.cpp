@@ -110,8 +110,8 @@ TEST_F(ServerTest, ReadyHelloCarriesTheDeviceAndItsSerialNumber) {
   auto server = MakeServer(firmware_, 1, u"00012345");
   ASSERT_TRUE(server->Plug());
   EXPECT_TRUE(Saw(1, ServerEvent::Plugged, server->SocketPath()));
-  EXPECT_EQ(server->SocketPath(), runtime_.SocketFolder() + "/" +
-                                      simsock::SocketName(kKpR50InterfaceGuid, getpid(), 1));
+  EXPECT_EQ(server->SocketPath(),
+            runtime_.SocketFolder() + "/" + simsock::SocketName(kKpR50InterfaceGuid, getpid(), 1));
   RawClient client(server->SocketPath());
   ASSERT_TRUE(client.Connected());
   const auto hello = client.ReceiveHello();
@@ -209,7 +209,8 @@ TEST_F(ServerTest, QuickReconnectAfterCloseIsServedNotTurnedAway) {
     next.Close();
   }
   // Each first client's request was still carried out before its hang-up was taken.
-  EXPECT_EQ(std::count(firmware_.Commands().begin(), firmware_.Commands().end(), sim::kCmdStatus), 20);
+  EXPECT_EQ(std::count(firmware_.Commands().begin(), firmware_.Commands().end(), sim::kCmdStatus),
+            20);
 }
 
 // Malformed requests go to the firmware, which does not answer them; the client stays.
@@ -249,8 +250,8 @@ TEST_F(ServerTest, ClientBreakingTheTransportIsDroppedAndTheNextOneIsServed) {
     const char* detail;
   };
   const Case cases[] = {
-      {"larger than any message", Bytes(simsock::kMaxMessage + 1, 0x4D),
-       ServerEvent::ClientDropped, "too-large"},
+      {"larger than any message", Bytes(simsock::kMaxMessage + 1, 0x4D), ServerEvent::ClientDropped,
+       "too-large"},
       {"empty message", Bytes{}, ServerEvent::ClientDisconnected, ""},
   };
   auto server = MakeServer(firmware_, 1);

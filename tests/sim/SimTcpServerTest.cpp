@@ -84,9 +84,8 @@ class RawTcpClient {
     simsock::Hello hello;
     if (!answer || answer->size() < simtcp::kTokenSize ||
         !simtcp::SameToken({answer->data(), simtcp::kTokenSize}, announce.serverToken) ||
-        !simsock::DecodeHello({answer->data() + simtcp::kTokenSize,
-                               answer->size() - simtcp::kTokenSize},
-                              &hello)) {
+        !simsock::DecodeHello(
+            {answer->data() + simtcp::kTokenSize, answer->size() - simtcp::kTokenSize}, &hello)) {
       return std::nullopt;
     }
     return hello;

@@ -84,7 +84,6 @@ inline Bytes LoginProof(VirtualKpR50& fw, const uint8_t key[16], const char* ide
   return request;
 }
 
-
 // Everything the firmware holds, for "nothing changed" assertions.
 struct Snapshot {
   uint16_t statusWord;
@@ -102,10 +101,9 @@ struct Snapshot {
   uint64_t lateMs;
 
   static Snapshot Of(const VirtualKpR50& fw) {
-    return {fw.StatusWord(), fw.Keys(),      fw.KeySignature(), fw.Password(),
-            fw.PasswordKey(), fw.LoggedIn(), fw.Challenge(),    fw.Card(),
-            fw.CardUid(),     fw.CardFile(), fw.Commands(),     fw.Silent(),
-            fw.LateMs()};
+    return {fw.StatusWord(), fw.Keys(),      fw.KeySignature(), fw.Password(), fw.PasswordKey(),
+            fw.LoggedIn(),   fw.Challenge(), fw.Card(),         fw.CardUid(),  fw.CardFile(),
+            fw.Commands(),   fw.Silent(),    fw.LateMs()};
   }
   friend bool operator==(const Snapshot&, const Snapshot&) = default;
 };

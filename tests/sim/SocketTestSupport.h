@@ -78,9 +78,8 @@ class RawClient {
 
   bool Send(const Bytes& message) {
     const uint8_t none = 0;  // an empty message still needs a buffer to point at
-    return fd_ >= 0 &&
-           send(fd_, message.empty() ? &none : message.data(), message.size(), MSG_NOSIGNAL) ==
-               static_cast<ssize_t>(message.size());
+    return fd_ >= 0 && send(fd_, message.empty() ? &none : message.data(), message.size(),
+                            MSG_NOSIGNAL) == static_cast<ssize_t>(message.size());
   }
 
   // The next message; nullopt when none came in time. closed() tells an end of the stream.

@@ -27,10 +27,10 @@
 namespace kp::test {
 namespace {
 
-using kp::test::RuntimeFolder;
-using kp::test::WindowOnSim;
 using kp::test::ModalCloser;
 using kp::test::ModalRecord;
+using kp::test::RuntimeFolder;
+using kp::test::WindowOnSim;
 
 // --- The schedule ----------------------------------------------------------------------------
 
@@ -110,7 +110,6 @@ QString Short(const QString& said) {
   return QStringLiteral("card: ") + text.left(40);
 }
 
-
 class Soak : private Dice {
  public:
   explicit Soak(const Options& options) : Dice(options.seed), o_(options) {}
@@ -136,7 +135,8 @@ class Soak : private Dice {
                 o_.actions > 0 ? qPrintable(QStringLiteral("%1 actions").arg(o_.actions))
                                : qPrintable(QStringLiteral("%1 minutes").arg(o_.minutes)));
     std::fflush(stdout);
-    while ((o_.actions <= 0 || actions_ < o_.actions) && (limitMs <= 0 || clock.elapsed() < limitMs)) {
+    while ((o_.actions <= 0 || actions_ < o_.actions) &&
+           (limitMs <= 0 || clock.elapsed() < limitMs)) {
       if (!Step(sim, w)) break;
       if (actions_ == 1000) rssAt1000 = ResidentKb();
     }
@@ -153,10 +153,13 @@ class Soak : private Dice {
 #endif
     w.win->close();
     const auto quit = sim.Quit();
-    if (quit != std::optional<int>(0)) Violation(QStringLiteral("5: the simulator did not end well"));
+    if (quit != std::optional<int>(0))
+      Violation(QStringLiteral("5: the simulator did not end well"));
 
-    std::printf("soak: seed %llu, %ld actions (%ld faulted: a fault fired in them; %ld fired in all) in %.1f min\n",
-                static_cast<unsigned long long>(o_.seed), actions_, faulted_, firedTotal_, minutes);
+    std::printf(
+        "soak: seed %llu, %ld actions (%ld faulted: a fault fired in them; %ld fired in all) in "
+        "%.1f min\n",
+        static_cast<unsigned long long>(o_.seed), actions_, faulted_, firedTotal_, minutes);
     PrintTally("faults armed by kind", faultsArmed_);
     PrintTally("faults fired by kind", faultsFired_);
     PrintTally("other events", events_);
@@ -303,8 +306,8 @@ class Soak : private Dice {
     ++actions_;
     log += outcome + QStringLiteral(" in %1 ms").arg(tookMs);
     if (!fault.isEmpty()) {
-      log += QStringLiteral("; fault %1%2").arg(fault,
-                                                 settled->fired.isEmpty() ? " (not reached)" : "");
+      log += QStringLiteral("; fault %1%2")
+                 .arg(fault, settled->fired.isEmpty() ? " (not reached)" : "");
     }
     log += QStringLiteral("; card %1 -> %2 ").arg(before->state.Text(), now.Text()) + after;
     steps_.Remember(log);
@@ -400,8 +403,7 @@ class Soak : private Dice {
 
   void Check(WindowOnSim& w, Act act, const QStringList& said, const SimState& now,
              const SimState& before, int dep, int idx, bool increment, const QString& prUidBefore,
-             const QString& prIdxBefore, const QString& loginPassword,
-             const QString& newPassword) {
+             const QString& prIdxBefore, const QString& loginPassword, const QString& newPassword) {
     const bool quiet = said.isEmpty();
     const auto saidAny = [&said](const char* text) {
       for (const QString& line : said) {
@@ -434,9 +436,9 @@ class Soak : private Dice {
         const QString uid = w.Text("RdUidLbl");
         const QString depText = w.W<QLineEdit>("RdDepEdit")->text();
         const QString idxText = w.W<QLineEdit>("RdIdxEdit")->text();
-        if (quiet && !(now.card == QLatin1String("programmed") && now.uid == uid &&
-                       depText == QString::number(now.dep) &&
-                       idxText == QString::number(now.idx))) {
+        if (quiet &&
+            !(now.card == QLatin1String("programmed") && now.uid == uid &&
+              depText == QString::number(now.dep) && idxText == QString::number(now.idx))) {
           Violation(QStringLiteral("3: read %1 %2/%3, but the card is %4")
                         .arg(uid, depText, idxText, now.Text()));
         }
@@ -569,7 +571,9 @@ int main(int argc, char* argv[]) {
   QApplication::setQuitOnLastWindowClosed(false);
   const auto options = ParseOptions(QApplication::arguments());
   if (!options) {
-    std::fprintf(stderr, "usage: kp_soak [--front window|cli] [--seed N] [--minutes M] [--actions N] [--light] [--trace]\n");
+    std::fprintf(stderr,
+                 "usage: kp_soak [--front window|cli] [--seed N] [--minutes M] [--actions N] "
+                 "[--light] [--trace]\n");
     return 2;
   }
   if (options->cli) return RunCliSoak(*options);

@@ -5,11 +5,11 @@
 // again after a drop, sooner or later than the program waits for it. What it holds against
 // the simulator's own lines after every run:
 //   1. an `ok` record: the card with that UID holds exactly the row (`prepared`: the card is
-//      prepared; `blank`: it is blank; a refusal: it does not hold the row); a read that ended well: its numbers are the card's;
-//      "erased": the card is blank;  2. every card sent a prepare or a write has exactly one
-//      record;  3. no row is on more cards than the list holds it;  4. the programmer is
-//      logged out when the program has ended (unless it was unplugged then: the next
-//      connection starts logged out);  5. nothing hangs, nothing crashes, the exit code is one
+//      prepared; `blank`: it is blank; a refusal: it does not hold the row); a read that ended
+//      well: its numbers are the card's; "erased": the card is blank;  2. every card sent a prepare
+//      or a write has exactly one record;  3. no row is on more cards than the list holds it;  4.
+//      the programmer is logged out when the program has ended (unless it was unplugged then: the
+//      next connection starts logged out);  5. nothing hangs, nothing crashes, the exit code is one
 //      the program documents, and a wrong password never logs in;  6. each record is in the
 //      file before its progress line, and so before the next card is asked for.
 #include "SoakCommon.h"
@@ -62,8 +62,9 @@ struct Card {
   int dep = 0;
   int idx = 0;
   QString Text() const {
-    return state == QLatin1String("programmed") ? QStringLiteral("programmed %1/%2").arg(dep).arg(idx)
-                                                : state;
+    return state == QLatin1String("programmed")
+               ? QStringLiteral("programmed %1/%2").arg(dep).arg(idx)
+               : state;
   }
 };
 
@@ -130,11 +131,13 @@ class CliSoak : private Dice {
       if (!Step()) break;
     }
     const auto quit = sim.Quit();
-    if (quit != std::optional<int>(0)) Violation(QStringLiteral("5: the simulator did not end well"));
-    std::printf("soak (kpnox-cli): seed %llu, %ld runs of kpnox-cli, %ld cards laid down, %ld "
-                "records, %ld faults fired, in %.1f min\n",
-                static_cast<unsigned long long>(o_.seed), runs_, cardsLaid_, records_, firedTotal_,
-                static_cast<double>(clock.elapsed()) / 60000.0);
+    if (quit != std::optional<int>(0))
+      Violation(QStringLiteral("5: the simulator did not end well"));
+    std::printf(
+        "soak (kpnox-cli): seed %llu, %ld runs of kpnox-cli, %ld cards laid down, %ld "
+        "records, %ld faults fired, in %.1f min\n",
+        static_cast<unsigned long long>(o_.seed), runs_, cardsLaid_, records_, firedTotal_,
+        static_cast<double>(clock.elapsed()) / 60000.0);
     PrintTally("faults armed by kind", faultsArmed_);
     PrintTally("faults fired by kind", faultsFired_);
     PrintTally("other events", events_);
@@ -149,8 +152,8 @@ class CliSoak : private Dice {
 
   // Takes in one line of the simulator's.
   void Take(const QString& line) {
-    static const QRegularExpression card(QStringLiteral(
-        "^card 1 (\\S+)(?: ([0-9A-F]{16}))?(?: dep (-?\\d+) idx (-?\\d+))?$"));
+    static const QRegularExpression card(
+        QStringLiteral("^card 1 (\\S+)(?: ([0-9A-F]{16}))?(?: dep (-?\\d+) idx (-?\\d+))?$"));
     static const QRegularExpression written(
         QStringLiteral("^cmd 1 \\S+ (?:prepare-card|write-file) card ([0-9A-F]{16})"));
     static const QRegularExpression fired(QStringLiteral("^fault 1 fired (\\S+)"));
@@ -203,9 +206,7 @@ class CliSoak : private Dice {
   }
 
   // A command for the simulator in `ms`.
-  void Later(int ms, const QString& command) {
-    pending_.push_back({now_.elapsed() + ms, command});
-  }
+  void Later(int ms, const QString& command) { pending_.push_back({now_.elapsed() + ms, command}); }
 
   bool Send(const QString& command) {
     log_ += QStringLiteral("[%1] ").arg(command);
@@ -274,7 +275,8 @@ class CliSoak : private Dice {
   // --- What kpnox-cli says ----------------------------------------------------------------
 
   void TakeCli(const QString& line) {
-    static const QRegularExpression progress(QStringLiteral("^wiersz / line (\\d+): (\\S+) (\\S+)$"));
+    static const QRegularExpression progress(
+        QStringLiteral("^wiersz / line (\\d+): (\\S+) (\\S+)$"));
     lastActivity_.start();
     cliLines_ << line;
     const auto m = progress.match(line);
@@ -387,7 +389,9 @@ class CliSoak : private Dice {
         lastRows_ = rows;
         lastRecords_ = recordsPath_;
         lastRepeat_ = repeat;
-        log_ += QStringLiteral("batch of %1 rows%2: ").arg(rows.size()).arg(repeat ? " (one twice)" : "");
+        log_ += QStringLiteral("batch of %1 rows%2: ")
+                    .arg(rows.size())
+                    .arg(repeat ? " (one twice)" : "");
       }
       for (const Row& row : rows) asked.insert({row.dep, row.idx});
       if (Chance(0.03)) termAfter_ = Uniform(1, static_cast<int>(rows.size()));
@@ -401,7 +405,8 @@ class CliSoak : private Dice {
           if (!Send(Chance(0.15) ? QStringLiteral("card none") : RandomCard())) return Gone();
         }
         faultPool << QStringLiteral("card-info");
-        if (cmd == Cmd::Program) faultPool << QStringLiteral("prepare-card") << QStringLiteral("write-file");
+        if (cmd == Cmd::Program)
+          faultPool << QStringLiteral("prepare-card") << QStringLiteral("write-file");
         if (cmd == Cmd::Read) faultPool << QStringLiteral("read-file");
         if (cmd == Cmd::Erase) faultPool << QStringLiteral("erase-card");
       }
@@ -409,8 +414,8 @@ class CliSoak : private Dice {
         const Row row{Uniform(0, 9999), nextIndex_++, 0};
         rows.push_back(row);
         asked.insert({row.dep, row.idx});
-        args << QStringLiteral("--department") << QString::number(row.dep) << QStringLiteral("--index")
-             << QString::number(row.idx);
+        args << QStringLiteral("--department") << QString::number(row.dep)
+             << QStringLiteral("--index") << QString::number(row.idx);
       }
       if (cmd == Cmd::Passwd) {
         input = {candidates_.front(), newPassword};
@@ -462,7 +467,10 @@ class CliSoak : private Dice {
     ++runs_;
     const QString rcText = rc ? QString::number(*rc) : QStringLiteral("crashed or killed");
     ++outcomes_[QStringLiteral("%1: exit %2").arg(QLatin1String(CmdName(cmd)), rcText)];
-    log_ += QStringLiteral("exit %1 in %2 ms; says: %3").arg(rcText).arg(tookMs).arg(cliLines_.join(u'|'));
+    log_ += QStringLiteral("exit %1 in %2 ms; says: %3")
+                .arg(rcText)
+                .arg(tookMs)
+                .arg(cliLines_.join(u'|'));
     steps_.Remember(log_);
     if (!rc && !hung) Violation(QStringLiteral("5: kpnox-cli crashed"));
     if (rc.has_value()) Check(cmd, rc.value_or(-1), rows, asked, login, newPassword, pluggedAtEnd);
@@ -481,11 +489,13 @@ class CliSoak : private Dice {
     // 4: a run that logged the programmer in leaves it logged out. What an earlier run, cut
     // off by an unplugging, left logged in is not this one's to end: with nothing to do, or
     // refused at the link, it never gets that far.
-    if (pluggedAtEnd && loggedInHere_ && loggedIn_) Violation(QStringLiteral("4: the programmer is still logged in"));
+    if (pluggedAtEnd && loggedInHere_ && loggedIn_)
+      Violation(QStringLiteral("4: the programmer is still logged in"));
 
     const std::vector<Record> all = ReadRecords(recordsPath_);
     // This run's records: a resumed list's file holds the earlier runs' too.
-    const std::vector<Record> records(all.begin() + static_cast<std::ptrdiff_t>(std::min(recordsBefore_, all.size())), all.end());
+    const std::vector<Record> records(
+        all.begin() + static_cast<std::ptrdiff_t>(std::min(recordsBefore_, all.size())), all.end());
     std::map<QString, int> byUid;
     for (const Record& r : records) {
       ++results_[r.result];
@@ -493,7 +503,10 @@ class CliSoak : private Dice {
       if (!r.uid.isEmpty()) ++byUid[r.uid];
       const Card card = cards_.value(r.uid);
       const QString what = QStringLiteral("%1 %2/%3 %4, but the card is %5")
-                               .arg(r.uid).arg(r.dep).arg(r.idx).arg(r.result, card.Text());
+                               .arg(r.uid)
+                               .arg(r.dep)
+                               .arg(r.idx)
+                               .arg(r.result, card.Text());
       // 1: what a record says is what the card holds.
       if (r.result == QLatin1String("ok") &&
           (cmd == Cmd::Program || cmd == Cmd::Batch || cmd == Cmd::Read) &&
@@ -501,8 +514,8 @@ class CliSoak : private Dice {
         Violation(QStringLiteral("1: record ") + what);
       }
       // ... and a refusal is recorded only for what did not happen.
-      const bool holdsRow = card.state == QLatin1String("programmed") && card.dep == r.dep &&
-                            card.idx == r.idx;
+      const bool holdsRow =
+          card.state == QLatin1String("programmed") && card.dep == r.dep && card.idx == r.idx;
       if ((cmd == Cmd::Program || cmd == Cmd::Batch) && r.result != QLatin1String("ok") &&
           r.result != QLatin1String("unknown") && holdsRow) {
         Violation(QStringLiteral("1: record ") + what);
@@ -516,22 +529,28 @@ class CliSoak : private Dice {
     }
     if (cmd == Cmd::Erase) {
       for (const Record& r : records) {
-        if (r.result == QLatin1String("ok") && cards_.value(r.uid).state != QLatin1String("empty")) {
-          Violation(QStringLiteral("1: erase record ok for %1, but the card is %2").arg(r.uid, cards_.value(r.uid).Text()));
+        if (r.result == QLatin1String("ok") &&
+            cards_.value(r.uid).state != QLatin1String("empty")) {
+          Violation(QStringLiteral("1: erase record ok for %1, but the card is %2")
+                        .arg(r.uid, cards_.value(r.uid).Text()));
         }
       }
     }
     if (cmd == Cmd::Erase && rc == 0) {
       const Record r = records.empty() ? Record{} : records.back();
       if (cards_.value(r.uid).state != QLatin1String("empty")) {
-        Violation(QStringLiteral("1: erased %1, but the card is %2").arg(r.uid, cards_.value(r.uid).Text()));
+        Violation(QStringLiteral("1: erased %1, but the card is %2")
+                      .arg(r.uid, cards_.value(r.uid).Text()));
       }
     }
-    if (cmd == Cmd::Read && rc == 0 && records.empty()) Violation(QStringLiteral("1: a read without a record"));
+    if (cmd == Cmd::Read && rc == 0 && records.empty())
+      Violation(QStringLiteral("1: a read without a record"));
     // 2: every card that got a prepare or a write has exactly one record.
     for (const QString& uid : written_) {
       if (byUid[uid] != 1) {
-        Violation(QStringLiteral("2: card %1 was written to and has %2 records").arg(uid).arg(byUid[uid]));
+        Violation(QStringLiteral("2: card %1 was written to and has %2 records")
+                      .arg(uid)
+                      .arg(byUid[uid]));
       }
     }
     if (cmd == Cmd::Batch) {
@@ -545,7 +564,8 @@ class CliSoak : private Dice {
           if (r.result == QLatin1String("ok")) okLines.insert(r.line);
         }
         for (const Row& row : rows) {
-          if (okLines.count(row.line) == 0) Violation(QStringLiteral("1: exit 0, row of line %1 not done").arg(row.line));
+          if (okLines.count(row.line) == 0)
+            Violation(QStringLiteral("1: exit 0, row of line %1 not done").arg(row.line));
         }
       }
     }
@@ -569,7 +589,8 @@ class CliSoak : private Dice {
     const bool tookPassword = password_ == QLatin1String("user");
     if (cmd == Cmd::Passwd) {
       if (rc == 0) {
-        if (!tookPassword) Violation(QStringLiteral("\"password changed\", but the programmer holds ") + password_);
+        if (!tookPassword)
+          Violation(QStringLiteral("\"password changed\", but the programmer holds ") + password_);
         candidates_ = {newPassword};
       } else if (rc == 3) {
         candidates_ = {candidates_.front(), newPassword};  // changed or not: either

@@ -32,11 +32,16 @@ using kp::test::SimProcess;
 // The time-out the tool gives each command's exchange, by the simulator's command names.
 inline int TimeoutMs(const QString& name) {
   static const std::map<QString, int> table = {
-      {QStringLiteral("status"), 20},          {QStringLiteral("key-signature"), 50},
-      {QStringLiteral("logout"), 50},          {QStringLiteral("challenge"), 50},
-      {QStringLiteral("card-info"), 2000},     {QStringLiteral("login"), 500},
-      {QStringLiteral("change-password"), 1000}, {QStringLiteral("prepare-card"), 2000},
-      {QStringLiteral("write-file"), 2000},    {QStringLiteral("read-file"), 2000},
+      {QStringLiteral("status"), 20},
+      {QStringLiteral("key-signature"), 50},
+      {QStringLiteral("logout"), 50},
+      {QStringLiteral("challenge"), 50},
+      {QStringLiteral("card-info"), 2000},
+      {QStringLiteral("login"), 500},
+      {QStringLiteral("change-password"), 1000},
+      {QStringLiteral("prepare-card"), 2000},
+      {QStringLiteral("write-file"), 2000},
+      {QStringLiteral("read-file"), 2000},
       {QStringLiteral("erase-card"), 1000},
   };
   const auto found = table.find(name);
@@ -64,7 +69,7 @@ struct Settled {
   SimState state;
   int64_t budgetMs = 0;  // the time-out budget of the requests seen
   int requests = 0;
-  QStringList fired;     // faults that fired
+  QStringList fired;            // faults that fired
   std::vector<SimState> cards;  // what the cards came to hold meanwhile, in turn
 };
 
@@ -73,8 +78,8 @@ struct Settled {
 // other four lines follow at once.
 inline std::optional<Settled> Settle(SimProcess& sim) {
   if (!sim.Send(QStringLiteral("state"))) return std::nullopt;
-  static const QRegularExpression interesting(
-      QStringLiteral("^(cmd \\d+ \\S+ (\\S+).*|fault 1 fired (.*)|client \\d+ connected|card 1 .*|keys 1 .*)$"));
+  static const QRegularExpression interesting(QStringLiteral(
+      "^(cmd \\d+ \\S+ (\\S+).*|fault 1 fired (.*)|client \\d+ connected|card 1 .*|keys 1 .*)$"));
   static const QRegularExpression card(
       QStringLiteral("^card 1 (\\S+)(?: (\\S+))?(?: dep (-?\\d+) idx (-?\\d+))?$"));
   static const QRegularExpression any(QStringLiteral("^"));
@@ -158,8 +163,9 @@ class Dice {
       static const std::vector<QString> atResend = {
           QStringLiteral("card-leave"), QStringLiteral("card-swap"), QStringLiteral("stall"),
           QStringLiteral("drop-before"), QStringLiteral("drop-after")};
-      return {QStringLiteral("fault delay %1 %2").arg(Uniform(timeout + 1, 2 * timeout - 1)).arg(aim),
-              QStringLiteral("fault also %1 %2:%3").arg(Pick(atResend), command).arg(nth + 1)};
+      return {
+          QStringLiteral("fault delay %1 %2").arg(Uniform(timeout + 1, 2 * timeout - 1)).arg(aim),
+          QStringLiteral("fault also %1 %2:%3").arg(Pick(atResend), command).arg(nth + 1)};
     }
     std::vector<QString> kinds = {QStringLiteral("drop-before"), QStringLiteral("drop-after"),
                                   QStringLiteral("card-leave"),  QStringLiteral("card-swap"),

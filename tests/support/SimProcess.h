@@ -35,8 +35,7 @@ class ChildProcess {
                const QStringList& extraEnvironment = {},
                QProcess::ProcessChannelMode channels = QProcess::SeparateChannels) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"),
-                       QString::fromStdString(runtime.Path()));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(runtime.Path()));
     for (const QString& entry : extraEnvironment) {
       const qsizetype equals = entry.indexOf(u'=');
       environment.insert(entry.left(equals), entry.mid(equals + 1));

@@ -59,7 +59,9 @@ Sha256Stream::Sha256Stream() : ctx_(nullptr) {
 
 Sha256Stream::~Sha256Stream() { gcry_md_close(Handle(ctx_)); }
 
-void Sha256Stream::Update(const uint8_t* data, size_t size) { gcry_md_write(Handle(ctx_), data, size); }
+void Sha256Stream::Update(const uint8_t* data, size_t size) {
+  gcry_md_write(Handle(ctx_), data, size);
+}
 
 std::array<uint8_t, 32> Sha256Stream::Final() {
   std::array<uint8_t, 32> digest{};

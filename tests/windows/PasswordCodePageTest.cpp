@@ -22,7 +22,9 @@ struct Row {
 TEST(PasswordCodePage, PolishLettersBecomeTheirWindows1250Bytes) {
   ASSERT_EQ(GetACP(), 1250u) << "the ANSI code page must be Windows-1250 for this test";
   const Row rows[] = {
-      {u"zażółć12", "za\xBF\xF3\xB3\xE6" "12"},
+      {u"zażółć12",
+       "za\xBF\xF3\xB3\xE6"
+       "12"},
       {u"ŻÓŁĆ GĘŚLĄ JAŹŃ", "\xAF\xD3\xA3\xC6 G\xCA\x8CL\xA5 JA\x8F\xD1"},
       {u"Haslo-123 !~", "Haslo-123 !~"},
       {u"a漢b", "a?b"},  // outside the code page
