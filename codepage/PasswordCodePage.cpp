@@ -104,39 +104,47 @@ const Windows1250& CodePage() {
 
 }  // namespace
 
+size_t Utf8SequenceAt(std::string_view text, size_t at, char32_t* character) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  size_t length = 0;
+  char32_t c = 0;
+  char32_t least = 0;
+  if (lead < 0x80) {
+    length = 1;
+    c = lead;
+  } else if ((lead & 0xE0) == 0xC0) {
+    length = 2;
+    c = lead & 0x1F;
+    least = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3;
+    c = lead & 0x0F;
+    least = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4;
+    c = lead & 0x07;
+    least = 0x10000;
+  } else {
+    return 0;
+  }
+  if (length > text.size() - at) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[at + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    c = c << 6 | (next & 0x3F);
+  }
+  if (c < least || c > 0x10FFFF || IsSurrogate(c)) return 0;
+  if (character != nullptr) *character = c;
+  return length;
+}
+
 std::optional<std::u16string> Utf8ToUtf16(std::string_view utf8) {
   std::u16string text;
   text.reserve(utf8.size());  // never more units than bytes: never reallocated below
   for (size_t i = 0; i < utf8.size();) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    size_t length = 0;
     char32_t c = 0;
-    char32_t least = 0;
-    if (lead < 0x80) {
-      length = 1;
-      c = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      length = 2;
-      c = lead & 0x1F;
-      least = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3;
-      c = lead & 0x0F;
-      least = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4;
-      c = lead & 0x07;
-      least = 0x10000;
-    } else {
-      return std::nullopt;
-    }
-    if (i + length > utf8.size()) return std::nullopt;
-    for (size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(utf8[i + k]);
-      if ((next & 0xC0) != 0x80) return std::nullopt;
-      c = c << 6 | (next & 0x3F);
-    }
-    if (c < least || c > 0x10FFFF || IsSurrogate(c)) return std::nullopt;
+    const size_t length = Utf8SequenceAt(utf8, i, &c);
+    if (length == 0) return std::nullopt;
     if (c >= 0x10000) {
       text.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
       text.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));

@@ -26,6 +26,11 @@ inline constexpr int kNewPasswordMinLength = 8;
 // every copy made here.
 std::optional<std::u16string> Utf8ToUtf16(std::string_view utf8);
 
+// The length of the well-formed UTF-8 sequence that starts at byte `at` of `text` (1 to 4),
+// its character in *character when given; 0 for a malformed, overlong or truncated sequence,
+// a surrogate or a value beyond U+10FFFF. The one UTF-8 reader of every layer.
+size_t Utf8SequenceAt(std::string_view text, size_t at, char32_t* character = nullptr);
+
 // The window's conversion. Windows: WideCharToMultiByte with the active ANSI code page, no
 // flags. Elsewhere: Windows-1250, one byte per character (a surrogate pair is one
 // character), "?" for each character the code page lacks. Built in place without

@@ -1,6 +1,7 @@
 #include "trace/TraceTextEscape.h"
 
 #include "base/NumberText.h"
+#include "codepage/PasswordCodePage.h"
 
 #include <cstdint>
 
@@ -8,45 +9,13 @@ namespace kp {
 
 namespace {
 
-// The length of the well-formed UTF-8 sequence at `i`, 0 when there is none.
-size_t SequenceAt(std::string_view text, size_t i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  size_t length = 0;
-  char32_t c = 0;
-  char32_t least = 0;
-  if (lead < 0x80) return 1;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2;
-    c = lead & 0x1F;
-    least = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3;
-    c = lead & 0x0F;
-    least = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4;
-    c = lead & 0x07;
-    least = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  for (size_t k = 1; k < length; ++k) {
-    const auto next = static_cast<unsigned char>(text[i + k]);
-    if ((next & 0xC0) != 0x80) return 0;
-    c = c << 6 | (next & 0x3F);
-  }
-  if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
-  return length;
-}
-
 bool IsControl(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
 
 }  // namespace
 
 bool IsUtf8(std::string_view text) {
   for (size_t i = 0; i < text.size();) {
-    const size_t length = SequenceAt(text, i);
+    const size_t length = Utf8SequenceAt(text, i);
     if (length == 0) return false;
     i += length;
   }
@@ -58,7 +27,7 @@ std::string EscapeTraceText(std::string_view text) {
   escaped.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
     const auto byte = static_cast<unsigned char>(text[i]);
-    const size_t length = SequenceAt(text, i);
+    const size_t length = Utf8SequenceAt(text, i);
     if (length == 0 || IsControl(byte)) {
       escaped += "\\x" + HexText({&byte, 1});
       ++i;

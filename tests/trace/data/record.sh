@@ -11,15 +11,8 @@ sim=$(realpath "$1")
 cli=$(realpath "$2")
 data=$(dirname "$(realpath "$0")")
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kprec-XXXXXX")
-export XDG_RUNTIME_DIR=$work
-sim_pid=""
-cleanup() {
-  exec 3>&- 2>/dev/null || true
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# A private runtime folder, and the simulator started there ended with the script.
+. "$data/../../e2e/scratch.sh"
 
 mkfifo "$work/sim.in"
 "$sim" --headless --password user:haslo123 --seed 7 <"$work/sim.in" >"$work/sim.out" 2>&1 &
